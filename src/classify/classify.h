@@ -1,0 +1,23 @@
+// The marks: saved web pages with their companion files, duplicate files and
+// useless files. Each pass reads the marks of the passes before it.
+#pragma once
+
+#include "inventory/inventory.h"
+
+namespace doppioni {
+
+// Gives every saved web page (an extension containing "htm") kind
+// KIND_PAGE and a page number, and every file directly in its companion
+// folder ("<stem>_file" beside it) kind KIND_PAGE_PART and the same number.
+void markWebPages(RunContext& ctx);
+
+// Marks every copy (same name, size and write time) after the first
+// candidate of its run in table order; a duplicate page takes its companion
+// files with it. Records for each marked copy the record kept for it. 0.
+int markDuplicates(RunContext& ctx);
+
+// Marks "Thumbs.db" (any case) and names beginning with "~$" or "~WRL" as
+// junk, and makes every "Thumbs.db" writable at once.
+void markJunkFiles(RunContext& ctx);
+
+}  // namespace doppioni

@@ -1,0 +1,7 @@
+#include "classify/classify.h"
+
+namespace doppioni {
+
+int markDuplicates(RunContext&) { return 0; }
+
+}  // namespace doppioni

@@ -1,0 +1,7 @@
+#include "classify/classify.h"
+
+namespace doppioni {
+
+void markWebPages(RunContext&) {}
+
+}  // namespace doppioni

@@ -1,0 +1,107 @@
+#include "console/console.h"
+
+#include <utility>
+
+namespace doppioni {
+namespace {
+
+// A redraw interval the eye cannot tell from drawing every line.
+constexpr auto REDRAW_INTERVAL = std::chrono::milliseconds(50);
+
+// Keeps what is printed in a string; never a terminal.
+class CaptureDevice : public ConsoleDevice {
+ public:
+  CaptureDevice(std::string* capture, std::string keys)
+      : capture_(capture), keys_(std::move(keys)) {}
+  bool isTerminal() const override { return false; }
+  void write(std::string_view text) override { capture_->append(text); }
+  void flush() override {}
+  void gotoXY(int, int) override {}
+  int cursorRow() override { return 1; }
+  void clearScreen() override {}
+  void setCursorShape(int) override {}
+  int readKey() override {
+    if (next_ >= keys_.size()) return -1;
+    return static_cast<unsigned char>(keys_[next_++]);
+  }
+
+ private:
+  std::string* capture_;
+  std::string keys_;
+  std::size_t next_ = 0;
+};
+
+}  // namespace
+
+Console::Console() : Console(openStandardConsole()) {}
+
+Console::Console(std::string* capture, std::string keys)
+    : Console(std::make_unique<CaptureDevice>(capture, std::move(keys))) {}
+
+Console::Console(std::unique_ptr<ConsoleDevice> device)
+    : device_(std::move(device)), terminal_(device_->isTerminal()) {}
+
+Console::~Console() { flush(); }
+
+void Console::drawPending() {
+  if (!pending_) return;
+  pending_ = false;
+  device_->gotoXY(1, pendingRow_);
+  device_->write(pendingText_);
+  device_->flush();
+  lastDraw_ = std::chrono::steady_clock::now();
+}
+
+void Console::print(std::string_view text) {
+  drawPending();
+  device_->write(text);
+}
+
+void Console::progress(int row, std::string_view text) {
+  if (!terminal_) {
+    device_->write(text);  // the cursor is not ours to move: every line stays
+    return;
+  }
+  pending_ = true;
+  pendingRow_ = row;
+  pendingText_.assign(text);
+  if (std::chrono::steady_clock::now() - lastDraw_ >= REDRAW_INTERVAL) drawPending();
+}
+
+void Console::clearScreen() {
+  drawPending();
+  device_->clearScreen();
+}
+
+void Console::gotoXY(int x, int y) {
+  drawPending();
+  device_->gotoXY(x, y);
+}
+
+int Console::cursorRow() {
+  drawPending();
+  return device_->cursorRow();
+}
+
+void Console::setCursorShape(int code) {
+  drawPending();
+  device_->setCursorShape(code);
+}
+
+int Console::readKey() {
+  flush();
+  int key = device_->readKey();
+  if (key >= 0x20 && key < 0x7f) {
+    char echo = static_cast<char>(key);
+    device_->write(std::string_view(&echo, 1));
+  }
+  device_->flush();
+  return key;
+}
+
+void Console::flush() {
+  drawPending();
+  device_->flush();
+}
+
+}  // namespace doppioni

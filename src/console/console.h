@@ -1,0 +1,83 @@
+// The console: text to standard output, the few cursor operations the run
+// needs (clear the screen, place the cursor, read its row, set its shape)
+// and the single-key input.
+//
+// Rows and columns count from 1. Rows are those of the whole buffer, not of
+// the visible window, so a row read with cursorRow() can be handed back to
+// gotoXY() after the screen has scrolled. When standard output is not a
+// terminal the cursor operations do nothing, cursorRow() is 1 and every line
+// stays in the output as it was printed.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace doppioni {
+
+inline constexpr int CURSOR_HIDDEN = 0;  // size 10, not visible
+inline constexpr int CURSOR_BLOCK = 1;   // size 99, visible
+inline constexpr int CURSOR_NORMAL = 2;  // size 10, visible
+
+// The platform's side of the console (console-posix.cpp, console-win32.cpp).
+class ConsoleDevice {
+ public:
+  virtual ~ConsoleDevice() = default;
+  // Whether standard output is a terminal that the cursor operations act on.
+  virtual bool isTerminal() const = 0;
+  // Text goes out in order with the cursor operations.
+  virtual void write(std::string_view text) = 0;
+  virtual void flush() = 0;
+  virtual void gotoXY(int x, int y) = 0;
+  virtual int cursorRow() = 0;
+  virtual void clearScreen() = 0;
+  virtual void setCursorShape(int code) = 0;
+  // One key press from the keyboard without waiting for Enter (one byte when
+  // standard input is not a terminal), not echoed; -1 at the end of input.
+  virtual int readKey() = 0;
+};
+
+// The process's own console: standard output and standard input.
+std::unique_ptr<ConsoleDevice> openStandardConsole();
+
+class Console {
+ public:
+  // The process's own console.
+  Console();
+  // A console that is no terminal: text is appended to *capture and keys are
+  // taken from `keys`, then -1 (end of input). For tests.
+  explicit Console(std::string* capture, std::string keys = {});
+  explicit Console(std::unique_ptr<ConsoleDevice> device);
+  ~Console();
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
+
+  void print(std::string_view text);
+  // A progress line: gotoXY(1, row), then text (which ends in "\n"). On a
+  // terminal, lines that come faster than about twenty a second are not all
+  // drawn, but the last one always is before anything else happens.
+  void progress(int row, std::string_view text);
+  void clearScreen();
+  void gotoXY(int x, int y);
+  int cursorRow();
+  void setCursorShape(int code);
+  // The runtime's _getche: waits for one key, echoes it, returns its code;
+  // -1 at the end of input. On a terminal, keys typed before the question
+  // was on screen are dropped first, so that no stray key answers it.
+  int readKey();
+  void flush();
+  bool isTerminal() const { return terminal_; }
+
+ private:
+  void drawPending();
+
+  std::unique_ptr<ConsoleDevice> device_;
+  bool terminal_ = false;
+  bool pending_ = false;
+  int pendingRow_ = 1;
+  std::string pendingText_;
+  std::chrono::steady_clock::time_point lastDraw_{};
+};
+
+}  // namespace doppioni

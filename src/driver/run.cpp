@@ -1,0 +1,130 @@
+#include "driver/run.h"
+
+#include "classify/classify.h"
+#include "console/text.h"
+#include "folders/folders.h"
+#include "platform/platform.h"
+#include "reports/reports.h"
+
+namespace doppioni {
+namespace {
+
+void printCount(Console& console, const char* before, std::int64_t number, const char* after) {
+  std::string line(before);
+  appendNumber(line, number);
+  line.append(after);
+  console.print(line);
+}
+
+// The heading of a phase with a progress line, and the row that line takes.
+void heading(RunContext& ctx, const char* text) {
+  ctx.console.print(text);
+  ctx.progressRow = ctx.console.cursorRow();
+}
+
+}  // namespace
+
+void showTitle(Console& console, const std::string& workDir) {
+  console.setCursorShape(CURSOR_NORMAL);
+  console.clearScreen();
+  console.gotoXY(30, 1);
+  console.print("ELIMINAZIONE DOPPIONI\n");
+  console.gotoXY(1, 2);
+  console.print(workDir + "\n\n");
+  console.print(
+      "doppioni 1.0\n"
+      "Trova pagine web salvate, files doppi, files inutili e cartelle vuote\n"
+      "Non cancella nulla senza chiedertelo");
+}
+
+int runDoppioni(Console& console) {
+  RunContext ctx(console);
+  return runDoppioni(ctx);
+}
+
+int runDoppioni(RunContext& ctx) {
+  Console& console = ctx.console;
+  if (ctx.entries == nullptr && allocateTable(ctx) != 1) {
+    console.print("MEMORIA INSUFFICIENTE\n");
+    return -1;
+  }
+  int error = currentDirectory(ctx.workDir);
+  if (error != 0) {
+    // Without it the scan would start somewhere else: no other tree is ever cleaned.
+    console.print("Impossibile leggere la cartella di lavoro (" + errorText(error) +
+                  "): nessun file esaminato\n");
+    return -1;
+  }
+  showTitle(console, ctx.workDir);
+
+  heading(ctx, "\n\nPreparo l'elenco dei files presenti\n");
+  int scanned = scanFolder(ctx, ctx.workDir);
+  if (scanned == -2) {
+    console.print("MEMORIA INSUFFICIENTE\n");
+    return -1;
+  }
+  if (scanned == -4) {
+    console.print("INVALID HANDLE\n");
+    return -1;
+  }
+
+  printCount(console, "Elenco fatto, ", ctx.count, " files trovati\n");
+  console.print("Li ordino\n");
+  sortFiles(ctx);
+
+  heading(ctx, "Cerco i files htm\n");
+  markWebPages(ctx);
+  heading(ctx, "Cerco i doppioni\n");
+  markDuplicates(ctx);
+  heading(ctx, "Trovo i files inutili\n");
+  markJunkFiles(ctx);
+
+  console.print("Scrivo l'elenco dei file da cancellare\n");
+  if (writeDuplicatesReport(ctx) != 0) return -1;  // nothing to decide on without it
+
+  console.print("\nPuoi consultare l'elenco dei files da cancellare\n");
+  console.print("mettendo a dormire il programma e aprendo il file di testo\n\n");
+  console.print("\"Rapporto_doppioni\" che sta nella cartella\n\n" + ctx.workDir + "\n\n");
+  console.print("Vuoi cancellare i files ?  (s/n) ");
+  int key = console.readKey();
+  if (key != 's' && key != 'S') {
+    console.print("\n\nProgramma terminato dall'utente\n");
+    console.flush();
+    return 1;
+  }
+  heading(ctx, "\nCancello i doppioni\n");
+  if (deleteMarkedFiles(ctx) != 0) return -1;  // nothing was deleted
+
+  emptyTable(ctx);
+  heading(ctx, "Compilo l'elenco delle cartelle vuote\n");
+  int listed = listFolders(ctx, ctx.workDir);
+  if (listed == -1) {
+    console.print("Impossibile leggere la cartella di lavoro: nessuna cartella sara' rimossa\n");
+  } else if (listed == -2) {
+    ctx.folderTableIncomplete = true;
+    console.print("MEMORIA INSUFFICIENTE: elenco delle cartelle incompleto, "
+                  "nessuna cartella sara' rimossa\n");
+  }
+  computeFolderDepths(ctx);
+  countFolderFiles(ctx);
+
+  printCount(console, "Trovate ", ctx.count, " cartelle \n");
+  console.print("Le ordino   \n");
+  sortFoldersByDepth(ctx);
+  writeFolderReport(ctx);
+
+  heading(ctx, "\nRimuovo le cartelle vuote\n");
+  removeEmptyFolders(ctx);
+
+  console.print(
+      "\nFatto. \nPuoi vedere i risultati dell'operazione aprendo con un editor\n"
+      "per esempio Word i seguenti files\n\n");
+  console.print(
+      "Rapporto_doppioni.txt\nElenco_files_cancellati.txt\nRapporto_cartelle.txt\n"
+      "Rapporto_rimozione_cartelle.txt\n\nPremi un tasto per finire");
+  console.readKey();
+  console.flush();
+  return 0;
+}
+
+}  // namespace doppioni

@@ -1,0 +1,24 @@
+// The run sequence: title screen, every phase once in its order, the one
+// question to the user, and the exit status.
+#pragma once
+
+#include <string>
+
+#include "console/console.h"
+#include "inventory/inventory.h"
+
+namespace doppioni {
+
+// The whole run on the tree below the current directory. Returns the exit
+// status: 0 after a complete run, 1 when the user does not answer "s" or
+// "S", -1 when the run cannot go on.
+int runDoppioni(Console& console);
+
+// The same on a context already set up (the clock may be a test's).
+int runDoppioni(RunContext& ctx);
+
+// Clears the screen and shows the title, the working directory and the
+// credits; leaves the cursor at the end of row 6.
+void showTitle(Console& console, const std::string& workDir);
+
+}  // namespace doppioni

@@ -1,0 +1,36 @@
+// The folder stage: the table refilled with every folder below the working
+// directory, the folder report, and the removal of the folders left without
+// files, deepest first.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "inventory/inventory.h"
+
+namespace doppioni {
+
+// Appends a record for every folder below path, in pre-order. 1; -1 when path cannot be listed; -2 when the table cannot
+// grow (no more records are added then).
+int listFolders(RunContext& ctx, const std::string& path);
+// Sets every folder record's depth. 1.
+int computeFolderDepths(RunContext& ctx);
+// Sets every folder record's fileCount. 1.
+int countFolderFiles(RunContext& ctx);
+// The number of path separators in path.
+int countBackslashes(std::string_view path);
+// The number of entries directly in path that are not folders; -4 when path
+// cannot be listed.
+int countFilesInFolder(const std::string& path);
+
+// Sorts the folder records deepest first.
+void sortFoldersByDepth(RunContext& ctx);
+int compareFolderDepth(const FileEntry& a, const FileEntry& b);
+// Writes "Rapporto_cartelle.txt". 0, or -1 when it could not be written whole.
+int writeFolderReport(RunContext& ctx);
+
+// Removes, deepest first, every folder with fileCount 0, and reports each
+// attempt and the totals. 1.
+int removeEmptyFolders(RunContext& ctx);
+
+}  // namespace doppioni

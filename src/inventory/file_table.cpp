@@ -1,0 +1,103 @@
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "inventory/inventory.h"
+#include "platform/platform.h"
+
+namespace doppioni {
+
+TextArena::~TextArena() { clear(); }
+
+std::uint32_t TextArena::add(std::string_view text) {
+  std::size_t need = text.size() + 1;
+  if (used_ + need > BLOCK_SIZE) {
+    // A text longer than a block gets a block of its own, at offset 0.
+    if (blocks_.size() >= (std::size_t{1} << (32 - BLOCK_BITS)) - 1) return NO_ROOM;
+    char* block = static_cast<char*>(std::malloc(need > BLOCK_SIZE ? need : BLOCK_SIZE));
+    if (block == nullptr) return NO_ROOM;
+    try {
+      blocks_.push_back(block);
+    } catch (const std::bad_alloc&) {
+      std::free(block);
+      return NO_ROOM;
+    }
+    used_ = 0;
+  }
+  char* at = blocks_.back() + used_;
+  std::memcpy(at, text.data(), text.size());
+  at[text.size()] = 0;
+  auto offset = static_cast<std::uint32_t>(((blocks_.size() - 1) << BLOCK_BITS) | used_);
+  used_ = need > BLOCK_SIZE ? BLOCK_SIZE : used_ + static_cast<std::uint32_t>(need);
+  return offset;
+}
+
+void TextArena::clear() {
+  for (char* block : blocks_) std::free(block);
+  blocks_.clear();
+  used_ = BLOCK_SIZE;
+}
+
+std::size_t TextArena::bytesUsed() const {
+  return blocks_.empty() ? 0 : (blocks_.size() - 1) * BLOCK_SIZE + used_;
+}
+
+std::uint32_t FolderStore::add(std::string_view path) {
+  if (path.size() > 0xFFFFFFFEu) return NO_ROOM;
+  std::uint32_t offset = texts_.add(path);
+  if (offset == TextArena::NO_ROOM) return NO_ROOM;
+  try {
+    offsets_.push_back(offset);
+    lengths_.push_back(static_cast<std::uint32_t>(path.size()));
+  } catch (const std::bad_alloc&) {
+    offsets_.resize(lengths_.size());
+    return NO_ROOM;
+  }
+  return static_cast<std::uint32_t>(offsets_.size() - 1);
+}
+
+void FolderStore::clear() {
+  texts_.clear();
+  offsets_.clear();
+  lengths_.clear();
+}
+
+std::tm localTimeNow() { return localTime(std::time(nullptr)); }
+
+RunContext::~RunContext() { std::free(entries); }
+
+int allocateTable(RunContext& ctx) {
+  // Records are plain data: realloc may move them, and on large tables it
+  // remaps pages instead of copying.
+  auto* storage = static_cast<FileEntry*>(std::malloc(sizeof(FileEntry) * TABLE_STEP));
+  if (storage == nullptr) return -2;
+  ctx.entries = storage;
+  ctx.capacity = TABLE_STEP;
+  ctx.count = 0;
+  return 1;
+}
+
+int growTable(RunContext& ctx, std::int32_t step) {
+  if (ctx.capacity > ctx.capacityLimit - step) return -2;
+  std::size_t bytes = sizeof(FileEntry) * static_cast<std::size_t>(ctx.capacity + step);
+  auto* storage = static_cast<FileEntry*>(std::realloc(ctx.entries, bytes));
+  if (storage == nullptr) return -2;  // the old storage is still there, untouched
+  ctx.entries = storage;
+  ctx.capacity += step;
+  return 1;
+}
+
+void emptyTable(RunContext& ctx) {
+  ctx.count = 0;
+  ctx.folders.clear();
+}
+
+std::string_view extOf(const RunContext& ctx, const FileEntry& e) {
+  if (e.ext == EXT_RECYCLED) return "___";
+  std::string_view name = nameOf(ctx, e);
+  std::size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return "_";
+  return name.substr(dot);
+}
+
+}  // namespace doppioni

@@ -1,0 +1,158 @@
+// The file table that every phase shares, the run's context, the tree scan
+// that fills the table and the order it is sorted in.
+//
+// Records are small and fixed in size: a record's name lives in a text arena
+// and its folder path, stored once for all the files of the folder, in the
+// folder store; the record holds references to both.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "console/console.h"
+
+namespace doppioni {
+
+inline constexpr std::int32_t TABLE_STEP = 10000;    // growth of the table
+inline constexpr std::int32_t RECYCLED_STEP = 1000;  // growth below a recycle bin
+
+// What a record is.
+inline constexpr std::int8_t KIND_NORMAL = 0;     // an ordinary file
+inline constexpr std::int8_t KIND_PAGE = 1;       // a saved web page
+inline constexpr std::int8_t KIND_PAGE_PART = 2;  // a file in a web page's companion folder
+inline constexpr std::int8_t KIND_JUNK = 3;       // a useless file
+
+// Where a record's extension comes from.
+inline constexpr std::uint8_t EXT_OF_NAME = 0;   // from the name's last dot, or "_"
+inline constexpr std::uint8_t EXT_RECYCLED = 1;  // "___": a file below a recycle bin
+
+inline constexpr std::int32_t NO_COPY = -1;
+
+struct FileEntry {
+  std::uint32_t dir;   // the folder: an id in RunContext::folders (for a folder record, its own path)
+  std::uint32_t name;  // the name: an offset in RunContext::names
+  std::uint32_t sizeHigh;
+  std::uint32_t sizeLow;
+  std::uint32_t attrib;
+  std::uint64_t writeTime;  // compared only for equality
+  std::int32_t pageId;      // 0, or the number of the web page the record belongs to
+  std::int32_t keptCopy;    // for a record marked as a copy: index of the record kept for it
+  std::int32_t fileCount;   // folder records: files directly inside, -4 when unreadable
+  std::int32_t depth;       // folder records: separators in the path
+  std::int8_t deleteMark;   // 1: to be deleted
+  std::int8_t kind;         // KIND_*
+  std::uint8_t ext;         // EXT_*
+};
+
+// Zero-terminated texts packed into large blocks, each reached by a 32-bit
+// offset. Blocks never move, so a text's address stays valid.
+class TextArena {
+ public:
+  static constexpr std::uint32_t NO_ROOM = 0xFFFFFFFFu;
+
+  TextArena() = default;
+  ~TextArena();
+  TextArena(const TextArena&) = delete;
+  TextArena& operator=(const TextArena&) = delete;
+
+  // Stores text and a terminating zero; NO_ROOM when memory is exhausted.
+  std::uint32_t add(std::string_view text);
+  const char* at(std::uint32_t offset) const {
+    return blocks_[offset >> BLOCK_BITS] + (offset & (BLOCK_SIZE - 1));
+  }
+  void clear();
+  std::size_t bytesUsed() const;
+
+ private:
+  static constexpr int BLOCK_BITS = 22;
+  static constexpr std::uint32_t BLOCK_SIZE = 1u << BLOCK_BITS;
+  std::vector<char*> blocks_;
+  std::uint32_t used_ = BLOCK_SIZE;  // bytes used in the last block
+};
+
+// Every folder path that records refer to, each stored once.
+class FolderStore {
+ public:
+  static constexpr std::uint32_t NO_ROOM = 0xFFFFFFFFu;
+
+  // Stores a path and returns its id; NO_ROOM when memory is exhausted.
+  std::uint32_t add(std::string_view path);
+  std::string_view path(std::uint32_t id) const {
+    return std::string_view(texts_.at(offsets_[id]), lengths_[id]);
+  }
+  std::uint32_t size() const { return static_cast<std::uint32_t>(offsets_.size()); }
+  void clear();
+
+ private:
+  TextArena texts_;
+  std::vector<std::uint32_t> offsets_;
+  std::vector<std::uint32_t> lengths_;
+};
+
+// The local time at which a report is compiled.
+using ReportClock = std::function<std::tm()>;
+std::tm localTimeNow();
+
+// The context every phase is handed: the table, the working directory, the
+// progress row, the console, and the clock for the reports.
+struct RunContext {
+  explicit RunContext(Console& out) : console(out) {}
+  ~RunContext();
+  RunContext(const RunContext&) = delete;
+  RunContext& operator=(const RunContext&) = delete;
+
+  FileEntry* entries = nullptr;  // the table's storage; moves when the table grows
+  std::int32_t capacity = 0;
+  std::int32_t count = 0;
+  std::string workDir;
+  std::int32_t progressRow = 1;
+
+  TextArena names;      // every record's name
+  FolderStore folders;  // every record's folder path
+  Console& console;
+  ReportClock clock = localTimeNow;
+  // The table never grows past this many records (the count is 32-bit).
+  std::int32_t capacityLimit = INT32_MAX;
+  // Set when the folder table could not hold every folder: a table that
+  // misses folders must not drive any removal.
+  bool folderTableIncomplete = false;
+};
+
+// Obtains the storage for the first TABLE_STEP records. 1, or -2 when there
+// is no memory for it.
+int allocateTable(RunContext& ctx);
+
+// Makes room for step more records. 1, or -2 when the table cannot grow;
+// the table is then unchanged and still usable.
+int growTable(RunContext& ctx, std::int32_t step);
+
+// Empties the table for the folder stage: the storage and its capacity stay.
+void emptyTable(RunContext& ctx);
+
+inline std::string_view dirOf(const RunContext& ctx, const FileEntry& e) {
+  return ctx.folders.path(e.dir);
+}
+inline const char* nameOf(const RunContext& ctx, const FileEntry& e) {
+  return ctx.names.at(e.name);
+}
+// The extension: the name from its last dot on, "_" without a dot, "___"
+// below a recycle bin.
+std::string_view extOf(const RunContext& ctx, const FileEntry& e);
+
+// Lists every file below path, at every depth, into the table. 1; -2 when
+// the table cannot grow; -4 when a folder cannot be listed (its path is
+// printed on a line of its own first).
+int scanFolder(RunContext& ctx, const std::string& path);
+// The same for a recycle bin: every file comes in as junk marked for deletion.
+int scanRecycled(RunContext& ctx, const std::string& path);
+
+// Sorts the records by name, then by folder, byte for byte.
+void sortFiles(RunContext& ctx);
+// Negative, zero or positive as a sorts before, with or after b.
+int compareFiles(const RunContext& ctx, const FileEntry& a, const FileEntry& b);
+
+}  // namespace doppioni

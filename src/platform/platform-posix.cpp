@@ -1,0 +1,234 @@
+// POSIX (Linux) side of the platform layer.
+//
+// Every path is opened through resolvePath(), which walks it without
+// following any symbolic link (openat2 with RESOLVE_NO_SYMLINKS where the
+// kernel has it) and in pieces shorter than PATH_MAX, so no path is ever too
+// long to reach and no link ever leads the program out of the tree.
+#include "platform/platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace doppioni {
+namespace {
+
+// Closes a descriptor when it goes out of scope.
+struct Fd {
+  int fd = -1;
+  explicit Fd(int value = -1) : fd(value) {}
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  void reset(int value) {
+    if (fd >= 0) ::close(fd);
+    fd = value;
+  }
+};
+
+int openNoSymlinks(int dirFd, const char* path, int flags) {
+  static_assert(sizeof(open_how) == 24);
+  open_how how{};
+  how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC);
+  how.resolve = RESOLVE_NO_SYMLINKS;
+  long fd = ::syscall(SYS_openat2, dirFd, path, &how, sizeof how);
+  if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return static_cast<int>(fd);
+  // Kernels before 5.6 (or sandboxes that filter openat2): the last piece
+  // at least is refused when it is a link.
+  return ::openat(dirFd, path, flags | O_CLOEXEC | O_NOFOLLOW);
+}
+
+// Opens path (any length) with flags. Returns a descriptor or -1 with errno.
+int resolvePath(const std::string& path, int flags) {
+  constexpr std::size_t PIECE = PATH_MAX - 1;
+  Fd base(AT_FDCWD);
+  std::size_t pos = 0;
+  std::string piece;
+  while (path.size() - pos > PIECE) {
+    std::size_t cut = path.rfind('/', pos + PIECE);
+    if (cut == std::string::npos || cut < pos) {
+      errno = ENAMETOOLONG;  // a single name longer than the system allows
+      return -1;
+    }
+    piece.assign(path, pos, cut - pos);
+    if (piece.empty()) piece = "/";
+    int next = openNoSymlinks(base.fd, piece.c_str(), O_PATH | O_DIRECTORY);
+    if (next < 0) return -1;
+    base.reset(next);
+    pos = cut + 1;
+  }
+  piece.assign(path, pos, std::string::npos);
+  if (piece.empty()) piece = ".";
+  return openNoSymlinks(base.fd, piece.c_str(), flags);
+}
+
+// Opens the folder that holds path and gives the last name in leaf.
+int openParent(const std::string& path, std::string& leaf) {
+  std::size_t cut = path.rfind('/');
+  if (cut == std::string::npos) {
+    leaf = path;
+    return ::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  }
+  leaf.assign(path, cut + 1, std::string::npos);
+  return resolvePath(cut == 0 ? std::string("/") : path.substr(0, cut), O_PATH | O_DIRECTORY);
+}
+
+void fillInfo(const struct stat& st, EntryInfo& info) {
+  info.isFolder = S_ISDIR(st.st_mode);
+  info.isLink = S_ISLNK(st.st_mode);
+  info.isRegular = S_ISREG(st.st_mode);
+  auto size = static_cast<std::uint64_t>(st.st_size);
+  info.sizeHigh = static_cast<std::uint32_t>(size >> 32);
+  info.sizeLow = static_cast<std::uint32_t>(size);
+  info.attrib = st.st_mode;
+  info.writeTime = static_cast<std::uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
+                   static_cast<std::uint64_t>(st.st_mtim.tv_nsec);
+  info.id = FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+struct linux_dirent64 {
+  ino64_t d_ino;
+  off64_t d_off;
+  unsigned short d_reclen;
+  unsigned char d_type;
+  char d_name[1];  // really as long as the record
+};
+
+}  // namespace
+
+void listFolder(const std::string& path, ListingDetail detail, FolderContents& contents) {
+  contents.error = 0;
+  contents.folderId = FileId{};
+  contents.entries.clear();
+  contents.names.clear();
+
+  Fd dir(resolvePath(path, O_RDONLY | O_DIRECTORY));
+  if (dir.fd < 0) {
+    contents.error = errno;
+    return;
+  }
+  struct stat st;
+  if (::fstat(dir.fd, &st) == 0) {
+    contents.folderId = FileId{static_cast<std::uint64_t>(st.st_dev),
+                               static_cast<std::uint64_t>(st.st_ino)};
+  }
+
+  alignas(linux_dirent64) char buffer[32768];
+  for (;;) {
+    long got = ::syscall(SYS_getdents64, dir.fd, buffer, sizeof buffer);
+    if (got == 0) return;
+    if (got < 0) {
+      contents.error = errno;
+      return;
+    }
+    for (long at = 0; at < got;) {
+      auto* d = reinterpret_cast<linux_dirent64*>(buffer + at);
+      at += d->d_reclen;
+      const char* name = d->d_name;
+      if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+
+      FolderEntry entry;
+      bool needStat = detail == ListingDetail::FULL || d->d_type == DT_UNKNOWN;
+      if (needStat) {
+        if (::fstatat(dir.fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+          if (errno == ENOENT) continue;  // gone since the folder was read
+          contents.error = errno;
+          return;
+        }
+        fillInfo(st, entry.info);
+        entry.info.id = FileId{};
+      } else {
+        entry.info.isFolder = d->d_type == DT_DIR;
+        entry.info.isLink = d->d_type == DT_LNK;
+        entry.info.isRegular = d->d_type == DT_REG;
+      }
+      // Where a link leads decides whether it counts as a folder; it is
+      // never followed any further than this look.
+      if (entry.info.isLink) {
+        struct stat target;
+        entry.info.isFolder =
+            ::fstatat(dir.fd, name, &target, 0) == 0 && S_ISDIR(target.st_mode);
+      }
+      std::size_t length = std::strlen(name);
+      entry.nameOffset = static_cast<std::uint32_t>(contents.names.size());
+      entry.nameLength = static_cast<std::uint32_t>(length);
+      contents.names.append(name, length);
+      contents.entries.push_back(entry);
+    }
+  }
+}
+
+std::string listingPattern(const std::string& path) { return path; }
+
+int currentDirectory(std::string& path) {
+  char* cwd = ::getcwd(nullptr, 0);  // glibc sizes the buffer itself
+  if (cwd == nullptr) return errno;
+  path = cwd;
+  std::free(cwd);
+  // Linux marks a directory that no longer exists this way.
+  if (path.empty() || path[0] != '/') return ENOENT;
+  return 0;
+}
+
+int makeWritable(const std::string& path) {
+  std::string leaf;
+  Fd parent(openParent(path, leaf));
+  if (parent.fd < 0) return errno;
+  struct stat st;
+  if (::fstatat(parent.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  if (S_ISLNK(st.st_mode)) return 0;  // a link has no permissions of its own
+  if (st.st_mode & S_IWUSR) return 0;
+  if (::fchmodat(parent.fd, leaf.c_str(), (st.st_mode & 07777) | S_IWUSR, 0) != 0) return errno;
+  return 0;
+}
+
+int unlinkFile(const std::string& path) {
+  std::string leaf;
+  Fd parent(openParent(path, leaf));
+  if (parent.fd < 0) return errno;
+  struct stat st;
+  if (::fstatat(parent.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  // Read-only means refused, as on Windows; a link has no such bit.
+  if (!S_ISLNK(st.st_mode) && !(st.st_mode & S_IWUSR)) return EACCES;
+  if (::unlinkat(parent.fd, leaf.c_str(), 0) != 0) return errno;
+  return 0;
+}
+
+int removeFolder(const std::string& path) {
+  std::string leaf;
+  Fd parent(openParent(path, leaf));
+  if (parent.fd < 0) return errno;
+  if (::unlinkat(parent.fd, leaf.c_str(), AT_REMOVEDIR) != 0) return errno;
+  return 0;
+}
+
+int statEntry(const std::string& path, EntryInfo& info) {
+  std::string leaf;
+  Fd parent(openParent(path, leaf));
+  if (parent.fd < 0) return errno;
+  struct stat st;
+  if (::fstatat(parent.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  fillInfo(st, info);
+  return 0;
+}
+
+std::tm localTime(std::time_t when) {
+  std::tm result{};
+  ::localtime_r(&when, &result);
+  return result;
+}
+
+std::string errorText(int error) { return std::strerror(error); }
+
+}  // namespace doppioni

@@ -1,0 +1,100 @@
+// The file-system side of the platform layer: listing one folder, the few
+// file operations the run needs, and the local time. One POSIX and one Win32
+// implementation; nothing else in the program includes a system header.
+//
+// Paths are plain byte strings (UTF-8 on Windows) of any length: the layer
+// never cuts them. No operation here follows a symbolic link or junction.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace doppioni {
+
+#ifdef _WIN32
+inline constexpr char PATH_SEPARATOR = '\\';
+#else
+inline constexpr char PATH_SEPARATOR = '/';
+#endif
+
+// The identity of a file or folder on its volume (device and inode, or volume
+// serial and file index). Zero when the platform cannot tell.
+struct FileId {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  bool known() const { return volume != 0 || index != 0; }
+  bool operator==(const FileId&) const = default;
+};
+
+// What the file system says of one entry, read without following a link.
+struct EntryInfo {
+  bool isFolder = false;   // a folder, or a link that leads to one
+  bool isLink = false;     // symbolic link, junction or other reparse point
+  bool isRegular = false;  // a plain file: not a link, device, pipe...
+  std::uint32_t sizeHigh = 0;
+  std::uint32_t sizeLow = 0;
+  std::uint32_t attrib = 0;     // Windows attribute bits, or st_mode on POSIX
+  std::uint64_t writeTime = 0;  // FILETIME, or nanoseconds since 1970 on POSIX
+  FileId id;                    // only filled by statEntry
+};
+
+// How much a listing must tell of each entry. TYPES_ONLY may leave sizes,
+// attributes and times at zero where the platform would pay extra for them.
+enum class ListingDetail { FULL, TYPES_ONLY };
+
+struct FolderEntry {
+  std::uint32_t nameOffset = 0;  // into FolderContents::names
+  std::uint32_t nameLength = 0;
+  EntryInfo info;
+};
+
+// The entries of one folder, in the order the platform gives them, without
+// "." and "..". The folder is read whole and closed at once, so a deep walk
+// never holds more than one folder open.
+struct FolderContents {
+  int error = 0;     // 0, or the platform's error number when the folder cannot be listed
+  FileId folderId;   // identity of the listed folder itself, where known
+  std::vector<FolderEntry> entries;
+  std::string names;  // the entries' names, back to back
+
+  std::string_view name(const FolderEntry& entry) const {
+    return std::string_view(names).substr(entry.nameOffset, entry.nameLength);
+  }
+};
+
+// Lists one folder into contents (whose buffers are reused).
+void listFolder(const std::string& path, ListingDetail detail, FolderContents& contents);
+
+// What a failed listing is shown as on the console: on Windows the search
+// pattern (path, separator, "*.*"), elsewhere the folder's path itself.
+std::string listingPattern(const std::string& path);
+
+// The process's current directory, whole. Returns 0 or an error number.
+int currentDirectory(std::string& path);
+
+// Gives the owner write permission (clears the read-only attribute): the
+// runtime's _chmod(path, _S_IWRITE). A link is left alone. 0 or an error number.
+int makeWritable(const std::string& path);
+
+// Deletes a file, or only the link when the entry is a link: the runtime's
+// _unlink. A read-only file (on POSIX: without the owner's write permission)
+// is refused. 0 or an error number.
+int unlinkFile(const std::string& path);
+
+// Removes an empty folder: the runtime's _rmdir. Never recursive.
+// 0 or the error number the runtime leaves in errno.
+int removeFolder(const std::string& path);
+
+// Reads an entry's metadata without following a link. 0 or an error number.
+int statEntry(const std::string& path, EntryInfo& info);
+
+// The local time, broken down as localtime() gives it.
+std::tm localTime(std::time_t when);
+
+// A short description of an error number, for console messages.
+std::string errorText(int error);
+
+}  // namespace doppioni

@@ -1,0 +1,66 @@
+// The reports the user reads, and the deletion of the marked files.
+#pragma once
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include "inventory/inventory.h"
+
+namespace doppioni {
+
+inline constexpr const char* DUPLICATES_REPORT = "Rapporto_doppioni.txt";
+inline constexpr const char* DELETED_LIST = "Elenco_files_cancellati.txt";
+inline constexpr const char* FOLDER_REPORT = "Rapporto_cartelle.txt";
+inline constexpr const char* REMOVAL_REPORT = "Rapporto_rimozione_cartelle.txt";
+
+// A report file, created (or replaced) in the working directory and written
+// in text mode ("\n" becomes CR LF on Windows) through a large buffer.
+class ReportFile {
+ public:
+  explicit ReportFile(const char* fileName);
+  ~ReportFile();
+  ReportFile(const ReportFile&) = delete;
+  ReportFile& operator=(const ReportFile&) = delete;
+
+  bool isOpen() const { return file_ != nullptr; }
+  // Text is appended here and written out as the buffer fills.
+  std::string& text() { return buffer_; }
+  void write(std::string_view text) {
+    buffer_.append(text);
+    if (buffer_.size() >= FLUSH_AT) flushBuffer();
+  }
+  // Call after appending to text() directly.
+  void flushIfFull() {
+    if (buffer_.size() >= FLUSH_AT) flushBuffer();
+  }
+  // Writes what is left and closes the file; true when every byte reached it.
+  bool close();
+  const char* fileName() const { return fileName_; }
+
+ private:
+  static constexpr std::size_t FLUSH_AT = 1 << 16;
+  void flushBuffer();
+
+  const char* fileName_;
+  std::FILE* file_ = nullptr;
+  std::string buffer_;
+  bool failed_ = false;
+};
+
+// "Compilato il DD/MM/YYYY alle hh:mm:ss\n\n", from the local time given.
+void appendTimestampLine(std::string& out, const std::tm& time);
+
+// Writes "Rapporto_doppioni.txt": every record with its mark, kind, name,
+// size and folder. 0; -1 when the report could not be written whole (the
+// message is on the console: the user must not decide without it).
+int writeDuplicatesReport(RunContext& ctx);
+
+// Deletes the marked files that are unchanged since the scan (a copy only
+// while the copy kept for it is still there, unchanged) and lists every
+// attempt in "Elenco_files_cancellati.txt". 0; -1 when the list cannot be
+// created, in which case nothing is deleted (the message is on the console).
+int deleteMarkedFiles(RunContext& ctx);
+
+}  // namespace doppioni

@@ -1,0 +1,129 @@
+#include "test_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <random>
+
+#include "platform/platform.h"
+
+namespace fs = std::filesystem;
+
+namespace doppioni::testing {
+
+TempTree::TempTree() {
+  std::random_device random;
+  fs::path base = fs::temp_directory_path();
+  for (;;) {
+    fs::path candidate = base / ("doppioni-test-" + std::to_string(random()));
+    std::error_code error;
+    if (fs::create_directory(candidate, error)) {
+      // The test's tree must be reachable by an unprivileged user too.
+      fs::permissions(candidate, fs::perms::all, error);
+      root_ = candidate.string();
+      break;
+    }
+  }
+}
+
+TempTree::~TempTree() {
+  std::error_code error;
+  // Give back every permission a test took away, then remove it all.
+  for (auto it = fs::recursive_directory_iterator(root_, fs::directory_options::skip_permission_denied, error);
+       !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+    if (!it->is_symlink()) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
+  }
+  fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, error);
+  fs::remove_all(root_, error);
+}
+
+std::string TempTree::path(std::string_view rel) const {
+  std::string result = root_;
+  if (rel.empty()) return result;
+  result.push_back(PATH_SEPARATOR);
+  for (char c : rel) result.push_back(c == '/' ? PATH_SEPARATOR : c);
+  return result;
+}
+
+void TempTree::file(std::string_view rel, std::string_view content) {
+  fs::path target(path(rel));
+  fs::create_directories(target.parent_path());
+  std::ofstream out(target, std::ios::binary);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  ASSERT_TRUE(out.good()) << target;
+}
+
+void TempTree::sparseFile(std::string_view rel, std::uint64_t size) {
+  file(rel);
+  fs::resize_file(path(rel), size);
+}
+
+void TempTree::folder(std::string_view rel) { fs::create_directories(path(rel)); }
+
+void TempTree::setWriteTime(std::string_view rel, std::int64_t seconds) {
+  // file_time_type's epoch is the library's own: go through the system clock.
+  auto system = std::chrono::system_clock::time_point(std::chrono::seconds(seconds));
+  auto file = std::chrono::file_clock::from_sys(system);
+  fs::last_write_time(path(rel), file);
+}
+
+bool TempTree::exists(std::string_view rel) const {
+  std::error_code error;
+  return fs::exists(fs::symlink_status(path(rel), error));
+}
+
+std::tm fixedTime() {
+  std::tm time{};
+  time.tm_mday = 7;
+  time.tm_mon = 2;
+  time.tm_year = 105;
+  time.tm_hour = 9;
+  time.tm_min = 5;
+  time.tm_sec = 41;
+  return time;
+}
+
+TestRun::TestRun(std::string keys) : console(&output, std::move(keys)), ctx(console) {
+  EXPECT_EQ(allocateTable(ctx), 1);
+  ctx.clock = fixedTime;
+}
+
+FileEntry& addRecord(RunContext& ctx, std::string_view dir, std::string_view name,
+                     std::uint64_t size, std::uint64_t writeTime) {
+  if (ctx.count == ctx.capacity) {
+    EXPECT_EQ(growTable(ctx, TABLE_STEP), 1);
+  }
+  // Records of one folder share one path, as the scan stores them.
+  std::uint32_t dirId = FolderStore::NO_ROOM;
+  for (std::uint32_t id = 0; id < ctx.folders.size(); ++id) {
+    if (ctx.folders.path(id) == dir) dirId = id;
+  }
+  if (dirId == FolderStore::NO_ROOM) dirId = ctx.folders.add(dir);
+  FileEntry& e = ctx.entries[ctx.count++];
+  e = FileEntry{};
+  e.dir = dirId;
+  e.name = ctx.names.add(name);
+  e.sizeHigh = static_cast<std::uint32_t>(size >> 32);
+  e.sizeLow = static_cast<std::uint32_t>(size);
+  e.writeTime = writeTime;
+  e.keptCopy = NO_COPY;
+  e.kind = KIND_NORMAL;
+  e.ext = EXT_OF_NAME;
+  return e;
+}
+
+std::string describe(const RunContext& ctx, const FileEntry& e) {
+  return std::string(dirOf(ctx, e)) + "|" + nameOf(ctx, e);
+}
+
+ChangeDir::ChangeDir(const std::string& dir) : previous_(fs::current_path()) {
+  fs::current_path(dir);
+}
+
+ChangeDir::~ChangeDir() {
+  std::error_code error;
+  fs::current_path(previous_, error);
+}
+
+}  // namespace doppioni::testing
