@@ -1,7 +1,89 @@
+// Removal of the folders that hold no files, deepest first, so that a whole
+// subtree without files goes from the bottom up. Each folder is removed on
+// its own and never recursively: one that is not empty stays, whatever it
+// holds.
+#include "console/text.h"
 #include "folders/folders.h"
+#include "platform/platform.h"
+#include "reports/reports.h"
 
 namespace doppioni {
+namespace {
 
-int removeEmptyFolders(RunContext&) { return 1; }
+constexpr std::string_view BLANKS_22 = "                      ";
+
+void appendSummary(std::string& out, std::int32_t folders, std::int32_t tried,
+                   std::int32_t removed, std::int32_t failed) {
+  out.append("Totale cartelle ");
+  appendNumber(out, folders);
+  out.append("\nCartelle senza files ");
+  appendNumber(out, tried);
+  out.append("\nCartelle rimosse ");
+  appendNumber(out, removed);
+  out.append("\nAccesso negato a ");
+  appendNumber(out, failed);
+  out.append(" cartelle\n\n");
+}
+
+}  // namespace
+
+int removeEmptyFolders(RunContext& ctx) {
+  ReportFile report(REMOVAL_REPORT);
+  if (!report.isOpen()) {
+    // Every removal is accounted for in the report, or none is made.
+    ctx.console.print(std::string("Impossibile creare il file ") + REMOVAL_REPORT +
+                      ": nessuna cartella e' stata rimossa\n");
+    return 1;
+  }
+  std::string& out = report.text();
+  out.append("Rapporto rimozione cartelle\n\n");
+  appendTimestampLine(out, ctx.clock());
+
+  std::int32_t tried = 0;
+  std::int32_t removed = 0;
+  std::int32_t failed = 0;
+  // A table that misses folders could hold a folder without the ones inside
+  // it: then nothing is tried.
+  std::int32_t last = ctx.folderTableIncomplete ? 0 : ctx.count;
+  std::string line;
+  std::string path;
+  for (std::int32_t i = 0; i < last; ++i) {
+    if (ctx.entries[i].fileCount != 0) continue;
+    ++tried;
+    path.assign(dirOf(ctx, ctx.entries[i]));
+    line.assign("Rimuovo ");
+    line.append(path);
+    line.append(BLANKS_22);
+    line.push_back('\n');
+    ctx.console.progress(ctx.progressRow, line);
+
+    out.append(path);
+    out.push_back('\t');
+    makeWritable(path);
+    int error = removeFolder(path);
+    if (error == 0) {
+      ++removed;
+      out.append("rimossa\n");
+    } else {
+      ++failed;
+      out.append("accesso negato ");
+      appendNumber(out, error);
+      out.push_back('\n');
+    }
+    report.flushIfFull();
+  }
+
+  std::string summary;
+  appendSummary(summary, ctx.count, tried, removed, failed);
+  ctx.console.print(summary);
+  out.append("\n\n");
+  out.append(summary);
+  out.append("Fine rapporto\n");
+  if (!report.close()) {
+    ctx.console.print(std::string("Errore di scrittura nel file ") + REMOVAL_REPORT +
+                      ": il rapporto e' incompleto\n");
+  }
+  return 1;
+}
 
 }  // namespace doppioni

@@ -1,9 +1,52 @@
+// The folder report: every folder with its file count and depth, deepest
+// first, which is also the order the removal tries them in.
+#include <algorithm>
+
+#include "console/text.h"
 #include "folders/folders.h"
+#include "reports/reports.h"
 
 namespace doppioni {
 
-void sortFoldersByDepth(RunContext&) {}
+void sortFoldersByDepth(RunContext& ctx) {
+  // Stable, so folders of one depth keep the scan's order and the report
+  // reads the same from one run to the next.
+  std::stable_sort(ctx.entries, ctx.entries + ctx.count,
+                   [](const FileEntry& a, const FileEntry& b) {
+                     return compareFolderDepth(a, b) < 0;
+                   });
+}
+
 int compareFolderDepth(const FileEntry& a, const FileEntry& b) { return b.depth - a.depth; }
-int writeFolderReport(RunContext&) { return 0; }
+
+int writeFolderReport(RunContext& ctx) {
+  ReportFile report(FOLDER_REPORT);
+  if (!report.isOpen()) {
+    ctx.console.print(std::string("Impossibile creare il file ") + FOLDER_REPORT + "\n");
+    return -1;
+  }
+  std::string& out = report.text();
+  appendTimestampLine(out, ctx.clock());
+  out.append("Numero cartelle: ");
+  appendNumber(out, ctx.count);
+  out.append("\n\nfiles slashes cartella\n\n");
+  for (std::int32_t i = 0; i < ctx.count; ++i) {
+    const FileEntry& record = ctx.entries[i];
+    appendPadded(out, record.fileCount, 4);
+    out.append("    ");
+    appendPadded(out, record.depth, 3);
+    out.append("    ");
+    out.append(dirOf(ctx, record));
+    out.push_back('\n');
+    report.flushIfFull();
+  }
+  out.append("\nfine del rapporto\n");
+  if (!report.close()) {
+    ctx.console.print(std::string("Errore di scrittura nel file ") + FOLDER_REPORT +
+                      ": il rapporto e' incompleto\n");
+    return -1;
+  }
+  return 0;
+}
 
 }  // namespace doppioni
