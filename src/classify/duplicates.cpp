@@ -1,7 +1,101 @@
+// Duplicate files: the sorted table puts the copies of one file side by side,
+// so each candidate is compared only with the records that follow it while
+// they stay identical. A duplicate web page takes every record of its page
+// number with it; those are found through an index by page number, built the
+// first time a duplicate page turns up.
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
 #include "classify/classify.h"
+#include "console/text.h"
 
 namespace doppioni {
+namespace {
 
-int markDuplicates(RunContext&) { return 0; }
+// Same name (byte for byte), same size, same write time; the folder plays no
+// part. The cheap fields go first.
+bool identical(const RunContext& ctx, const FileEntry& a, const FileEntry& b) {
+  return a.sizeLow == b.sizeLow && a.sizeHigh == b.sizeHigh && a.writeTime == b.writeTime &&
+         std::strcmp(nameOf(ctx, a), nameOf(ctx, b)) == 0;
+}
+
+// Record indices grouped by page number, in table order.
+struct PageIndex {
+  std::vector<std::uint32_t> start;    // page number -> first slot in records
+  std::vector<std::int32_t> records;  // indices of the records of each page
+
+  void build(const RunContext& ctx) {
+    std::int32_t highest = 0;
+    std::size_t members = 0;
+    for (std::int32_t i = 0; i < ctx.count; ++i) {
+      std::int32_t id = ctx.entries[i].pageId;
+      if (id <= 0) continue;
+      if (id > highest) highest = id;
+      ++members;
+    }
+    start.assign(static_cast<std::size_t>(highest) + 2, 0);
+    for (std::int32_t i = 0; i < ctx.count; ++i) {
+      std::int32_t id = ctx.entries[i].pageId;
+      if (id > 0) ++start[static_cast<std::size_t>(id) + 1];
+    }
+    for (std::size_t id = 1; id < start.size(); ++id) start[id] += start[id - 1];
+    records.resize(members);
+    std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
+    for (std::int32_t i = 0; i < ctx.count; ++i) {
+      std::int32_t id = ctx.entries[i].pageId;
+      if (id > 0) records[next[static_cast<std::size_t>(id)]++] = i;
+    }
+  }
+  bool built() const { return !start.empty(); }
+};
+
+void showProgress(RunContext& ctx, std::string& line, std::int32_t index) {
+  line.assign("Esamino il ");
+  appendNumber(line, index);
+  line.append(" esimo file\n");
+  ctx.console.progress(ctx.progressRow, line);
+}
+
+}  // namespace
+
+int markDuplicates(RunContext& ctx) {
+  std::int32_t duplicates = 0;
+  PageIndex pages;
+  std::string line;
+  std::int32_t current = 0;
+  while (current < ctx.count) {
+    showProgress(ctx, line, current);
+    const std::int32_t candidate = current;
+    ++current;
+    if (ctx.entries[candidate].kind >= KIND_PAGE_PART) continue;
+
+    for (; current < ctx.count; ++current) {
+      FileEntry& copy = ctx.entries[current];
+      if (!identical(ctx, ctx.entries[candidate], copy)) break;
+      copy.deleteMark = 1;
+      copy.keptCopy = candidate;
+      ++duplicates;
+      if (copy.kind != KIND_PAGE || copy.pageId <= 0) continue;
+      // The page goes, and with it every file of its companion folder; each
+      // is deleted only while the kept page stays.
+      if (!pages.built()) pages.build(ctx);
+      auto id = static_cast<std::size_t>(copy.pageId);
+      if (id + 1 >= pages.start.size()) continue;
+      for (std::uint32_t at = pages.start[id]; at < pages.start[id + 1]; ++at) {
+        FileEntry& part = ctx.entries[pages.records[at]];
+        part.deleteMark = 1;
+        if (part.keptCopy == NO_COPY) part.keptCopy = candidate;
+      }
+    }
+  }
+
+  line.assign("Trovati ");
+  appendNumber(line, duplicates);
+  line.append(" doppioni\n");
+  ctx.console.print(line);
+  return 0;
+}
 
 }  // namespace doppioni

@@ -1,7 +1,154 @@
+// Saved web pages and their companion folders.
+//
+// A page's companion files are the records whose folder is "<dir>/<stem>_file".
+// Rather than comparing every page's companion path with every record, the
+// pass finds the companion folder's id once per page through a hash index of
+// the folder paths, then gives each record the mark of the last page (in
+// table order) that claims its folder. That is the mark that comparing every
+// page with every record, page after page, leaves behind.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "classify/classify.h"
+#include "console/text.h"
+#include "platform/platform.h"
 
 namespace doppioni {
+namespace {
 
-void markWebPages(RunContext&) {}
+constexpr std::uint32_t NO_FOLDER = 0xFFFFFFFFu;
+
+bool isWebPage(const RunContext& ctx, const FileEntry& e) {
+  return extOf(ctx, e).find("htm") != std::string_view::npos;
+}
+
+// Folder path -> folder id, open addressing over the ids (4 bytes a slot).
+// Should the store hold a path twice, every id of it is mapped to the first
+// one, so that records of either id count as records of one folder.
+class FolderIndex {
+ public:
+  explicit FolderIndex(const FolderStore& folders) : folders_(folders) {
+    std::uint32_t count = folders.size();
+    std::size_t slots = 16;
+    while (slots < std::size_t{count} * 2) slots *= 2;
+    slots_.assign(slots, NO_FOLDER);
+    mask_ = slots - 1;
+    for (std::uint32_t id = 0; id < count; ++id) {
+      std::string_view path = folders.path(id);
+      std::size_t at = std::hash<std::string_view>()(path) & mask_;
+      while (slots_[at] != NO_FOLDER && folders.path(slots_[at]) != path) at = (at + 1) & mask_;
+      if (slots_[at] == NO_FOLDER) {
+        slots_[at] = id;
+      } else {
+        if (same_.empty()) {
+          same_.resize(count);
+          for (std::uint32_t i = 0; i < count; ++i) same_[i] = i;
+        }
+        same_[id] = slots_[at];
+      }
+    }
+  }
+
+  std::uint32_t find(std::string_view path) const {
+    std::size_t at = std::hash<std::string_view>()(path) & mask_;
+    while (slots_[at] != NO_FOLDER) {
+      if (folders_.path(slots_[at]) == path) return slots_[at];
+      at = (at + 1) & mask_;
+    }
+    return NO_FOLDER;
+  }
+
+  // The one id that stands for every id of the same path.
+  std::uint32_t canonical(std::uint32_t id) const { return same_.empty() ? id : same_[id]; }
+
+ private:
+  const FolderStore& folders_;
+  std::vector<std::uint32_t> slots_;
+  std::vector<std::uint32_t> same_;
+  std::size_t mask_ = 0;
+};
+
+// The companion folder of a page: its folder, the separator, the name
+// without its extension, then "_file". Built in out, whose room is reused.
+void companionPath(const RunContext& ctx, const FileEntry& page, std::string& out) {
+  std::string_view name = nameOf(ctx, page);
+  std::size_t dot = name.rfind('.');
+  out.assign(dirOf(ctx, page));
+  out.push_back(PATH_SEPARATOR);
+  out.append(name.substr(0, dot == std::string_view::npos ? name.size() : dot));
+  out.append("_file");
+}
+
+void showProgress(RunContext& ctx, std::string& line, std::int32_t index) {
+  line.assign("Esamino il ");
+  appendNumber(line, index);
+  line.append(" esimo file                \n");
+  ctx.console.progress(ctx.progressRow, line);
+}
+
+}  // namespace
+
+void markWebPages(RunContext& ctx) {
+  std::int32_t pages = 0;
+  for (std::int32_t i = 0; i < ctx.count; ++i) {
+    if (isWebPage(ctx, ctx.entries[i])) ++pages;
+  }
+
+  // For each folder: the number of the last page whose companion folder it
+  // is, and how many pages claim it (each claim marks its files once more).
+  std::vector<std::int32_t> lastClaim;
+  std::vector<std::int32_t> claims;
+  std::optional<FolderIndex> index;
+  if (pages > 0) {
+    index.emplace(ctx.folders);
+    lastClaim.assign(ctx.folders.size(), 0);
+    claims.assign(ctx.folders.size(), 0);
+    std::string path;
+    std::int32_t number = 0;
+    for (std::int32_t i = 0; i < ctx.count; ++i) {
+      const FileEntry& e = ctx.entries[i];
+      if (!isWebPage(ctx, e)) continue;
+      ++number;
+      companionPath(ctx, e, path);
+      std::uint32_t folder = index->find(path);
+      if (folder == NO_FOLDER) continue;
+      lastClaim[folder] = number;
+      ++claims[folder];
+    }
+  }
+
+  std::string line;
+  std::int32_t number = 0;
+  std::int64_t companions = 0;
+  for (std::int32_t i = 0; i < ctx.count; ++i) {
+    showProgress(ctx, line, i);
+    if (!index) continue;
+    FileEntry& e = ctx.entries[i];
+    std::int32_t own = isWebPage(ctx, e) ? ++number : 0;
+    std::uint32_t folder = index->canonical(e.dir);
+    std::int32_t claim = lastClaim[folder];
+    companions += claims[folder];
+    // The later of the two assignments wins: the record's own turn as a
+    // page, or the last page that claims its folder.
+    if (own > claim) {
+      e.kind = KIND_PAGE;
+      e.pageId = own;
+    } else if (claim > 0) {
+      e.kind = KIND_PAGE_PART;
+      e.pageId = claim;
+    }
+  }
+
+  line.assign("Trovati ");
+  appendNumber(line, pages);
+  line.append(" files htm e ");
+  appendNumber(line, companions);
+  line.append(" file collegati                       \n");
+  ctx.console.print(line);
+}
 
 }  // namespace doppioni

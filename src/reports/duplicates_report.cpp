@@ -1,7 +1,61 @@
+// "Rapporto_doppioni.txt": every record with its mark, kind, name, size and
+// folder, for the user to read before deciding whether to delete.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "console/text.h"
 #include "reports/reports.h"
 
 namespace doppioni {
+namespace {
 
-int writeDuplicatesReport(RunContext&) { return 0; }
+void reportFailure(RunContext& ctx) {
+  ctx.console.print(
+      "Impossibile scrivere Rapporto_doppioni.txt: il programma termina senza cancellare nulla\n");
+}
+
+}  // namespace
+
+int writeDuplicatesReport(RunContext& ctx) {
+  ReportFile report(DUPLICATES_REPORT);
+  if (!report.isOpen()) {
+    reportFailure(ctx);
+    return -1;
+  }
+  const std::size_t workDirLength = ctx.workDir.size();
+
+  std::string& out = report.text();
+  out.append("RAPPORTO DOPPIONI\n\n");
+  appendTimestampLine(out, ctx.clock());
+  out.append(
+      "C - da cancellare\n0 - normale\n1 - file htm\n2 - associato ad un htm\n3 - inutile\n\n");
+
+  for (std::int32_t i = 0; i < ctx.count; ++i) {
+    const FileEntry& e = ctx.entries[i];
+    out.push_back(e.deleteMark == 1 ? 'C' : ' ');
+    out.push_back(' ');
+    appendNumber(out, e.kind);
+    out.push_back(' ');
+    out.append(nameOf(ctx, e));
+    out.push_back(' ');
+    // Only the low word, read as signed: the size column has always read so.
+    appendNumber(out, static_cast<std::int32_t>(e.sizeLow));
+    out.append(" in ... ");
+    // The folder below the working directory; a file in the working
+    // directory itself shows the whole path.
+    std::string_view dir = dirOf(ctx, e);
+    out.append(dir.size() > workDirLength ? dir.substr(workDirLength + 1) : dir);
+    out.push_back('\n');
+    report.flushIfFull();
+  }
+  out.append("fine del rapporto\n");
+
+  if (!report.close()) {
+    reportFailure(ctx);
+    return -1;
+  }
+  return 0;
+}
 
 }  // namespace doppioni
