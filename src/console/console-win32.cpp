@@ -1,0 +1,236 @@
+// Win32 console: the console services on "CONOUT$" when standard output is a
+// console window, nothing but text otherwise.
+//
+// Text is buffered and written out before every cursor operation, so that
+// what is printed and where the cursor goes stay in the order of the calls.
+// To a console it goes as UTF-16, so any name shows as it is; to a file or a
+// pipe it goes as bytes, with each "\n" stored as "\r\n" as text mode does.
+#include <conio.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+
+#include "console/console.h"
+
+namespace doppioni {
+namespace {
+
+constexpr std::size_t FLUSH_AT = 1 << 16;
+constexpr DWORD WRITE_CHUNK = 8192;  // UTF-16 units per WriteConsoleW call
+
+// The size and visibility of each cursor shape code.
+struct CursorShape {
+  DWORD size;
+  BOOL visible;
+};
+constexpr CursorShape CURSOR_SHAPES[] = {{10, FALSE}, {99, TRUE}, {10, TRUE}};
+
+// The console output device, opened for one operation and closed after it.
+class ConsoleOut {
+ public:
+  ConsoleOut() {
+    SECURITY_ATTRIBUTES inherit{};
+    inherit.nLength = sizeof inherit;
+    inherit.bInheritHandle = TRUE;
+    handle_ = ::CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
+                            nullptr);
+  }
+  ~ConsoleOut() {
+    if (valid()) ::CloseHandle(handle_);
+  }
+  ConsoleOut(const ConsoleOut&) = delete;
+  ConsoleOut& operator=(const ConsoleOut&) = delete;
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+bool readScreenInfo(const ConsoleOut& out, CONSOLE_SCREEN_BUFFER_INFO& info) {
+  return out.valid() && ::GetConsoleScreenBufferInfo(out.get(), &info) != 0;
+}
+
+SHORT cell(int value) {
+  if (value < 1) return 0;
+  if (value > 0x8000) return 0x7FFF;
+  return static_cast<SHORT>(value - 1);
+}
+
+// The length of the longest start of text that ends on a whole UTF-8
+// sequence, so that a character cut by a full buffer waits for its rest.
+std::size_t wholeSequences(std::string_view text) {
+  std::size_t end = text.size();
+  std::size_t back = 0;
+  while (back < 3 && back < end && (static_cast<unsigned char>(text[end - 1 - back]) & 0xC0) == 0x80) {
+    ++back;
+  }
+  if (back == end) return end;
+  auto lead = static_cast<unsigned char>(text[end - 1 - back]);
+  std::size_t need = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+  return need > back ? end - 1 - back : end;
+}
+
+// UTF-8 to UTF-16 for the screen: a lone surrogate carried as WTF-8 goes
+// through as it is, any other byte that is no text shows as U+FFFD.
+void toUtf16(std::string_view text, std::wstring& out) {
+  out.clear();
+  std::size_t i = 0;
+  while (i < text.size()) {
+    auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      out.push_back(static_cast<wchar_t>(lead));
+      ++i;
+      continue;
+    }
+    std::size_t extra = lead >= 0xF0 && lead <= 0xF4   ? 3
+                        : lead >= 0xE0 && lead <= 0xEF ? 2
+                        : lead >= 0xC2 && lead <= 0xDF ? 1
+                                                       : 0;
+    std::uint32_t c = lead & (0x3Fu >> extra);
+    std::size_t k = 1;
+    for (; extra != 0 && k <= extra && i + k < text.size(); ++k) {
+      auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) break;
+      c = (c << 6) | (next & 0x3Fu);
+    }
+    static constexpr std::uint32_t LEAST[] = {0, 0x80, 0x800, 0x10000};
+    if (extra == 0 || k != extra + 1 || c < LEAST[extra] || c > 0x10FFFF) {
+      out.push_back(static_cast<wchar_t>(0xFFFD));
+      ++i;
+      continue;
+    }
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out.push_back(static_cast<wchar_t>(0xD800 + (c >> 10)));
+      out.push_back(static_cast<wchar_t>(0xDC00 + (c & 0x3FF)));
+    } else {
+      out.push_back(static_cast<wchar_t>(c));
+    }
+    i += k;
+  }
+}
+
+class Win32Console : public ConsoleDevice {
+ public:
+  Win32Console()
+      : out_(::GetStdHandle(STD_OUTPUT_HANDLE)), in_(::GetStdHandle(STD_INPUT_HANDLE)) {
+    DWORD mode;
+    outConsole_ = out_ != nullptr && out_ != INVALID_HANDLE_VALUE && ::GetConsoleMode(out_, &mode);
+    inConsole_ = in_ != nullptr && in_ != INVALID_HANDLE_VALUE && ::GetConsoleMode(in_, &mode);
+    buffer_.reserve(FLUSH_AT + 4096);
+  }
+  ~Win32Console() override { flush(); }
+
+  bool isTerminal() const override { return outConsole_; }
+
+  void write(std::string_view text) override {
+    buffer_.append(text);
+    if (buffer_.size() >= FLUSH_AT) writeOut(false);
+  }
+
+  void flush() override { writeOut(true); }
+
+  void gotoXY(int x, int y) override {
+    if (!outConsole_) return;
+    flush();
+    ConsoleOut out;
+    if (out.valid()) ::SetConsoleCursorPosition(out.get(), COORD{cell(x), cell(y)});
+  }
+
+  int cursorRow() override {
+    if (!outConsole_) return 1;
+    flush();
+    ConsoleOut out;
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!readScreenInfo(out, info)) return 1;
+    return info.dwCursorPosition.Y + 1;
+  }
+
+  void clearScreen() override {
+    if (!outConsole_) return;
+    flush();
+    ConsoleOut out;
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!readScreenInfo(out, info)) return;
+    DWORD cells = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(info.dwSize.Y);
+    COORD home{0, 0};
+    DWORD done;
+    ::FillConsoleOutputCharacterA(out.get(), ' ', cells, home, &done);
+    ::FillConsoleOutputAttribute(out.get(), info.wAttributes, cells, home, &done);
+    ::SetConsoleCursorPosition(out.get(), home);
+  }
+
+  void setCursorShape(int code) override {
+    if (!outConsole_ || code < 0 || code > 2) return;
+    flush();
+    ConsoleOut out;
+    if (!out.valid()) return;
+    CONSOLE_CURSOR_INFO cursor{CURSOR_SHAPES[code].size, CURSOR_SHAPES[code].visible};
+    ::SetConsoleCursorInfo(out.get(), &cursor);
+  }
+
+  int readKey() override {
+    flush();
+    if (!inConsole_) {
+      unsigned char key = 0;
+      DWORD got = 0;
+      if (!::ReadFile(in_, &key, 1, &got, nullptr) || got != 1) return -1;
+      return key;
+    }
+    ::FlushConsoleInputBuffer(in_);  // nothing typed earlier answers the question
+    int key = ::_getch();
+    // Arrows and function keys come as two codes: the second would answer
+    // the next question, so it goes here.
+    if (key == 0 || key == 0xE0) ::_getch();
+    return key;
+  }
+
+ private:
+  // Writes the buffer out; unless `all`, an unfinished character at its end
+  // stays for the next write.
+  void writeOut(bool all) {
+    std::size_t length = all ? buffer_.size() : wholeSequences(buffer_);
+    if (length == 0) return;
+    std::string_view text(buffer_.data(), length);
+    if (outConsole_) {
+      toUtf16(text, wide_);
+      for (std::size_t at = 0; at < wide_.size();) {
+        DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(wide_.size() - at, WRITE_CHUNK));
+        DWORD done = 0;
+        if (!::WriteConsoleW(out_, wide_.data() + at, chunk, &done, nullptr) || done == 0) break;
+        at += done;
+      }
+    } else {
+      bytes_.clear();
+      for (char c : text) {
+        if (c == '\n') bytes_.push_back('\r');
+        bytes_.push_back(c);
+      }
+      for (std::size_t at = 0; at < bytes_.size();) {
+        DWORD done = 0;
+        DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes_.size() - at, 1u << 20));
+        // Nowhere left to show it (a closed pipe): the run goes on.
+        if (!::WriteFile(out_, bytes_.data() + at, chunk, &done, nullptr) || done == 0) break;
+        at += done;
+      }
+    }
+    buffer_.erase(0, length);
+  }
+
+  HANDLE out_;
+  HANDLE in_;
+  bool outConsole_ = false;
+  bool inConsole_ = false;
+  std::string buffer_;
+  std::string bytes_;
+  std::wstring wide_;
+};
+
+}  // namespace
+
+std::unique_ptr<ConsoleDevice> openStandardConsole() { return std::make_unique<Win32Console>(); }
+
+}  // namespace doppioni

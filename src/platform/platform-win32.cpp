@@ -1,0 +1,459 @@
+// Win32 side of the platform layer.
+//
+// Paths are kept as UTF-8 byte strings; every call into the system converts
+// them to UTF-16 and hands them over with the "\\?\" prefix, so that no path
+// is too long to reach. Windows names may hold UTF-16 code units that pair
+// with nothing (unpaired surrogates); such names are carried as WTF-8, the
+// generalisation of UTF-8 that encodes a lone surrogate like any other code
+// point, so every name read from a listing reaches the same file again.
+#include <windows.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace doppioni {
+namespace {
+
+// --- UTF-16 <-> WTF-8 ------------------------------------------------------
+
+void appendWtf8(const wchar_t* text, std::size_t length, std::string& out) {
+  for (std::size_t i = 0; i < length; ++i) {
+    std::uint32_t c = static_cast<std::uint16_t>(text[i]);
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length) {
+      std::uint32_t low = static_cast<std::uint16_t>(text[i + 1]);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        ++i;
+      }
+    }
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {  // lone surrogates too
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+}
+
+void appendUnit(std::uint32_t c, std::wstring& out) {
+  if (c >= 0x10000) {
+    c -= 0x10000;
+    out.push_back(static_cast<wchar_t>(0xD800 + (c >> 10)));
+    out.push_back(static_cast<wchar_t>(0xDC00 + (c & 0x3FF)));
+  } else {
+    out.push_back(static_cast<wchar_t>(c));
+  }
+}
+
+// Decodes WTF-8 (and so UTF-8). Bytes that are no such text name no file
+// that a listing could have given: false, rather than a guess that might
+// reach some other file.
+bool appendUtf16(std::string_view text, std::wstring& out) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      out.push_back(static_cast<wchar_t>(lead));
+      ++i;
+      continue;
+    }
+    int extra;
+    std::uint32_t c, least;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      extra = 1, c = lead & 0x1Fu, least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      extra = 2, c = lead & 0x0Fu, least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      extra = 3, c = lead & 0x07u, least = 0x10000;
+    } else {
+      return false;
+    }
+    if (text.size() - i <= static_cast<std::size_t>(extra)) return false;
+    for (int k = 1; k <= extra; ++k) {
+      auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
+      if ((next & 0xC0) != 0x80) return false;
+      c = (c << 6) | (next & 0x3Fu);
+    }
+    if (c < least || c > 0x10FFFF) return false;
+    appendUnit(c, out);
+    i += static_cast<std::size_t>(extra) + 1;
+  }
+  return true;
+}
+
+// --- error numbers -----------------------------------------------------------
+
+// The errno value the C runtime derives from a system error code.
+int errnoOf(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_NO_MORE_FILES:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+      return ENOENT;
+    case ERROR_TOO_MANY_OPEN_FILES:
+      return EMFILE;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_CURRENT_DIRECTORY:
+    case ERROR_NETWORK_ACCESS_DENIED:
+    case ERROR_CANNOT_MAKE:
+    case ERROR_FAIL_I24:
+    case ERROR_DRIVE_LOCKED:
+    case ERROR_SEEK_ON_DEVICE:
+    case ERROR_NOT_LOCKED:
+    case ERROR_LOCK_FAILED:
+      return EACCES;
+    case ERROR_INVALID_HANDLE:
+    case ERROR_INVALID_TARGET_HANDLE:
+    case ERROR_DIRECT_ACCESS_HANDLE:
+      return EBADF;
+    case ERROR_ARENA_TRASHED:
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_INVALID_BLOCK:
+    case ERROR_NOT_ENOUGH_QUOTA:
+    case ERROR_OUTOFMEMORY:
+      return ENOMEM;
+    case ERROR_NOT_SAME_DEVICE:
+      return EXDEV;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_BROKEN_PIPE:
+      return EPIPE;
+    case ERROR_DISK_FULL:
+      return ENOSPC;
+    case ERROR_DIR_NOT_EMPTY:
+      return ENOTEMPTY;
+    case ERROR_NO_PROC_SLOTS:
+    case ERROR_MAX_THRDS_REACHED:
+    case ERROR_NESTING_NOT_ALLOWED:
+      return EAGAIN;
+    default:
+      break;
+  }
+  if (code >= ERROR_WRITE_PROTECT && code <= ERROR_SHARING_BUFFER_EXCEEDED) return EACCES;
+  return EINVAL;
+}
+
+int lastErrno() { return errnoOf(::GetLastError()); }
+
+// --- paths -------------------------------------------------------------------
+
+bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Appends rest to out with every run of separators made one backslash, and
+// "." and ".." resolved as Windows itself would resolve them without the
+// prefix; the first `floor` characters of out (the volume) are never climbed
+// above. A path that names the volume's root keeps its backslash.
+void appendNormalised(std::wstring_view rest, std::size_t floor, std::wstring& out) {
+  std::size_t i = 0;
+  while (i < rest.size()) {
+    while (i < rest.size() && isSeparator(rest[i])) ++i;
+    std::size_t start = i;
+    while (i < rest.size() && !isSeparator(rest[i])) ++i;
+    std::wstring_view part = rest.substr(start, i - start);
+    if (part.empty() || part == L".") continue;
+    if (part == L"..") {
+      std::size_t cut = out.rfind(L'\\');
+      if (cut != std::wstring::npos && cut >= floor) out.resize(cut);
+      continue;
+    }
+    out.push_back(L'\\');
+    out.append(part);
+  }
+  if (out.size() == floor) out.push_back(L'\\');
+}
+
+bool isDrive(std::wstring_view w) {
+  return w.size() >= 2 && w[1] == L':' &&
+         ((w[0] >= L'A' && w[0] <= L'Z') || (w[0] >= L'a' && w[0] <= L'z'));
+}
+
+// Takes one name off the front of rest (after any separators) and appends it
+// to out behind a backslash.
+void moveName(std::wstring_view& rest, std::wstring& out) {
+  while (!rest.empty() && isSeparator(rest.front())) rest.remove_prefix(1);
+  std::size_t end = 0;
+  while (end < rest.size() && !isSeparator(rest[end])) ++end;
+  out.push_back(L'\\');
+  out.append(rest.substr(0, end));
+  rest.remove_prefix(end);
+}
+
+// The prefixed form of an absolute path: "C:\..." becomes "\\?\C:\...",
+// "\\server\share\..." becomes "\\?\UNC\server\share\...", and a path that
+// is prefixed already keeps its prefix. `floor` is the length of the volume
+// part. False when w is not one of these forms.
+bool absoluteApiPath(std::wstring_view w, std::wstring& api, std::size_t& floor) {
+  if (w.size() >= 4 && isSeparator(w[0]) && isSeparator(w[1]) && (w[2] == L'?' || w[2] == L'.') &&
+      isSeparator(w[3])) {
+    std::wstring_view rest = w.substr(4);
+    api.assign(L"\\\\");
+    api.push_back(w[2]);
+    api.push_back(L'\\');
+    if (rest.size() >= 4 && (rest[0] == L'U' || rest[0] == L'u') &&
+        (rest[1] == L'N' || rest[1] == L'n') && (rest[2] == L'C' || rest[2] == L'c') &&
+        isSeparator(rest[3])) {
+      api.append(L"UNC");
+      rest.remove_prefix(3);
+      moveName(rest, api);
+      moveName(rest, api);
+    } else if (isDrive(rest)) {
+      api.append(rest.substr(0, 2));
+      rest.remove_prefix(2);
+    } else {
+      api.pop_back();
+      moveName(rest, api);  // a device or volume name
+    }
+    floor = api.size();
+    appendNormalised(rest, floor, api);
+    return true;
+  }
+  if (w.size() >= 2 && isSeparator(w[0]) && isSeparator(w[1])) {
+    std::wstring_view rest = w.substr(2);
+    api.assign(L"\\\\?\\UNC");
+    moveName(rest, api);
+    moveName(rest, api);
+    floor = api.size();
+    appendNormalised(rest, floor, api);
+    return true;
+  }
+  if (isDrive(w) && w.size() >= 3 && isSeparator(w[2])) {
+    api.assign(L"\\\\?\\");
+    api.append(w.substr(0, 2));
+    floor = api.size();
+    appendNormalised(w.substr(2), floor, api);
+    return true;
+  }
+  return false;
+}
+
+// The current directory in UTF-16, any length; empty when it cannot be read.
+std::wstring currentDirectoryWide() {
+  std::wstring buffer;
+  DWORD size = ::GetCurrentDirectoryW(0, nullptr);
+  while (size != 0) {
+    buffer.resize(size);
+    DWORD got = ::GetCurrentDirectoryW(size, buffer.data());
+    if (got == 0) break;
+    if (got < size) {
+      buffer.resize(got);
+      return buffer;
+    }
+    size = got;  // it grew in between
+  }
+  return {};
+}
+
+// What the system is handed for path: always a prefixed absolute path, so
+// that neither its length nor trailing dots or blanks in its names change
+// what it reaches. The string the caller keeps is never changed. False when
+// path holds bytes that no name can hold.
+bool toApiPath(std::string_view path, std::wstring& api) {
+  std::wstring wide;
+  if (!appendUtf16(path, wide)) return false;
+  std::size_t floor = 0;
+  if (absoluteApiPath(wide, api, floor)) return true;
+
+  if (isDrive(wide)) {
+    // "C:name" is relative to that drive's own current directory.
+    DWORD size = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return false;
+    std::wstring full(size, L'\0');
+    DWORD got = ::GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+    if (got == 0 || got >= size) return false;
+    full.resize(got);
+    return absoluteApiPath(full, api, floor);
+  }
+  std::wstring base = currentDirectoryWide();
+  if (base.empty() || !absoluteApiPath(base, api, floor)) return false;
+  if (!wide.empty() && isSeparator(wide[0])) {
+    api.resize(floor);  // "\name": from the root of the current volume
+  } else if (api.size() == floor + 1) {
+    api.resize(floor);  // the current directory is a root
+  }
+  appendNormalised(wide, floor, api);
+  return true;
+}
+
+// --- entries -----------------------------------------------------------------
+
+// A reparse point that stands for another name: symbolic link, junction,
+// mount point. Other reparse points (deduplicated or cloud files) are the
+// files themselves.
+bool isNameSurrogate(DWORD attributes, DWORD tag) {
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(tag);
+}
+
+void fillInfo(DWORD attributes, DWORD tag, DWORD sizeHigh, DWORD sizeLow, FILETIME written,
+              EntryInfo& info) {
+  info.isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  info.isLink = isNameSurrogate(attributes, tag);
+  info.isRegular = !info.isFolder && !info.isLink;
+  info.sizeHigh = sizeHigh;
+  info.sizeLow = sizeLow;
+  info.attrib = attributes;
+  info.writeTime = (static_cast<std::uint64_t>(written.dwHighDateTime) << 32) |
+                   written.dwLowDateTime;
+}
+
+// Closes a handle when it goes out of scope.
+struct Handle {
+  HANDLE h;
+  explicit Handle(HANDLE value) : h(value) {}
+  ~Handle() {
+    if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  bool valid() const { return h != INVALID_HANDLE_VALUE; }
+};
+
+// Opens the entry itself, never what a link leads to; folders too.
+HANDLE openEntry(const std::wstring& api, DWORD access) {
+  return ::CreateFileW(api.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING,
+                       FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+DWORD reparseTag(HANDLE h, DWORD attributes) {
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return 0;
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  if (!::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag)) return 0;
+  return tag.ReparseTag;
+}
+
+}  // namespace
+
+void listFolder(const std::string& path, ListingDetail, FolderContents& contents) {
+  contents.error = 0;
+  contents.folderId = FileId{};
+  contents.entries.clear();
+  contents.names.clear();
+
+  std::wstring pattern;
+  if (!toApiPath(path + "\\*", pattern)) {
+    contents.error = EILSEQ;
+    return;
+  }
+  WIN32_FIND_DATAW data;
+  HANDLE find = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                   nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  if (find == INVALID_HANDLE_VALUE) {
+    DWORD code = ::GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_NO_MORE_FILES) {
+      // Nothing matched: an empty folder, as long as the folder is there.
+      pattern.resize(pattern.size() - 2);
+      DWORD attributes = ::GetFileAttributesW(pattern.c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES) {
+        contents.error = lastErrno();
+      } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        contents.error = ENOTDIR;
+      }
+      return;
+    }
+    contents.error = errnoOf(code);
+    return;
+  }
+  do {
+    const wchar_t* name = data.cFileName;
+    if (name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0))) continue;
+    FolderEntry entry;
+    fillInfo(data.dwFileAttributes, data.dwReserved0, data.nFileSizeHigh, data.nFileSizeLow,
+             data.ftLastWriteTime, entry.info);
+    entry.nameOffset = static_cast<std::uint32_t>(contents.names.size());
+    appendWtf8(name, std::wcslen(name), contents.names);
+    entry.nameLength = static_cast<std::uint32_t>(contents.names.size() - entry.nameOffset);
+    contents.entries.push_back(entry);
+  } while (::FindNextFileW(find, &data));
+  DWORD code = ::GetLastError();
+  ::FindClose(find);
+  if (code != ERROR_NO_MORE_FILES) contents.error = errnoOf(code);
+}
+
+std::string listingPattern(const std::string& path) { return path + "\\*.*"; }
+
+int currentDirectory(std::string& path) {
+  std::wstring wide = currentDirectoryWide();
+  if (wide.empty()) return lastErrno();
+  path.clear();
+  appendWtf8(wide.data(), wide.size(), path);
+  return 0;
+}
+
+int makeWritable(const std::string& path) {
+  std::wstring api;
+  if (!toApiPath(path, api)) return EILSEQ;
+  Handle file(openEntry(api, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES));
+  if (!file.valid()) return lastErrno();
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(file.h, &info)) return lastErrno();
+  DWORD attributes = info.dwFileAttributes;
+  if (isNameSurrogate(attributes, reparseTag(file.h, attributes))) return 0;
+  if ((attributes & FILE_ATTRIBUTE_READONLY) == 0) return 0;
+  FILE_BASIC_INFO basic{};  // zero times: left as they are
+  basic.FileAttributes = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+  if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  if (!::SetFileInformationByHandle(file.h, FileBasicInfo, &basic, sizeof basic)) {
+    return lastErrno();
+  }
+  return 0;
+}
+
+int unlinkFile(const std::string& path) {
+  std::wstring api;
+  if (!toApiPath(path, api)) return EILSEQ;
+  DWORD attributes = ::GetFileAttributesW(api.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return lastErrno();
+  // Refused as the runtime's _unlink refuses them, whatever the file system
+  // underneath would allow.
+  if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return EACCES;
+  if (!::DeleteFileW(api.c_str())) return lastErrno();
+  return 0;
+}
+
+int removeFolder(const std::string& path) {
+  std::wstring api;
+  if (!toApiPath(path, api)) return EILSEQ;
+  if (!::RemoveDirectoryW(api.c_str())) return lastErrno();
+  return 0;
+}
+
+int statEntry(const std::string& path, EntryInfo& info) {
+  std::wstring api;
+  if (!toApiPath(path, api)) return EILSEQ;
+  Handle file(openEntry(api, FILE_READ_ATTRIBUTES));
+  if (!file.valid()) return lastErrno();
+  BY_HANDLE_FILE_INFORMATION data;
+  if (!::GetFileInformationByHandle(file.h, &data)) return lastErrno();
+  fillInfo(data.dwFileAttributes, reparseTag(file.h, data.dwFileAttributes), data.nFileSizeHigh,
+           data.nFileSizeLow, data.ftLastWriteTime, info);
+  info.id = FileId{data.dwVolumeSerialNumber,
+                   (static_cast<std::uint64_t>(data.nFileIndexHigh) << 32) | data.nFileIndexLow};
+  return 0;
+}
+
+std::tm localTime(std::time_t when) {
+  std::tm result{};
+  ::localtime_s(&result, &when);
+  return result;
+}
+
+std::string errorText(int error) { return std::strerror(error); }
+
+}  // namespace doppioni
