@@ -96,12 +96,10 @@ TEST(DuplicatesReport, SizeColumnShowsTheLowWordAsASignedNumber) {
   EXPECT_EQ(writeDuplicatesReport(run.ctx), 0);
 
   std::string sub = std::string("sub") + PATH_SEPARATOR + "deeper";
-  EXPECT_EQ(readReport(), std::string(HEAD) +
-                              "  0 a.bin -2147483648 in ... " + tree.root() + "\n" +
+  EXPECT_EQ(readReport(), std::string(HEAD) + "  0 a.bin -2147483648 in ... " + tree.root() + "\n" +
                               "  0 b.bin -1294967296 in ... " + tree.root() + "\n" +
-                              "  0 c.bin 0 in ... " + tree.root() + "\n" +
-                              "  0 d.bin 5 in ... " + tree.root() + "\n" +
-                              "  0 e.txt 5 in ... " + sub + "\n" +
+                              "  0 c.bin 0 in ... " + tree.root() + "\n" + "  0 d.bin 5 in ... " +
+                              tree.root() + "\n" + "  0 e.txt 5 in ... " + sub + "\n" +
                               "fine del rapporto\n");
 }
 
@@ -152,8 +150,7 @@ TEST(DuplicatesReport, MarksOfTheThreePassesOnARealTree) {
   markDuplicates(run.ctx);
   markJunkFiles(run.ctx);
   EXPECT_EQ(writeDuplicatesReport(run.ctx), 0);
-  EXPECT_EQ(readReport(), std::string(HEAD) +
-                              "  1 P.htm 4 in ... " + tree.root() + "\n" +
+  EXPECT_EQ(readReport(), std::string(HEAD) + "  1 P.htm 4 in ... " + tree.root() + "\n" +
                               "C 3 Thumbs.db 1 in ... A\n"
                               "  2 img.gif 3 in ... P_file\n"
                               "  0 x.txt 4 in ... A\n"

@@ -33,10 +33,10 @@ TEST(JunkFiles, EmptyTablePrintsOnlyTheClosingLine) {
 }
 
 TEST(JunkFiles, ThumbsDbInAnyCaseAndTheOfficePrefixes) {
-  const std::vector<std::string_view> junk = {"Thumbs.db", "thumbs.db", "THUMBS.DB",
-                                              "~$Relazione.doc", "~$", "~WRL0003.tmp"};
+  const std::vector<std::string_view> junk = {"Thumbs.db",       "thumbs.db", "THUMBS.DB",
+                                              "~$Relazione.doc", "~$",        "~WRL0003.tmp"};
   const std::vector<std::string_view> kept = {
-      "Thumbs.db.bak", "xThumbs.db", "Thumbs.d",   "Thumbs.dbx", "Copia~$.doc",
+      "Thumbs.db.bak", "xThumbs.db", "Thumbs.d",  "Thumbs.dbx", "Copia~$.doc",
       "~wrl0003.tmp",  "~WR",        "x~WRL.tmp", "~ $x.doc",   "Thumbs\xC3\xA9.db"};
   TestRun run;
   for (auto name : junk) addRecord(run.ctx, "missing-folder", name);
@@ -90,13 +90,16 @@ TEST(JunkFiles, ReadOnlyThumbsDbBecomesWritableWhateverTheLengthOfItsPath) {
   TempTree tree;
   // A path well past the 259 characters of the old buffers.
   std::string deep;
-  for (int level = 0; level < 6; ++level) deep += std::string(50, static_cast<char>('a' + level)) + "/";
+  for (int level = 0; level < 6; ++level)
+    deep += std::string(50, static_cast<char>('a' + level)) + "/";
   tree.file("Thumbs.db", "x");
   tree.file(deep + "THUMBS.db", "x");
   tree.file("altro.txt", "x");
   ASSERT_GT(tree.path(deep + "THUMBS.db").size(), 300u);
-  for (const std::string& rel : {std::string("Thumbs.db"), deep + "THUMBS.db", std::string("altro.txt")}) {
-    fs::permissions(tree.path(rel), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+  for (const std::string& rel :
+       {std::string("Thumbs.db"), deep + "THUMBS.db", std::string("altro.txt")}) {
+    fs::permissions(tree.path(rel),
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
     ASSERT_FALSE(ownerCanWrite(tree.path(rel)));
   }

@@ -23,7 +23,7 @@ bool identical(const RunContext& ctx, const FileEntry& a, const FileEntry& b) {
 
 // Record indices grouped by page number, in table order.
 struct PageIndex {
-  std::vector<std::uint32_t> start;    // page number -> first slot in records
+  std::vector<std::uint32_t> start;   // page number -> first slot in records
   std::vector<std::int32_t> records;  // indices of the records of each page
 
   void build(const RunContext& ctx) {

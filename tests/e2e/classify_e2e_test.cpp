@@ -36,8 +36,8 @@ std::map<std::string, FileState> snapshot(const std::string& root) {
     if (entry.is_directory()) {
       state[rel] = {true, 0, {}, entry.status().permissions(), {}};
     } else {
-      state[rel] = {false, entry.file_size(), entry.last_write_time(),
-                    entry.status().permissions(), readFile(entry.path().string())};
+      state[rel] = {false, entry.file_size(), entry.last_write_time(), entry.status().permissions(),
+                    readFile(entry.path().string())};
     }
   }
   return state;
@@ -62,9 +62,9 @@ TEST(ClassifyEndToEnd, ReportListsTheMarksAndNothingButThumbsDbChanges) {
   tree.file("~$doc.doc", "d");
   tree.file("Recycled/old.txt", "old");
   tree.file("sub/deeper/y.txt", "y");
-  for (const char* rel : {"A/x.txt", "B/x.txt", "P.htm", "P_file/img.gif", "Q/P.htm",
-                          "Q/P_file/img.gif", "A/Thumbs.db", "~$doc.doc", "Recycled/old.txt",
-                          "sub/deeper/y.txt"}) {
+  for (const char* rel :
+       {"A/x.txt", "B/x.txt", "P.htm", "P_file/img.gif", "Q/P.htm", "Q/P_file/img.gif",
+        "A/Thumbs.db", "~$doc.doc", "Recycled/old.txt", "sub/deeper/y.txt"}) {
     tree.setWriteTime(rel, 1110186341);
   }
   fs::permissions(tree.path("A/Thumbs.db"),
@@ -79,19 +79,20 @@ TEST(ClassifyEndToEnd, ReportListsTheMarksAndNothingButThumbsDbChanges) {
   EXPECT_NE(run.output.find("Trovati 2 files inutili\n"), std::string::npos);
 
   std::string root = fs::canonical(tree.root()).string();
-  std::string lines =
-      "  1 P.htm 4 in ... " + root + "\n" +
-      "C 1 P.htm 4 in ... Q\n"
-      "C 3 Thumbs.db 1 in ... A\n"
-      "  2 img.gif 3 in ... P_file\n"
-      "C 2 img.gif 3 in ... Q/P_file\n"
-      "C 3 old.txt 3 in ... Recycled\n"
-      "  0 x.txt 4 in ... A\n"
-      "C 0 x.txt 4 in ... B\n"
-      "  0 y.txt 1 in ... sub/deeper\n"
-      "C 3 ~$doc.doc 1 in ... " + root + "\n";
+  std::string lines = "  1 P.htm 4 in ... " + root + "\n" +
+                      "C 1 P.htm 4 in ... Q\n"
+                      "C 3 Thumbs.db 1 in ... A\n"
+                      "  2 img.gif 3 in ... P_file\n"
+                      "C 2 img.gif 3 in ... Q/P_file\n"
+                      "C 3 old.txt 3 in ... Recycled\n"
+                      "  0 x.txt 4 in ... A\n"
+                      "C 0 x.txt 4 in ... B\n"
+                      "  0 y.txt 1 in ... sub/deeper\n"
+                      "C 3 ~$doc.doc 1 in ... " +
+                      root + "\n";
   const std::string head =
-      "RAPPORTO DOPPIONI\n\n" /* the timestamp line */ "\n\n"
+      "RAPPORTO DOPPIONI\n\n" /* the timestamp line */
+      "\n\n"
       "C - da cancellare\n0 - normale\n1 - file htm\n2 - associato ad un htm\n3 - inutile\n\n";
   std::string first = readFile(tree.path(DUPLICATES_REPORT));
   EXPECT_EQ(afterTimestamp(first), head + lines + "fine del rapporto\n");
@@ -105,8 +106,8 @@ TEST(ClassifyEndToEnd, ReportListsTheMarksAndNothingButThumbsDbChanges) {
   // A second run finds the first one's report among the files.
   auto again = runProgram(tree.root(), "n");
   EXPECT_EQ(again.status, 1) << again.output;
-  std::string reportLine = "  0 Rapporto_doppioni.txt " + std::to_string(first.size()) +
-                           " in ... " + root + "\n";
+  std::string reportLine =
+      "  0 Rapporto_doppioni.txt " + std::to_string(first.size()) + " in ... " + root + "\n";
   lines.insert(lines.find("C 3 Thumbs.db"), reportLine);
   EXPECT_EQ(afterTimestamp(readFile(tree.path(DUPLICATES_REPORT))),
             head + lines + "fine del rapporto\n");
