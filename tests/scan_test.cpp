@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "inventory/inventory.h"
 #include "platform/platform.h"
@@ -147,6 +148,31 @@ TEST(TreeScan, AMissingFolderIsReportedWithItsPath) {
   std::string missing = tree.path("manca");
   EXPECT_EQ(scanFolder(run.ctx, missing), -4);
   EXPECT_EQ(run.output, listingPattern(missing) + "\n");
+}
+
+TEST(TreeScan, ReadingAheadOnThreadsGivesTheSameWalk) {
+  TempTree tree;
+  for (int i = 0; i < 400; ++i) {
+    std::string folder = std::to_string(i % 7) + "/" + std::to_string(i % 13) + "/" +
+                         std::to_string(i % 3) + "/";
+    tree.file(folder + "f" + std::to_string(i));
+    if (i % 50 == 0) tree.folder(folder + "vuota" + std::to_string(i));
+  }
+  tree.file("1/Recycled/x/y/cestinato");
+  auto walkOrder = [&](int threads) {
+    TestRun run;
+    run.ctx.readerThreads = threads;
+    EXPECT_EQ(scanFolder(run.ctx, tree.root()), 1);
+    std::vector<std::string> order;
+    for (int i = 0; i < run.ctx.count; ++i) {
+      order.push_back(testing::describe(run.ctx, run.ctx.entries[i]) +
+                      std::to_string(run.ctx.entries[i].kind));
+    }
+    return order;
+  };
+  std::vector<std::string> alone = walkOrder(0);
+  EXPECT_EQ(alone.size(), 401u);
+  for (int threads : {1, 2, 4}) EXPECT_EQ(walkOrder(threads), alone) << threads << " threads";
 }
 
 #ifndef _WIN32

@@ -1,13 +1,15 @@
 // The tree scan: every file below the working directory becomes a record.
 //
 // Each folder is read whole and closed before its subfolders are walked, so
-// a deep tree never runs out of open handles. Links to folders are never
-// walked, and a folder reached a second time (a bind mount) is passed over,
-// so no file enters the table under two paths.
+// a deep tree never runs out of open handles; worker threads read folders
+// ahead of the walk, which itself stays in listing order. Links to folders
+// are never walked, and a folder reached a second time (a bind mount) is
+// passed over, so no file enters the table under two paths.
 #include <unordered_set>
 
 #include "console/text.h"
 #include "inventory/inventory.h"
+#include "inventory/tree_reader.h"
 #include "platform/platform.h"
 
 namespace doppioni {
@@ -21,6 +23,7 @@ struct FileIdHash {
 
 struct Walk {
   RunContext& ctx;
+  TreeReader& reader;
   std::unordered_set<FileId, FileIdHash> visited;  // folders already walked
   std::string line;                                // progress line being built
 };
@@ -49,10 +52,10 @@ void showGrowth(Walk& walk, bool recycled, bool firstEntry) {
   }
 }
 
-int walkFolder(Walk& walk, const std::string& path, bool recycled) {
+int walkFolder(Walk& walk, TreeFolder& folder, bool recycled) {
   RunContext& ctx = walk.ctx;
-  FolderContents listing;
-  listFolder(path, ListingDetail::FULL, listing);
+  const std::string& path = folder.path;
+  const FolderContents& listing = walk.reader.read(folder);
   if (listing.error != 0) {
     std::string message = listingPattern(path);
     message.push_back('\n');
@@ -60,11 +63,12 @@ int walkFolder(Walk& walk, const std::string& path, bool recycled) {
     return -4;
   }
   if (listing.folderId.known() && !walk.visited.insert(listing.folderId).second) {
+    walk.reader.abandon(folder);
     return 1;  // the same folder through another path: its files are in already
   }
 
   std::uint32_t dirId = FolderStore::NO_ROOM;
-  std::string subPath;
+  std::size_t child = 0;
   bool firstEntry = true;
   for (const FolderEntry& entry : listing.entries) {
     if (ctx.count > ctx.capacity - 1) {
@@ -76,11 +80,8 @@ int walkFolder(Walk& walk, const std::string& path, bool recycled) {
 
     if (entry.info.isFolder) {
       if (entry.info.isLink) continue;  // a link to a folder is never walked
-      subPath.assign(path);
-      subPath.push_back(PATH_SEPARATOR);
-      subPath.append(name);
       bool bin = recycled || equalsIgnoreCase(name, "Recycled");
-      int result = walkFolder(walk, subPath, bin);
+      int result = walkFolder(walk, *folder.children[child++], bin);
       if (result != 1) return result;
       continue;
     }
@@ -108,19 +109,21 @@ int walkFolder(Walk& walk, const std::string& path, bool recycled) {
     record.kind = recycled ? KIND_JUNK : KIND_NORMAL;
     ++ctx.count;
   }
+  walk.reader.release(folder);
   return 1;
+}
+
+int scanTree(RunContext& ctx, const std::string& path, bool recycled) {
+  int threads = ctx.readerThreads < 0 ? TreeReader::defaultThreads() : ctx.readerThreads;
+  TreeReader reader(path, ListingDetail::FULL, threads);
+  Walk walk{ctx, reader, {}, {}};
+  return walkFolder(walk, reader.root(), recycled);
 }
 
 }  // namespace
 
-int scanFolder(RunContext& ctx, const std::string& path) {
-  Walk walk{ctx, {}, {}};
-  return walkFolder(walk, path, false);
-}
+int scanFolder(RunContext& ctx, const std::string& path) { return scanTree(ctx, path, false); }
 
-int scanRecycled(RunContext& ctx, const std::string& path) {
-  Walk walk{ctx, {}, {}};
-  return walkFolder(walk, path, true);
-}
+int scanRecycled(RunContext& ctx, const std::string& path) { return scanTree(ctx, path, true); }
 
 }  // namespace doppioni

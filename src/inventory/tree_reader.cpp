@@ -1,0 +1,163 @@
+#include "inventory/tree_reader.h"
+
+#include <algorithm>
+
+namespace doppioni {
+namespace {
+
+enum : int { QUEUED = 0, READING = 1, READ = 2 };
+
+// How far the workers may read ahead of the walk, in entries: enough to keep
+// them busy, little enough to cost no memory worth speaking of.
+constexpr std::size_t MAX_ENTRIES_AHEAD = 1 << 16;
+
+// Heap order: the folder the walk comes to first is on top.
+bool walkedLater(const TreeFolder* a, const TreeFolder* b) { return a->order > b->order; }
+
+// A folder that is its own ancestor (a bind mount of a folder above it)
+// would be read forever.
+bool isOwnAncestor(const TreeFolder& folder) {
+  if (!folder.contents.folderId.known()) return false;
+  for (const TreeFolder* up = folder.parent; up != nullptr; up = up->parent) {
+    if (up->contents.folderId == folder.contents.folderId) return true;
+  }
+  return false;
+}
+
+// Marks a subtree that the walk will never enter; what is read of it already
+// stops counting as read ahead.
+void abandonAll(TreeFolder& folder, std::size_t& entriesAhead) {
+  if (folder.abandoned) return;
+  folder.abandoned = true;
+  if (folder.state == READ) {
+    entriesAhead -= folder.contents.entries.size() + 1;
+    folder.contents = FolderContents{};
+  }
+  for (auto& child : folder.children) abandonAll(*child, entriesAhead);
+}
+
+}  // namespace
+
+TreeReader::TreeReader(const std::string& root, ListingDetail detail, int threads)
+    : detail_(detail), root_(std::make_unique<TreeFolder>()) {
+  root_->path = root;
+  queue_.push_back(root_.get());
+  for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { work(); });
+}
+
+TreeReader::~TreeReader() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  workAvailable_.notify_all();
+  for (auto& worker : workers_) worker.join();
+}
+
+int TreeReader::defaultThreads() {
+  unsigned cores = std::thread::hardware_concurrency();
+  return static_cast<int>(std::clamp(cores, 1u, 8u));
+}
+
+void TreeReader::popQueued() {
+  std::pop_heap(queue_.begin(), queue_.end(), walkedLater);
+  queue_.pop_back();
+}
+
+// Reads one folder; called without the lock, by a worker or by the walk.
+void TreeReader::readFolder(TreeFolder& folder) {
+  listFolder(folder.path, detail_, folder.contents);
+  if (folder.contents.error != 0 || isOwnAncestor(folder)) return;
+  std::uint32_t position = 0;
+  for (const FolderEntry& entry : folder.contents.entries) {
+    if (!entry.info.isFolder || entry.info.isLink) continue;
+    auto child = std::make_unique<TreeFolder>();
+    child->path.reserve(folder.path.size() + 1 + entry.nameLength);
+    child->path.assign(folder.path);
+    child->path.push_back(PATH_SEPARATOR);
+    child->path.append(folder.contents.name(entry));
+    child->parent = &folder;
+    child->order = folder.order;
+    child->order.push_back(position++);
+    folder.children.push_back(std::move(child));
+  }
+}
+
+// Called with the lock held, once the folder has been read.
+void TreeReader::finishRead(TreeFolder& folder) {
+  folder.state = READ;
+  if (folder.abandoned) {
+    folder.contents = FolderContents{};
+    return;
+  }
+  entriesAhead_ += folder.contents.entries.size() + 1;
+  for (auto& child : folder.children) {
+    queue_.push_back(child.get());
+    std::push_heap(queue_.begin(), queue_.end(), walkedLater);
+  }
+  workAvailable_.notify_all();
+  folderRead_.notify_all();
+}
+
+void TreeReader::work() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    workAvailable_.wait(lock, [this] {
+      return stopping_ || (!queue_.empty() && entriesAhead_ < MAX_ENTRIES_AHEAD);
+    });
+    if (stopping_) return;
+    TreeFolder* folder = queue_.front();
+    popQueued();
+    if (folder->abandoned) continue;
+    folder->state = READING;
+    lock.unlock();
+    readFolder(*folder);
+    lock.lock();
+    finishRead(*folder);
+  }
+}
+
+const FolderContents& TreeReader::read(TreeFolder& folder) {
+  std::unique_lock lock(mutex_);
+  if (folder.state == QUEUED) {
+    // Every folder the walk wanted before this one is read, so this one is
+    // first in the queue, after any the walk has given up.
+    while (!queue_.empty() && queue_.front() != &folder && queue_.front()->abandoned) popQueued();
+    if (!queue_.empty() && queue_.front() == &folder) {
+      popQueued();
+    } else {
+      queue_.erase(std::find(queue_.begin(), queue_.end(), &folder));
+      std::make_heap(queue_.begin(), queue_.end(), walkedLater);
+    }
+    folder.state = READING;
+    lock.unlock();
+    readFolder(folder);
+    lock.lock();
+    finishRead(folder);
+  } else {
+    folderRead_.wait(lock, [&folder] { return folder.state == READ; });
+  }
+  return folder.contents;
+}
+
+void TreeReader::release(TreeFolder& folder) {
+  std::lock_guard lock(mutex_);
+  entriesAhead_ -= folder.contents.entries.size() + 1;
+  // Every child has been walked and released before its parent is.
+  folder.children.clear();
+  folder.children.shrink_to_fit();
+  folder.contents = FolderContents{};
+  workAvailable_.notify_all();
+}
+
+void TreeReader::abandon(TreeFolder& folder) {
+  std::lock_guard lock(mutex_);
+  entriesAhead_ -= folder.contents.entries.size() + 1;
+  folder.contents.entries = {};
+  folder.contents.names = {};
+  // Children a worker may still be reading stay allocated until the end.
+  for (auto& child : folder.children) abandonAll(*child, entriesAhead_);
+  workAvailable_.notify_all();
+}
+
+}  // namespace doppioni

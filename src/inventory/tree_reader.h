@@ -1,0 +1,74 @@
+// Reads the folders of a tree ahead of a depth-first walk, on worker
+// threads, and hands each folder's contents to the walk in the walk's own
+// order. The walk stays one plain recursive loop, single-threaded and
+// deterministic; only the waiting for the file system is shared out.
+//
+// The walk asks for the root, then, for every entry of a folder that is a
+// folder and not a link (in listing order), for the next child of that
+// folder. Workers read folders in the order the walk will want them and stay
+// at most a bounded number of entries ahead; a folder the walk needs before
+// any worker has taken it is read by the walk itself.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace doppioni {
+
+struct TreeFolder {
+  std::string path;
+  TreeFolder* parent = nullptr;
+  std::vector<std::uint32_t> order;  // child positions from the root: the walk's order
+  FolderContents contents;
+  // One per entry that is a folder and not a link, in listing order.
+  std::vector<std::unique_ptr<TreeFolder>> children;
+  int state = 0;  // queued, reading or read
+  bool abandoned = false;
+};
+
+class TreeReader {
+ public:
+  // threads: worker threads (0 reads everything on the walk's own thread).
+  TreeReader(const std::string& root, ListingDetail detail, int threads);
+  ~TreeReader();
+  TreeReader(const TreeReader&) = delete;
+  TreeReader& operator=(const TreeReader&) = delete;
+
+  TreeFolder& root() { return *root_; }
+  // Waits until the folder has been read (reading it now if nobody has
+  // started) and returns its contents.
+  const FolderContents& read(TreeFolder& folder);
+  // The walk is done with the folder and all below it: its memory goes back.
+  void release(TreeFolder& folder);
+  // The walk will not go into the folder's subfolders (it has seen the
+  // folder before): nothing below it is read any more.
+  void abandon(TreeFolder& folder);
+
+  // Worker threads worth starting on this machine.
+  static int defaultThreads();
+
+ private:
+  void work();
+  void readFolder(TreeFolder& folder);
+  void finishRead(TreeFolder& folder);
+  void popQueued();
+
+  const ListingDetail detail_;
+  std::unique_ptr<TreeFolder> root_;
+  std::mutex mutex_;
+  std::condition_variable workAvailable_;
+  std::condition_variable folderRead_;
+  std::vector<TreeFolder*> queue_;  // a heap: the folder the walk wants first on top
+  std::size_t entriesAhead_ = 0;    // read but not yet released
+  bool stopping_ = false;
+  std::vector<std::thread> workers_;
+};
+
+}  // namespace doppioni
