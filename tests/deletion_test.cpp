@@ -130,8 +130,8 @@ TEST_F(DeletionTest, FileChangedOrGoneWhileTheQuestionWaitedIsKept) {
   fs::remove(tree.path("D/f.txt"));
 
   deleteMarkedFiles(ctx);
-  EXPECT_EQ(list(), HEADER + line('R', "f.txt", "B") + line('R', "f.txt", "C") +
-                        line('R', "f.txt", "D"));
+  EXPECT_EQ(list(),
+            HEADER + line('R', "f.txt", "B") + line('R', "f.txt", "C") + line('R', "f.txt", "D"));
   EXPECT_TRUE(tree.exists("B/f.txt"));
   EXPECT_TRUE(tree.exists("C/f.txt"));
 }

@@ -58,8 +58,7 @@ TEST_F(FolderRemovalTest, SubtreeWithoutFilesGoesFromTheBottomUp) {
   removeFolders();
   EXPECT_EQ(report(), HEADER + tree.path("Foto/2004") + "\trimossa\n" + tree.path("Foto") +
                           "\trimossa\n\n\n" + summary(3, 2, 2, 0) + "Fine rapporto\n");
-  EXPECT_EQ(run.output,
-            progress("Foto/2004") + progress("Foto") + summary(3, 2, 2, 0));
+  EXPECT_EQ(run.output, progress("Foto/2004") + progress("Foto") + summary(3, 2, 2, 0));
   EXPECT_FALSE(tree.exists("Foto"));
   EXPECT_TRUE(tree.exists("Lavoro/d"));
   EXPECT_TRUE(fs::is_directory(tree.root()));  // the working directory has no record
@@ -71,9 +70,8 @@ TEST_F(FolderRemovalTest, FolderHoldingASubfolderWithFilesIsTriedAndRefused) {
   int notEmpty = removeFolder(tree.path("Altro"));  // the platform's number for it
   ASSERT_NE(notEmpty, 0);
   removeFolders();
-  EXPECT_EQ(report(), HEADER + tree.path("Foto") + "\taccesso negato " +
-                          std::to_string(notEmpty) + "\n\n\n" + summary(3, 1, 0, 1) +
-                          "Fine rapporto\n");
+  EXPECT_EQ(report(), HEADER + tree.path("Foto") + "\taccesso negato " + std::to_string(notEmpty) +
+                          "\n\n\n" + summary(3, 1, 0, 1) + "Fine rapporto\n");
   EXPECT_TRUE(tree.exists("Foto/2004/mare.jpg"));
 }
 
@@ -128,8 +126,8 @@ TEST_F(FolderRemovalTest, ReadOnlyEmptyFolderIsRemoved) {
   fs::permissions(tree.path("SolaLettura"), fs::perms::owner_read | fs::perms::owner_exec);
   removeFolders();
   EXPECT_FALSE(tree.exists("SolaLettura"));
-  EXPECT_EQ(report(), HEADER + tree.path("SolaLettura") + "\trimossa\n\n\n" +
-                          summary(1, 1, 1, 0) + "Fine rapporto\n");
+  EXPECT_EQ(report(), HEADER + tree.path("SolaLettura") + "\trimossa\n\n\n" + summary(1, 1, 1, 0) +
+                          "Fine rapporto\n");
 }
 #endif
 

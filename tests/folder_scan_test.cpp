@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 // Every folder record, by path relative to the root ('/' between names),
 // with its file count and depth below the root.
 std::map<std::string, std::pair<int, int>> folderRecords(const RunContext& ctx,
-                                                          const TempTree& tree) {
+                                                         const TempTree& tree) {
   std::map<std::string, std::pair<int, int>> records;
   int rootDepth = countBackslashes(tree.root());
   for (std::int32_t i = 0; i < ctx.count; ++i) {

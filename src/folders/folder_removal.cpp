@@ -12,8 +12,8 @@ namespace {
 
 constexpr std::string_view BLANKS_22 = "                      ";
 
-void appendSummary(std::string& out, std::int32_t folders, std::int32_t tried,
-                   std::int32_t removed, std::int32_t failed) {
+void appendSummary(std::string& out, std::int32_t folders, std::int32_t tried, std::int32_t removed,
+                   std::int32_t failed) {
   out.append("Totale cartelle ");
   appendNumber(out, folders);
   out.append("\nCartelle senza files ");

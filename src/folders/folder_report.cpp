@@ -11,13 +11,14 @@ namespace doppioni {
 void sortFoldersByDepth(RunContext& ctx) {
   // Stable, so folders of one depth keep the scan's order and the report
   // reads the same from one run to the next.
-  std::stable_sort(ctx.entries, ctx.entries + ctx.count,
-                   [](const FileEntry& a, const FileEntry& b) {
-                     return compareFolderDepth(a, b) < 0;
-                   });
+  std::stable_sort(
+      ctx.entries, ctx.entries + ctx.count,
+      [](const FileEntry& a, const FileEntry& b) { return compareFolderDepth(a, b) < 0; });
 }
 
-int compareFolderDepth(const FileEntry& a, const FileEntry& b) { return b.depth - a.depth; }
+int compareFolderDepth(const FileEntry& a, const FileEntry& b) {
+  return b.depth - a.depth;
+}
 
 int writeFolderReport(RunContext& ctx) {
   ReportFile report(FOLDER_REPORT);

@@ -131,10 +131,10 @@ TEST(CompleteRunTest, DeletesTheMarkedFilesAndRemovesTheFoldersLeftEmpty) {
   tree.file("Recycled/vecchio.txt", "v");
   tree.file("Recycled/Sotto/x.txt", "x");
   tree.folder("Vuota/A/B");
-  for (const char* copy : {"Foto/2004/mare.jpg", "Foto/2005/mare.jpg", "Foto/2006/mare.jpg",
-                           "Copia/solo.txt", "Documenti/solo.txt", "Copia2/index.htm",
-                           "Copia2/index_file/img.png", "Pagine/index.htm",
-                           "Pagine/index_file/img.png"}) {
+  for (const char* copy :
+       {"Foto/2004/mare.jpg", "Foto/2005/mare.jpg", "Foto/2006/mare.jpg", "Copia/solo.txt",
+        "Documenti/solo.txt", "Copia2/index.htm", "Copia2/index_file/img.png", "Pagine/index.htm",
+        "Pagine/index_file/img.png"}) {
     tree.setWriteTime(copy, SAVED);
   }
   fs::permissions(tree.path("Documenti/solo.txt"), fs::perms::owner_write,
@@ -157,26 +157,45 @@ TEST(CompleteRunTest, DeletesTheMarkedFilesAndRemovesTheFoldersLeftEmpty) {
             "  0 mare.jpg 4 in ... Foto/2004\n"
             "C 0 mare.jpg 4 in ... Foto/2005\n"
             "C 0 mare.jpg 4 in ... Foto/2006\n"
-            "  0 note.txt 1 in ... " + r + "\n"
-            "  0 solo.txt 1 in ... Copia\n"
-            "C 0 solo.txt 1 in ... Documenti\n"
-            "C 3 vecchio.txt 1 in ... Recycled\n"
-            "C 3 x.txt 1 in ... Recycled/Sotto\n"
-            "C 3 ~$lettera.doc 6 in ... Documenti\n"
-            "fine del rapporto\n");
+            "  0 note.txt 1 in ... " +
+                r +
+                "\n"
+                "  0 solo.txt 1 in ... Copia\n"
+                "C 0 solo.txt 1 in ... Documenti\n"
+                "C 3 vecchio.txt 1 in ... Recycled\n"
+                "C 3 x.txt 1 in ... Recycled/Sotto\n"
+                "C 3 ~$lettera.doc 6 in ... Documenti\n"
+                "fine del rapporto\n");
 
   EXPECT_EQ(withoutTime(readFile(tree.path("Elenco_files_cancellati.txt"))),
             "Elenco dei files cancellati\n\nCompilato il <ora>\n\n"
             "C - cancellato, R - accesso negato\n\n\n"
-            "C Thumbs.db in " + r + "/Documenti\n"
-            "C img.png in " + r + "/Pagine/index_file\n"
-            "C index.htm in " + r + "/Pagine\n"
-            "C mare.jpg in " + r + "/Foto/2005\n"
-            "C mare.jpg in " + r + "/Foto/2006\n"
-            "R solo.txt in " + r + "/Documenti\n"
-            "C vecchio.txt in " + r + "/Recycled\n"
-            "C x.txt in " + r + "/Recycled/Sotto\n"
-            "C ~$lettera.doc in " + r + "/Documenti\n");
+            "C Thumbs.db in " +
+                r +
+                "/Documenti\n"
+                "C img.png in " +
+                r +
+                "/Pagine/index_file\n"
+                "C index.htm in " +
+                r +
+                "/Pagine\n"
+                "C mare.jpg in " +
+                r +
+                "/Foto/2005\n"
+                "C mare.jpg in " +
+                r +
+                "/Foto/2006\n"
+                "R solo.txt in " +
+                r +
+                "/Documenti\n"
+                "C vecchio.txt in " +
+                r +
+                "/Recycled\n"
+                "C x.txt in " +
+                r +
+                "/Recycled/Sotto\n"
+                "C ~$lettera.doc in " +
+                r + "/Documenti\n");
 
   // Folders of one depth come in the order the system lists them: compare
   // the lines as sets, and the depths as an order.
@@ -188,7 +207,8 @@ TEST(CompleteRunTest, DeletesTheMarkedFilesAndRemovesTheFoldersLeftEmpty) {
     deep.insert(0, 3 - std::min<std::size_t>(3, deep.size()), ' ');
     return line + "    " + deep + "    " + r + "/" + rel;
   };
-  std::vector<std::string> report = lines(withoutTime(readFile(tree.path("Rapporto_cartelle.txt"))));
+  std::vector<std::string> report =
+      lines(withoutTime(readFile(tree.path("Rapporto_cartelle.txt"))));
   ASSERT_EQ(report.size(), 23u);
   EXPECT_EQ(std::vector<std::string>(report.begin(), report.begin() + 6),
             (std::vector<std::string>{"Compilato il <ora>", "", "Numero cartelle: 15", "",
@@ -199,16 +219,16 @@ TEST(CompleteRunTest, DeletesTheMarkedFilesAndRemovesTheFoldersLeftEmpty) {
   for (std::size_t i = 1; i < folderLines.size(); ++i) {
     EXPECT_GE(folderLines[i - 1].substr(8, 3), folderLines[i].substr(8, 3)) << "deepest first";
   }
-  EXPECT_EQ(std::set<std::string>(folderLines.begin(), folderLines.end()),
-            (std::set<std::string>{
-                folderLine(1, 1, "Copia"), folderLine(1, 1, "Copia2"),
-                folderLine(1, 2, "Copia2/index_file"), folderLine(2, 1, "Documenti"),
-                folderLine(0, 1, "Foto"), folderLine(1, 2, "Foto/2004"),
-                folderLine(0, 2, "Foto/2005"), folderLine(0, 2, "Foto/2006"),
-                folderLine(0, 1, "Pagine"), folderLine(0, 2, "Pagine/index_file"),
-                folderLine(0, 1, "Recycled"), folderLine(0, 2, "Recycled/Sotto"),
-                folderLine(0, 1, "Vuota"), folderLine(0, 2, "Vuota/A"),
-                folderLine(0, 3, "Vuota/A/B")}));
+  EXPECT_EQ(
+      std::set<std::string>(folderLines.begin(), folderLines.end()),
+      (std::set<std::string>{folderLine(1, 1, "Copia"), folderLine(1, 1, "Copia2"),
+                             folderLine(1, 2, "Copia2/index_file"), folderLine(2, 1, "Documenti"),
+                             folderLine(0, 1, "Foto"), folderLine(1, 2, "Foto/2004"),
+                             folderLine(0, 2, "Foto/2005"), folderLine(0, 2, "Foto/2006"),
+                             folderLine(0, 1, "Pagine"), folderLine(0, 2, "Pagine/index_file"),
+                             folderLine(0, 1, "Recycled"), folderLine(0, 2, "Recycled/Sotto"),
+                             folderLine(0, 1, "Vuota"), folderLine(0, 2, "Vuota/A"),
+                             folderLine(0, 3, "Vuota/A/B")}));
 
   std::vector<std::string> removal =
       lines(withoutTime(readFile(tree.path("Rapporto_rimozione_cartelle.txt"))));
@@ -216,12 +236,12 @@ TEST(CompleteRunTest, DeletesTheMarkedFilesAndRemovesTheFoldersLeftEmpty) {
   std::set<std::string> attempts(removal.begin() + 4, removal.begin() + 14);
   std::string foto = r + "/Foto\taccesso negato ";
   ASSERT_EQ(attempts.count(foto + std::to_string(ENOTEMPTY)), 1u);
-  EXPECT_EQ(attempts, (std::set<std::string>{
-                          r + "/Vuota/A/B\trimossa", r + "/Vuota/A\trimossa", r + "/Vuota\trimossa",
-                          r + "/Foto/2005\trimossa", r + "/Foto/2006\trimossa",
-                          foto + std::to_string(ENOTEMPTY), r + "/Pagine/index_file\trimossa",
-                          r + "/Pagine\trimossa", r + "/Recycled/Sotto\trimossa",
-                          r + "/Recycled\trimossa"}));
+  EXPECT_EQ(attempts,
+            (std::set<std::string>{r + "/Vuota/A/B\trimossa", r + "/Vuota/A\trimossa",
+                                   r + "/Vuota\trimossa", r + "/Foto/2005\trimossa",
+                                   r + "/Foto/2006\trimossa", foto + std::to_string(ENOTEMPTY),
+                                   r + "/Pagine/index_file\trimossa", r + "/Pagine\trimossa",
+                                   r + "/Recycled/Sotto\trimossa", r + "/Recycled\trimossa"}));
   EXPECT_EQ(removal[0], "Rapporto rimozione cartelle");
   EXPECT_EQ(std::vector<std::string>(removal.begin() + 14, removal.end()),
             (std::vector<std::string>{"", "", "Totale cartelle 15", "Cartelle senza files 10",
@@ -274,10 +294,17 @@ TEST(CompleteRunTest, ChangesMadeWhileTheQuestionWaitsAreRespected) {
   EXPECT_EQ(withoutTime(readFile(tree.path("Elenco_files_cancellati.txt"))),
             "Elenco dei files cancellati\n\nCompilato il <ora>\n\n"
             "C - cancellato, R - accesso negato\n\n\n"
-            "R cambiato.txt in " + r + "/B\n"
-            "R sparito.txt in " + r + "/B\n"
-            "R tenuto.txt in " + r + "/B\n"
-            "R tenuto.txt in " + r + "/C\n");
+            "R cambiato.txt in " +
+                r +
+                "/B\n"
+                "R sparito.txt in " +
+                r +
+                "/B\n"
+                "R tenuto.txt in " +
+                r +
+                "/B\n"
+                "R tenuto.txt in " +
+                r + "/C\n");
   fs::permissions(tree.path("Chiusa"), fs::perms::all);
   DiskContents disk = diskContents(tree);
   EXPECT_EQ(disk.files,
