@@ -51,7 +51,9 @@ std::ptrdiff_t countOf(const std::vector<std::string>& log, const std::string& p
                        [&](const std::string& call) { return call.rfind(prefix, 0) == 0; });
 }
 
-std::string progressLine(int n) { return "Trovati " + std::to_string(n) + " files \n"; }
+std::string progressLine(int n) {
+  return "Trovati " + std::to_string(n) + " files \n";
+}
 
 void waitPastRedrawInterval() {
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(120);

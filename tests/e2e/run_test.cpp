@@ -68,9 +68,9 @@ void expectInOrder(const std::string& output, std::initializer_list<std::string>
   std::size_t from = 0;
   for (const std::string& text : texts) {
     std::size_t at = output.find(text, from);
-    ASSERT_NE(at, std::string::npos) << "missing after offset " << from << ": [" << text
-                                     << "]\nin:\n"
-                                     << output.substr(0, 4000);
+    ASSERT_NE(at, std::string::npos)
+        << "missing after offset " << from << ": [" << text << "]\nin:\n"
+        << output.substr(0, 4000);
     from = at + text.size();
   }
 }
@@ -142,7 +142,8 @@ TEST(RunSequence, EmptyFolderAnsweredYesRunsToTheEnd) {
   std::size_t stage = run.output.find(FILE_STAGE);
   ASSERT_NE(stage, std::string::npos) << run.output;
   // Enter, the final key, is not echoed: the closing text is the last thing printed.
-  EXPECT_EQ(run.output.substr(stage), FILE_STAGE + question(tree.root()) + "s" + FOLDER_STAGE + CLOSING);
+  EXPECT_EQ(run.output.substr(stage),
+            FILE_STAGE + question(tree.root()) + "s" + FOLDER_STAGE + CLOSING);
   for (const char* report : REPORTS) EXPECT_TRUE(tree.exists(report)) << report;
 }
 
