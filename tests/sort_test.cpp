@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,26 @@ TEST(FileOrder, ByNameBytesThenByFolder) {
                              "C:\\X|foto.jpg.bak",  // a prefix first
                              "C:\\X|\xc3\xa8lite.txt",
                          }));
+}
+
+TEST(FileOrder, SortingOnTwoThreadsGivesTheOneOrder) {
+  auto sortedWith = [](int threads) {
+    TestRun run;
+    RunContext& ctx = run.ctx;
+    ctx.readerThreads = threads;
+    // Enough records for the split, with many equal names in many folders.
+    for (int i = 0; i < 50000; ++i) {
+      addRecord(ctx, "/d" + std::to_string(i * 7919 % 101), "n" + std::to_string(i * 104729 % 997));
+    }
+    return sorted(ctx);
+  };
+  std::vector<std::string> alone = sortedWith(0);
+  EXPECT_TRUE(std::is_sorted(alone.begin(), alone.end(), [](const std::string& a, const std::string& b) {
+    auto name = [](const std::string& s) { return s.substr(s.find('|') + 1); };
+    auto dir = [](const std::string& s) { return s.substr(0, s.find('|')); };
+    return name(a) != name(b) ? name(a) < name(b) : dir(a) < dir(b);
+  }));
+  EXPECT_EQ(sortedWith(2), alone);
 }
 
 TEST(FileOrder, CompareIsConsistentAndEmptyTablesStay) {

@@ -1,22 +1,64 @@
 #include <algorithm>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "inventory/inventory.h"
+#include "inventory/tree_reader.h"
 
 namespace doppioni {
+namespace {
+
+// Below this many records a second thread costs more than it saves.
+constexpr std::int32_t PARALLEL_SORT_MIN = 1 << 15;
+
+// The order of the records' folders, ranked once: comparing two ranks is
+// comparing the two paths.
+std::vector<std::uint32_t> rankFolders(const RunContext& ctx) {
+  std::vector<std::uint32_t> ids(ctx.folders.size());
+  for (std::uint32_t id = 0; id < ids.size(); ++id) ids[id] = id;
+  std::sort(ids.begin(), ids.end(), [&ctx](std::uint32_t a, std::uint32_t b) {
+    return ctx.folders.path(a) < ctx.folders.path(b);
+  });
+  std::vector<std::uint32_t> rank(ids.size());
+  for (std::uint32_t position = 0; position < ids.size(); ++position) rank[ids[position]] = position;
+  return rank;
+}
+
+}  // namespace
 
 int compareFiles(const RunContext& ctx, const FileEntry& a, const FileEntry& b) {
   int byName = std::strcmp(nameOf(ctx, a), nameOf(ctx, b));
   if (byName != 0) return byName;
   // string_view compares bytes as unsigned, as strcmp does.
-  int byDir = dirOf(ctx, a).compare(dirOf(ctx, b));
-  return byDir;
+  return dirOf(ctx, a).compare(dirOf(ctx, b));
 }
 
 void sortFiles(RunContext& ctx) {
-  std::sort(ctx.entries, ctx.entries + ctx.count, [&ctx](const FileEntry& a, const FileEntry& b) {
-    return compareFiles(ctx, a, b) < 0;
-  });
+  std::vector<std::uint32_t> folderRank = rankFolders(ctx);
+  auto before = [&ctx, &folderRank](const FileEntry& a, const FileEntry& b) {
+    int byName = std::strcmp(nameOf(ctx, a), nameOf(ctx, b));
+    if (byName != 0) return byName < 0;
+    return folderRank[a.dir] < folderRank[b.dir];
+  };
+  FileEntry* first = ctx.entries;
+  FileEntry* last = ctx.entries + ctx.count;
+  int threads = ctx.readerThreads < 0 ? TreeReader::defaultThreads() : ctx.readerThreads;
+  if (threads < 2 || ctx.count < PARALLEL_SORT_MIN) {
+    std::sort(first, last, before);
+    return;
+  }
+  // Split around the median of a sample and sort the halves side by side.
+  // No two records share both keys, so the result is the same as one sort's.
+  std::vector<FileEntry> sample;
+  for (std::int32_t i = 0; i < 255; ++i) sample.push_back(first[ctx.count / 255 * i]);
+  std::nth_element(sample.begin(), sample.begin() + 127, sample.end(), before);
+  FileEntry pivot = sample[127];
+  FileEntry* middle =
+      std::partition(first, last, [&](const FileEntry& e) { return before(e, pivot); });
+  std::thread other([&] { std::sort(first, middle, before); });
+  std::sort(middle, last, before);
+  other.join();
 }
 
 }  // namespace doppioni
