@@ -11,6 +11,38 @@
 namespace fs = std::filesystem;
 
 namespace doppioni::testing {
+namespace {
+
+#ifdef _WIN32
+// Names are UTF-8, and "\\?\" keeps them whole: without it Windows would drop
+// a trailing dot or blank and stop at 260 characters.
+fs::path fsPath(const std::string& path) {
+  std::u8string text(path.begin(), path.end());
+  if (path.size() >= 3 && path[1] == ':' && path[2] == '\\') text.insert(0, u8"\\\\?\\");
+  return fs::path(text);
+}
+
+// The prefixed paths above are more than the library's remove_all takes.
+void removeTree(const std::string& path) {
+  FolderContents listing;
+  listFolder(path, ListingDetail::TYPES_ONLY, listing);
+  for (const FolderEntry& entry : listing.entries) {
+    std::string child = path + PATH_SEPARATOR + std::string(listing.name(entry));
+    makeWritable(child);
+    if (entry.info.isFolder && !entry.info.isLink) {
+      removeTree(child);
+    } else if (unlinkFile(child) != 0) {
+      removeFolder(child);  // a link to a folder
+    }
+  }
+  makeWritable(path);
+  removeFolder(path);
+}
+#else
+fs::path fsPath(const std::string& path) { return fs::path(path); }
+#endif
+
+}  // namespace
 
 TempTree::TempTree() {
   std::random_device random;
@@ -35,7 +67,11 @@ TempTree::~TempTree() {
     if (!it->is_symlink()) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
   }
   fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, error);
+#ifdef _WIN32
+  removeTree(root_);
+#else
   fs::remove_all(root_, error);
+#endif
 }
 
 std::string TempTree::path(std::string_view rel) const {
@@ -47,7 +83,7 @@ std::string TempTree::path(std::string_view rel) const {
 }
 
 void TempTree::file(std::string_view rel, std::string_view content) {
-  fs::path target(path(rel));
+  fs::path target(fsPath(path(rel)));
   fs::create_directories(target.parent_path());
   std::ofstream out(target, std::ios::binary);
   out.write(content.data(), static_cast<std::streamsize>(content.size()));
@@ -56,21 +92,21 @@ void TempTree::file(std::string_view rel, std::string_view content) {
 
 void TempTree::sparseFile(std::string_view rel, std::uint64_t size) {
   file(rel);
-  fs::resize_file(path(rel), size);
+  fs::resize_file(fsPath(path(rel)), size);
 }
 
-void TempTree::folder(std::string_view rel) { fs::create_directories(path(rel)); }
+void TempTree::folder(std::string_view rel) { fs::create_directories(fsPath(path(rel))); }
 
 void TempTree::setWriteTime(std::string_view rel, std::int64_t seconds) {
   // file_time_type's epoch is the library's own: go through the system clock.
   auto system = std::chrono::system_clock::time_point(std::chrono::seconds(seconds));
   auto file = std::chrono::file_clock::from_sys(system);
-  fs::last_write_time(path(rel), file);
+  fs::last_write_time(fsPath(path(rel)), file);
 }
 
 bool TempTree::exists(std::string_view rel) const {
   std::error_code error;
-  return fs::exists(fs::symlink_status(path(rel), error));
+  return fs::exists(fs::symlink_status(fsPath(path(rel)), error));
 }
 
 std::tm fixedTime() {
