@@ -32,13 +32,14 @@ inline constexpr std::uint8_t EXT_RECYCLED = 1;  // "___": a file below a recycl
 
 inline constexpr std::int32_t NO_COPY = -1;
 
+// The 64-bit field comes first so that the record packs into 48 bytes.
 struct FileEntry {
+  std::uint64_t writeTime;  // compared only for equality
   std::uint32_t dir;   // the folder: an id in RunContext::folders (for a folder record, its own path)
   std::uint32_t name;  // the name: an offset in RunContext::names
   std::uint32_t sizeHigh;
   std::uint32_t sizeLow;
   std::uint32_t attrib;
-  std::uint64_t writeTime;  // compared only for equality
   std::int32_t pageId;      // 0, or the number of the web page the record belongs to
   std::int32_t keptCopy;    // for a record marked as a copy: index of the record kept for it
   std::int32_t fileCount;   // folder records: files directly inside, -4 when unreadable
@@ -47,6 +48,7 @@ struct FileEntry {
   std::int8_t kind;         // KIND_*
   std::uint8_t ext;         // EXT_*
 };
+static_assert(sizeof(FileEntry) == 48);
 
 // Zero-terminated texts packed into large blocks, each reached by a 32-bit
 // offset. Blocks never move, so a text's address stays valid.
