@@ -166,23 +166,23 @@ TEST_F(DeletionTest, CopyStaysWhenItsKeptCopyIsGoneOrChanged) {
 
 TEST_F(DeletionTest, CopyWithoutAKeptCopyThatStaysIsKept) {
   tree.file("A/solo.txt", "s");
-  tree.file("A/x.txt", "x");
+  tree.file("P/pagina.htm", "<html>");
   tree.file("B/x.txt", "x");
   tree.file("C/x.txt", "x");
   FileEntry& solo = addScanned(ctx, tree, "A", "solo.txt");
   solo.deleteMark = 1;  // marked, but no copy was kept for it
-  addScanned(ctx, tree, "A", "x.txt");
+  addScanned(ctx, tree, "P", "pagina.htm");
   addScanned(ctx, tree, "B", "x.txt");
   addScanned(ctx, tree, "C", "x.txt");
-  // B's copy was kept for C's, but B's is going away itself.
-  markCopy(ctx, 2, 1);
-  markCopy(ctx, 3, 2);
+  // C's file goes with its page, P's kept in its place: B's copy of it must
+  // not count on C's staying.
+  markCopy(ctx, 2, 3);
+  markCopy(ctx, 3, 1);
   deleteMarkedFiles(ctx);
-  EXPECT_EQ(list(), HEADER + line('R', "solo.txt", "A") + line('C', "x.txt", "B") +
-                        line('R', "x.txt", "C"));
+  EXPECT_EQ(list(), HEADER + line('R', "solo.txt", "A") + line('R', "x.txt", "B") +
+                        line('C', "x.txt", "C"));
   EXPECT_TRUE(tree.exists("A/solo.txt"));
-  EXPECT_TRUE(tree.exists("A/x.txt"));
-  EXPECT_TRUE(tree.exists("C/x.txt"));
+  EXPECT_TRUE(tree.exists("B/x.txt"));
 }
 
 TEST_F(DeletionTest, ListThatCannotBeCreatedDeletesNothing) {
