@@ -6,7 +6,6 @@
 #include <sstream>
 #include <string>
 
-#include "classify/classify.h"
 #include "platform/platform.h"
 #include "reports/reports.h"
 #include "test_tree.h"
@@ -131,32 +130,6 @@ TEST(DuplicatesReport, ReportThatCannotBeWrittenWholeStopsTheRun) {
             "nulla\n");
 }
 #endif
-
-TEST(DuplicatesReport, MarksOfTheThreePassesOnARealTree) {
-  TempTree tree;
-  tree.file("A/x.txt", "same");
-  tree.file("B/x.txt", "same");
-  tree.setWriteTime("A/x.txt", 1100000000);
-  tree.setWriteTime("B/x.txt", 1100000000);
-  tree.file("P.htm", "page");
-  tree.file("P_file/img.gif", "gif");
-  tree.file("A/Thumbs.db", "t");
-  ChangeDir into(tree.root());
-  TestRun run;
-  run.ctx.workDir = tree.root();
-  ASSERT_EQ(scanFolder(run.ctx, tree.root()), 1);
-  sortFiles(run.ctx);
-  markWebPages(run.ctx);
-  markDuplicates(run.ctx);
-  markJunkFiles(run.ctx);
-  EXPECT_EQ(writeDuplicatesReport(run.ctx), 0);
-  EXPECT_EQ(readReport(), std::string(HEAD) + "  1 P.htm 4 in ... " + tree.root() + "\n" +
-                              "C 3 Thumbs.db 1 in ... A\n"
-                              "  2 img.gif 3 in ... P_file\n"
-                              "  0 x.txt 4 in ... A\n"
-                              "C 0 x.txt 4 in ... B\n"
-                              "fine del rapporto\n");
-}
 
 }  // namespace
 }  // namespace doppioni

@@ -116,14 +116,5 @@ TEST(JunkFiles, ReadOnlyThumbsDbBecomesWritableWhateverTheLengthOfItsPath) {
   EXPECT_EQ(closingLine(run.output), "Trovati 2 files inutili\n");
 }
 
-TEST(JunkFiles, ThumbsDbThatIsGoneStaysMarked) {
-  TempTree tree;
-  TestRun run;
-  addRecord(run.ctx, tree.path("gone"), "Thumbs.db");
-  markJunkFiles(run.ctx);
-  EXPECT_EQ(run.ctx.entries[0].deleteMark, 1);
-  EXPECT_EQ(run.ctx.entries[0].kind, KIND_JUNK);
-}
-
 }  // namespace
 }  // namespace doppioni

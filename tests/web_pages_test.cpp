@@ -125,20 +125,6 @@ TEST(WebPages, StemIsTheNameUpToItsLastDot) {
   EXPECT_EQ(markOf(run.ctx, "D/a_file", "2.gif"), (Mark{KIND_NORMAL, 0}));
 }
 
-TEST(WebPages, PagesAreNumberedInTableOrderAndMissingFoldersChangeNothing) {
-  TestRun run;
-  addRecord(run.ctx, "X", "B.htm");
-  addRecord(run.ctx, "Y", "A.htm");
-  addRecord(run.ctx, p("X/B_file/sub"), "deep.gif");  // not directly in the folder
-  sortFiles(run.ctx);
-  markWebPages(run.ctx);
-  EXPECT_EQ(markOf(run.ctx, "Y", "A.htm"), (Mark{KIND_PAGE, 1}));
-  EXPECT_EQ(markOf(run.ctx, "X", "B.htm"), (Mark{KIND_PAGE, 2}));
-  EXPECT_EQ(markOf(run.ctx, "X/B_file/sub", "deep.gif"), (Mark{KIND_NORMAL, 0}));
-  EXPECT_EQ(closingLine(run.output),
-            "Trovati 2 files htm e 0 file collegati                       \n");
-}
-
 TEST(WebPages, LaterAssignmentWinsForACompanionThatIsAPage) {
   TestRun run;
   addRecord(run.ctx, "D", "P.htm");
