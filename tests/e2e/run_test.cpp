@@ -230,6 +230,8 @@ TEST_P(UnreadableFolder, EndsTheRunBeforeAnyReport) {
   openToEveryone(tree);
   fs::permissions(tree.path(locked), fs::perms::none);
   ProgramRun run = runProgram(tree.root(), "ss", true);
+  ASSERT_NE(run.status, 122) << "the program could not be started as an unprivileged user: "
+                                "every user must be able to reach the build directory";
   EXPECT_EQ(run.status, 255);  // -1
   EXPECT_TRUE(endsWith(run.output, "\n" + tree.path(locked) + "\nINVALID HANDLE\n")) << run.output;
   EXPECT_EQ(run.output.find("Elenco fatto"), std::string::npos);
@@ -254,7 +256,11 @@ TEST(RunSequence, WorkingDirectoryThatNoLongerExistsScansNothing) {
   std::string out = tree.path("run.out");
   // The shell enters the folder and removes it; the program starts inside it.
   // Unprivileged and answered "n", so that a faulty run could harm nothing.
-  std::string command = "cd '" + gone + "' && rmdir '" + gone + "' && exec " DOPPIONI_BINARY;
+  // A copy of the program that any user can reach, wherever the build is.
+  std::string program = tree.path("doppioni");
+  fs::copy_file(DOPPIONI_BINARY, program);
+  fs::permissions(program, fs::perms::all);
+  std::string command = "cd '" + gone + "' && rmdir '" + gone + "' && exec '" + program + "'";
   std::string shell = ::geteuid() == 0 ? "/usr/bin/setpriv --reuid=65534 --regid=65534 "
                                          "--clear-groups -- /bin/sh -c \""
                                        : "/bin/sh -c \"";

@@ -334,5 +334,35 @@ TEST_F(Screen, LongWorkingDirectoryAndNarrowWindow) {
   ASSERT_TRUE(terminal.answer("n", "EXIT=1")) << terminal.dump();
 }
 
+TEST_F(Screen, ProgressLineThatWrapsIsRewrittenOnItsOwnRows) {
+  TempTree tree;
+  // Folders whose removal lines are longer than two rows of the window, all
+  // of one length so that each line covers the one before it exactly.
+  std::string work = "lavoro-in-una-cartella-dal-nome-abbastanza-lungo";
+  for (int n = 0; n < 5; ++n)
+    tree.folder(work + "/cartella-vuota-numero-" + std::to_string(1000 + n));
+  std::string workDir = tree.path(work);
+  std::string line = "Rimuovo " + workDir + "/cartella-vuota-numero-1000";
+  ASSERT_GT(line.size() + 22, 120u);
+
+  Terminal terminal(workDir, 60, 40);
+  ASSERT_TRUE(terminal.started());
+  ASSERT_TRUE(terminal.waitFor("(s/n)")) << terminal.dump();
+  ASSERT_TRUE(terminal.answer("s", "Premi un tasto per finire")) << terminal.dump();
+  std::vector<std::string> lines = terminal.transcript();
+  std::string dump = terminal.dump();
+  std::size_t heading = 0;
+  while (heading < lines.size() && lines[heading] != "Rimuovo le cartelle vuote") ++heading;
+  ASSERT_LT(heading + 1, lines.size()) << dump;
+  std::string shown = lines[heading + 1];
+  EXPECT_EQ(shown.size(), line.size()) << dump;
+  EXPECT_TRUE(matches(shown, "Rimuovo " + workDir + "/cartella-vuota-numero-*")) << dump;
+  expectLines(lines, heading + 2,
+              {"Totale cartelle 5", "Cartelle senza files 5", "Cartelle rimosse 5",
+               "Accesso negato a 0 cartelle"},
+              dump);
+  ASSERT_TRUE(terminal.answer("x", "EXIT=0")) << terminal.dump();
+}
+
 }  // namespace
 }  // namespace doppioni::testing
