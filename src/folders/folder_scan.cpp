@@ -2,13 +2,15 @@
 // pre-order, with its depth and the number of files directly inside it.
 //
 // Each folder is read once: the same listing gives its subfolders and its
-// file count. The walk keeps its own stack of folders still to read, so a
-// deep tree never exhausts the call stack. Links to folders are never walked,
-// and a folder reached a second time (a bind mount) gets no second record.
+// file count; worker threads read folders ahead of the walk, which keeps its
+// own order. The walk keeps its own stack, so a deep tree never exhausts the
+// call stack. Links to folders are never walked, and a folder reached a
+// second time (a bind mount) gets no second record.
 #include <unordered_set>
 #include <vector>
 
 #include "folders/folders.h"
+#include "inventory/tree_reader.h"
 #include "platform/platform.h"
 
 namespace doppioni {
@@ -28,21 +30,6 @@ int countFiles(const FolderContents& listing) {
   return files;
 }
 
-// Pushes the subfolders of listing (never links) so that they are read in
-// listing order.
-void pushSubfolders(const std::string& path, const FolderContents& listing,
-                    std::vector<std::string>& pending) {
-  for (auto it = listing.entries.rbegin(); it != listing.entries.rend(); ++it) {
-    if (!it->info.isFolder || it->info.isLink) continue;
-    std::string sub;
-    sub.reserve(path.size() + 1 + it->nameLength);
-    sub.assign(path);
-    sub.push_back(PATH_SEPARATOR);
-    sub.append(listing.name(*it));
-    pending.push_back(std::move(sub));
-  }
-}
-
 // Adds a record for the folder at path. 1, or -2 when the table is full.
 int addFolderRecord(RunContext& ctx, std::string_view path, int fileCount) {
   if (ctx.count > ctx.capacity - 1 && growTable(ctx, TABLE_STEP) != 1) return -2;
@@ -59,28 +46,40 @@ int addFolderRecord(RunContext& ctx, std::string_view path, int fileCount) {
 }  // namespace
 
 int listFolders(RunContext& ctx, const std::string& path) {
+  int threads = ctx.readerThreads < 0 ? TreeReader::defaultThreads() : ctx.readerThreads;
+  TreeReader reader(path, ListingDetail::TYPES_ONLY, threads);
+  const FolderContents& top = reader.read(reader.root());
+  if (top.error != 0) return -1;
   std::unordered_set<FileId, FileIdHash> walked;
-  FolderContents listing;
-  listFolder(path, ListingDetail::TYPES_ONLY, listing);
-  if (listing.error != 0) return -1;
-  if (listing.folderId.known()) walked.insert(listing.folderId);
+  if (top.folderId.known()) walked.insert(top.folderId);
 
-  std::vector<std::string> pending;
-  pushSubfolders(path, listing, pending);
-  while (!pending.empty()) {
-    std::string folder = std::move(pending.back());
-    pending.pop_back();
-    listFolder(folder, ListingDetail::TYPES_ONLY, listing);
+  // The folders being walked, each with the next of its subfolders to take.
+  struct Frame {
+    TreeFolder* folder;
+    std::size_t next;
+  };
+  std::vector<Frame> stack{{&reader.root(), 0}};
+  while (!stack.empty()) {
+    Frame& frame = stack.back();
+    if (frame.next == frame.folder->children.size()) {
+      reader.release(*frame.folder);
+      stack.pop_back();
+      continue;
+    }
+    TreeFolder& folder = *frame.folder->children[frame.next++];
+    const FolderContents& listing = reader.read(folder);
     if (listing.error != 0) {
       // Kept, so the report shows it; its count -4 keeps it from removal.
-      if (addFolderRecord(ctx, folder, -4) != 1) return -2;
+      if (addFolderRecord(ctx, folder.path, -4) != 1) return -2;
+      reader.release(folder);
       continue;
     }
     if (listing.folderId.known() && !walked.insert(listing.folderId).second) {
-      continue;  // the same folder through another path: it has its record
+      reader.abandon(folder);  // the same folder through another path: it has its record
+      continue;
     }
-    if (addFolderRecord(ctx, folder, countFiles(listing)) != 1) return -2;
-    pushSubfolders(folder, listing, pending);
+    if (addFolderRecord(ctx, folder.path, countFiles(listing)) != 1) return -2;
+    stack.push_back(Frame{&folder, 0});
   }
   return 1;
 }

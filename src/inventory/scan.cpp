@@ -6,6 +6,7 @@
 // are never walked, and a folder reached a second time (a bind mount) is
 // passed over, so no file enters the table under two paths.
 #include <unordered_set>
+#include <vector>
 
 #include "console/text.h"
 #include "inventory/inventory.h"
@@ -52,72 +53,95 @@ void showGrowth(Walk& walk, bool recycled, bool firstEntry) {
   }
 }
 
-int walkFolder(Walk& walk, TreeFolder& folder, bool recycled) {
-  RunContext& ctx = walk.ctx;
-  const std::string& path = folder.path;
+// A folder being walked: where the walk stands in its listing.
+struct Frame {
+  TreeFolder* folder;
+  const FolderContents* listing;
+  std::size_t entry = 0;  // next entry to take
+  std::size_t child = 0;  // next subfolder to walk
+  std::uint32_t dirId = FolderStore::NO_ROOM;
+  bool recycled = false;
+};
+
+// Reads a folder and, unless it was walked before, makes it the folder being
+// walked. 1, or -4 when it cannot be listed.
+int enterFolder(Walk& walk, TreeFolder& folder, bool recycled, std::vector<Frame>& stack) {
   const FolderContents& listing = walk.reader.read(folder);
   if (listing.error != 0) {
-    std::string message = listingPattern(path);
+    std::string message = listingPattern(folder.path);
     message.push_back('\n');
-    ctx.console.print(message);
+    walk.ctx.console.print(message);
     return -4;
   }
   if (listing.folderId.known() && !walk.visited.insert(listing.folderId).second) {
     walk.reader.abandon(folder);
     return 1;  // the same folder through another path: its files are in already
   }
+  stack.push_back(Frame{&folder, &listing, 0, 0, FolderStore::NO_ROOM, recycled});
+  return 1;
+}
 
-  std::uint32_t dirId = FolderStore::NO_ROOM;
-  std::size_t child = 0;
-  bool firstEntry = true;
-  for (const FolderEntry& entry : listing.entries) {
-    if (ctx.count > ctx.capacity - 1) {
-      if (growTable(ctx, recycled ? RECYCLED_STEP : TABLE_STEP) != 1) return -2;
-      showGrowth(walk, recycled, firstEntry);
+// Depth first, each folder's entries in listing order, a subfolder's whole
+// contents where its parent's listing gives it. The stack is the walk's own,
+// so no depth of tree can exhaust the call stack.
+int walkTree(Walk& walk, bool recycled) {
+  RunContext& ctx = walk.ctx;
+  std::vector<Frame> stack;
+  int result = enterFolder(walk, walk.reader.root(), recycled, stack);
+  while (result == 1 && !stack.empty()) {
+    Frame& frame = stack.back();
+    if (frame.entry == frame.listing->entries.size()) {
+      walk.reader.release(*frame.folder);
+      stack.pop_back();
+      continue;
     }
-    firstEntry = false;
-    std::string_view name = listing.name(entry);
+    const FolderEntry& entry = frame.listing->entries[frame.entry];
+    bool firstEntry = frame.entry == 0;
+    ++frame.entry;
+    if (ctx.count > ctx.capacity - 1) {
+      if (growTable(ctx, frame.recycled ? RECYCLED_STEP : TABLE_STEP) != 1) return -2;
+      showGrowth(walk, frame.recycled, firstEntry);
+    }
+    std::string_view name = frame.listing->name(entry);
 
     if (entry.info.isFolder) {
       if (entry.info.isLink) continue;  // a link to a folder is never walked
-      bool bin = recycled || equalsIgnoreCase(name, "Recycled");
-      int result = walkFolder(walk, *folder.children[child++], bin);
-      if (result != 1) return result;
-      continue;
+      bool bin = frame.recycled || equalsIgnoreCase(name, "Recycled");
+      result = enterFolder(walk, *frame.folder->children[frame.child++], bin, stack);
+      continue;  // frame may have moved with the stack
     }
 
-    if (dirId == FolderStore::NO_ROOM) {
-      dirId = ctx.folders.add(path);
-      if (dirId == FolderStore::NO_ROOM) return -2;
+    if (frame.dirId == FolderStore::NO_ROOM) {
+      frame.dirId = ctx.folders.add(frame.folder->path);
+      if (frame.dirId == FolderStore::NO_ROOM) return -2;
     }
     std::uint32_t nameOffset = ctx.names.add(name);
     if (nameOffset == TextArena::NO_ROOM) return -2;
 
     FileEntry& record = ctx.entries[ctx.count];
-    record.dir = dirId;
+    record.dir = frame.dirId;
     record.name = nameOffset;
     record.sizeLow = entry.info.sizeLow;
     record.sizeHigh = entry.info.sizeHigh;
     record.attrib = entry.info.attrib;
     record.writeTime = entry.info.writeTime;
-    record.ext = recycled ? EXT_RECYCLED : EXT_OF_NAME;
+    record.ext = frame.recycled ? EXT_RECYCLED : EXT_OF_NAME;
     record.pageId = 0;
     record.keptCopy = NO_COPY;
     record.fileCount = 0;
     record.depth = 0;
-    record.deleteMark = recycled ? 1 : 0;
-    record.kind = recycled ? KIND_JUNK : KIND_NORMAL;
+    record.deleteMark = frame.recycled ? 1 : 0;
+    record.kind = frame.recycled ? KIND_JUNK : KIND_NORMAL;
     ++ctx.count;
   }
-  walk.reader.release(folder);
-  return 1;
+  return result;
 }
 
 int scanTree(RunContext& ctx, const std::string& path, bool recycled) {
   int threads = ctx.readerThreads < 0 ? TreeReader::defaultThreads() : ctx.readerThreads;
   TreeReader reader(path, ListingDetail::FULL, threads);
   Walk walk{ctx, reader, {}, {}};
-  return walkFolder(walk, reader.root(), recycled);
+  return walkTree(walk, recycled);
 }
 
 }  // namespace
