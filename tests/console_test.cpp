@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,10 @@ struct FollowingOperation {
   std::function<void(Console&)> run;
   const char* deviceCall;
 };
+
+void PrintTo(const FollowingOperation& operation, std::ostream* out) {
+  *out << operation.name;
+}
 
 class ConsoleAfterBurst : public ::testing::TestWithParam<FollowingOperation> {};
 
