@@ -92,11 +92,12 @@ class Terminal {
     std::system((tmux() + " send-keys -t run " + shellQuoted(key)).c_str());
   }
 
-  // Waits until text is in the window; false after the time-out.
+  // Waits until text has been shown, in the window or scrolled out of it;
+  // false after the time-out.
   bool waitFor(const std::string& text, std::chrono::milliseconds limit = 20s) {
     auto until = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < until) {
-      if (capture("").find(text) != std::string::npos) return true;
+      if (capture(" -J -S - -E -").find(text) != std::string::npos) return true;
       std::this_thread::sleep_for(50ms);
     }
     return false;
@@ -239,7 +240,9 @@ TEST_F(Screen, CompleteRunInAWindowThatScrolls) {
   Terminal terminal(tree.root(), 100, 15);
   ASSERT_TRUE(terminal.started());
   ASSERT_TRUE(terminal.waitFor("(s/n)")) << terminal.dump();
-  ASSERT_TRUE(terminal.answer("s", "Premi un tasto per finire")) << terminal.dump();
+  // The echo shows the answer was taken; only then is the run left to finish.
+  ASSERT_TRUE(terminal.answer("s", "(s/n) s")) << terminal.dump();
+  ASSERT_TRUE(terminal.waitFor("Premi un tasto per finire")) << terminal.dump();
 
   std::vector<std::string> lines = terminal.transcript();
   std::string dump = terminal.dump();
@@ -348,7 +351,9 @@ TEST_F(Screen, ProgressLineThatWrapsIsRewrittenOnItsOwnRows) {
   Terminal terminal(workDir, 60, 40);
   ASSERT_TRUE(terminal.started());
   ASSERT_TRUE(terminal.waitFor("(s/n)")) << terminal.dump();
-  ASSERT_TRUE(terminal.answer("s", "Premi un tasto per finire")) << terminal.dump();
+  // The echo shows the answer was taken; only then is the run left to finish.
+  ASSERT_TRUE(terminal.answer("s", "(s/n) s")) << terminal.dump();
+  ASSERT_TRUE(terminal.waitFor("Premi un tasto per finire")) << terminal.dump();
   std::vector<std::string> lines = terminal.transcript();
   std::string dump = terminal.dump();
   std::size_t heading = 0;
