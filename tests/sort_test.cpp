@@ -49,7 +49,7 @@ TEST(FileOrder, SortingOnTwoThreadsGivesTheOneOrder) {
     ctx.readerThreads = threads;
     // Enough records for the split, with many equal names in many folders.
     for (int i = 0; i < 50000; ++i) {
-      addRecord(ctx, "/d" + std::to_string(i * 7919 % 101), "n" + std::to_string(i * 104729 % 997));
+      addRecord(ctx, "/d" + std::to_string(i * 7919LL % 101), "n" + std::to_string(i * 104729LL % 997));
     }
     return sorted(ctx);
   };

@@ -5,11 +5,39 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
 namespace doppioni::testing {
+namespace {
+
+// A copy of the program that any user can start: the build itself may sit
+// below a folder that an unprivileged user cannot enter (root's home in CI).
+class ReachableCopy {
+ public:
+  ReachableCopy() {
+    namespace fs = std::filesystem;
+    folder_ = fs::temp_directory_path() / ("doppioni-bin-" + std::to_string(::getpid()));
+    fs::create_directories(folder_);
+    fs::permissions(folder_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec);
+    path_ = (folder_ / "doppioni").string();
+    fs::copy_file(DOPPIONI_BINARY, path_, fs::copy_options::overwrite_existing);
+  }
+  ~ReachableCopy() {
+    std::error_code error;
+    std::filesystem::remove_all(folder_, error);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::filesystem::path folder_;
+  std::string path_;
+};
+
+}  // namespace
 
 ProgramRun runProgram(const std::string& dir, std::string_view input, bool unprivileged) {
   char inName[] = "/tmp/doppioni-in-XXXXXX";
@@ -23,9 +51,11 @@ ProgramRun runProgram(const std::string& dir, std::string_view input, bool unpri
 
   std::vector<std::string> args;
   if (unprivileged && ::geteuid() == 0) {
-    args = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    static const ReachableCopy copy;
+    args = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--", copy.path()};
+  } else {
+    args.push_back(DOPPIONI_BINARY);
   }
-  args.push_back(DOPPIONI_BINARY);
 
   pid_t child = ::fork();
   if (child == 0) {
