@@ -6,7 +6,6 @@
 // own order. The walk keeps its own stack, so a deep tree never exhausts the
 // call stack. Links to folders are never walked, and a folder reached a
 // second time (a bind mount) gets no second record.
-#include <unordered_set>
 #include <vector>
 
 #include "folders/folders.h"
@@ -16,11 +15,6 @@
 namespace doppioni {
 namespace {
 
-struct FileIdHash {
-  std::size_t operator()(const FileId& id) const {
-    return std::hash<std::uint64_t>()(id.index * 0x9E3779B97F4A7C15ull ^ id.volume);
-  }
-};
 
 int countFiles(const FolderContents& listing) {
   int files = 0;
@@ -50,8 +44,8 @@ int listFolders(RunContext& ctx, const std::string& path) {
   TreeReader reader(path, ListingDetail::TYPES_ONLY, threads);
   const FolderContents& top = reader.read(reader.root());
   if (top.error != 0) return -1;
-  std::unordered_set<FileId, FileIdHash> walked;
-  if (top.folderId.known()) walked.insert(top.folderId);
+  FolderIdSet walked;
+  walked.insert(top.folderId);
 
   // The folders being walked, each with the next of its subfolders to take.
   struct Frame {
@@ -74,7 +68,7 @@ int listFolders(RunContext& ctx, const std::string& path) {
       reader.release(folder);
       continue;
     }
-    if (listing.folderId.known() && !walked.insert(listing.folderId).second) {
+    if (!walked.insert(listing.folderId)) {
       reader.abandon(folder);  // the same folder through another path: it has its record
       continue;
     }

@@ -32,7 +32,10 @@ inline constexpr std::uint8_t EXT_RECYCLED = 1;  // "___": a file below a recycl
 
 inline constexpr std::int32_t NO_COPY = -1;
 
-// The 64-bit field comes first so that the record packs into 48 bytes.
+// A slot holds a file record in the file stage and a folder record in the
+// folder stage. The two folder counts take the room of the two fields that
+// only file records use, and the 64-bit field comes first, so that a record
+// packs into 40 bytes.
 struct FileEntry {
   std::uint64_t writeTime;  // compared only for equality
   std::uint32_t dir;   // the folder: an id in RunContext::folders (for a folder record, its own path)
@@ -40,15 +43,19 @@ struct FileEntry {
   std::uint32_t sizeHigh;
   std::uint32_t sizeLow;
   std::uint32_t attrib;
-  std::int32_t pageId;      // 0, or the number of the web page the record belongs to
-  std::int32_t keptCopy;    // for a record marked as a copy: index of the record kept for it
-  std::int32_t fileCount;   // folder records: files directly inside, -4 when unreadable
-  std::int32_t depth;       // folder records: separators in the path
-  std::int8_t deleteMark;   // 1: to be deleted
-  std::int8_t kind;         // KIND_*
-  std::uint8_t ext;         // EXT_*
+  union {
+    std::int32_t pageId;     // file records: 0, or the number of the record's web page
+    std::int32_t fileCount;  // folder records: files directly inside, -4 when unreadable
+  };
+  union {
+    std::int32_t keptCopy;  // file records marked as a copy: index of the record kept for it
+    std::int32_t depth;     // folder records: separators in the path
+  };
+  std::int8_t deleteMark;  // 1: to be deleted
+  std::int8_t kind;        // KIND_*
+  std::uint8_t ext;        // EXT_*
 };
-static_assert(sizeof(FileEntry) == 48);
+static_assert(sizeof(FileEntry) == 40);
 
 // Zero-terminated texts packed into large blocks, each reached by a 32-bit
 // offset. Blocks never move, so a text's address stays valid.

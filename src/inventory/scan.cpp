@@ -5,7 +5,6 @@
 // ahead of the walk, which itself stays in listing order. Links to folders
 // are never walked, and a folder reached a second time (a bind mount) is
 // passed over, so no file enters the table under two paths.
-#include <unordered_set>
 #include <vector>
 
 #include "console/text.h"
@@ -16,16 +15,11 @@
 namespace doppioni {
 namespace {
 
-struct FileIdHash {
-  std::size_t operator()(const FileId& id) const {
-    return std::hash<std::uint64_t>()(id.index * 0x9E3779B97F4A7C15ull ^ id.volume);
-  }
-};
 
 struct Walk {
   RunContext& ctx;
   TreeReader& reader;
-  std::unordered_set<FileId, FileIdHash> visited;  // folders already walked
+  FolderIdSet visited;  // folders already walked
   std::string line;                                // progress line being built
 };
 
@@ -73,7 +67,7 @@ int enterFolder(Walk& walk, TreeFolder& folder, bool recycled, std::vector<Frame
     walk.ctx.console.print(message);
     return -4;
   }
-  if (listing.folderId.known() && !walk.visited.insert(listing.folderId).second) {
+  if (!walk.visited.insert(listing.folderId)) {
     walk.reader.abandon(folder);
     return 1;  // the same folder through another path: its files are in already
   }
@@ -128,8 +122,6 @@ int walkTree(Walk& walk, bool recycled) {
     record.ext = frame.recycled ? EXT_RECYCLED : EXT_OF_NAME;
     record.pageId = 0;
     record.keptCopy = NO_COPY;
-    record.fileCount = 0;
-    record.depth = 0;
     record.deleteMark = frame.recycled ? 1 : 0;
     record.kind = frame.recycled ? KIND_JUNK : KIND_NORMAL;
     ++ctx.count;

@@ -36,7 +36,35 @@ void abandonAll(TreeFolder& folder, std::size_t& entriesAhead) {
   for (auto& child : folder.children) abandonAll(*child, entriesAhead);
 }
 
+std::size_t slotOf(const FileId& id, std::size_t mask) {
+  std::uint64_t mixed = (id.index ^ (id.volume * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull;
+  return static_cast<std::size_t>(mixed >> 29) & mask;
+}
+
 }  // namespace
+
+bool FolderIdSet::insert(const FileId& id) {
+  if (!id.known()) return true;
+  if ((used_ + 1) * 5 > slots_.size() * 4) {  // keep the table at most 80% full
+    std::vector<FileId> old = std::move(slots_);
+    slots_.assign(old.empty() ? 1024 : old.size() * 2, FileId{});
+    for (const FileId& moved : old) {
+      if (!moved.known()) continue;
+      std::size_t at = slotOf(moved, slots_.size() - 1);
+      while (slots_[at].known()) at = (at + 1) & (slots_.size() - 1);
+      slots_[at] = moved;
+    }
+  }
+  std::size_t mask = slots_.size() - 1;
+  std::size_t at = slotOf(id, mask);
+  while (slots_[at].known()) {
+    if (slots_[at] == id) return false;
+    at = (at + 1) & mask;
+  }
+  slots_[at] = id;
+  ++used_;
+  return true;
+}
 
 TreeReader::TreeReader(const std::string& root, ListingDetail detail, int threads)
     : detail_(detail), root_(std::make_unique<TreeFolder>()) {
@@ -95,16 +123,20 @@ void TreeReader::finishRead(TreeFolder& folder) {
     queue_.push_back(child.get());
     std::push_heap(queue_.begin(), queue_.end(), walkedLater);
   }
-  workAvailable_.notify_all();
-  folderRead_.notify_all();
+  // Waking a thread costs more than reading a small folder: wake only those
+  // that wait.
+  if (idleWorkers_ > 0 && !folder.children.empty()) workAvailable_.notify_all();
+  if (walkWaiting_) folderRead_.notify_one();
 }
 
 void TreeReader::work() {
   std::unique_lock lock(mutex_);
   for (;;) {
+    ++idleWorkers_;
     workAvailable_.wait(lock, [this] {
       return stopping_ || (!queue_.empty() && entriesAhead_ < MAX_ENTRIES_AHEAD);
     });
+    --idleWorkers_;
     if (stopping_) return;
     TreeFolder* folder = queue_.front();
     popQueued();
@@ -135,7 +167,9 @@ const FolderContents& TreeReader::read(TreeFolder& folder) {
     lock.lock();
     finishRead(folder);
   } else {
+    walkWaiting_ = true;
     folderRead_.wait(lock, [&folder] { return folder.state == READ; });
+    walkWaiting_ = false;
   }
   return folder.contents;
 }
@@ -147,7 +181,13 @@ void TreeReader::release(TreeFolder& folder) {
   folder.children.clear();
   folder.children.shrink_to_fit();
   folder.contents = FolderContents{};
-  workAvailable_.notify_all();
+  wakeHeldBackWorkers();
+}
+
+void TreeReader::wakeHeldBackWorkers() {
+  if (idleWorkers_ > 0 && !queue_.empty() && entriesAhead_ < MAX_ENTRIES_AHEAD) {
+    workAvailable_.notify_all();
+  }
 }
 
 void TreeReader::abandon(TreeFolder& folder) {
@@ -157,7 +197,7 @@ void TreeReader::abandon(TreeFolder& folder) {
   folder.contents.names = {};
   // Children a worker may still be reading stay allocated until the end.
   for (auto& child : folder.children) abandonAll(*child, entriesAhead_);
-  workAvailable_.notify_all();
+  wakeHeldBackWorkers();
 }
 
 }  // namespace doppioni

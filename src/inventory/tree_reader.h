@@ -22,6 +22,20 @@
 
 namespace doppioni {
 
+// The identities of the folders a walk has entered, so that a folder met
+// again through another path (a bind mount) is passed over. Open addressing
+// with the whole identity as key: 16 bytes a slot, no allocation per folder.
+class FolderIdSet {
+ public:
+  // True when id was not in the set yet (it is now). Ids that are not known
+  // are never in it.
+  bool insert(const FileId& id);
+
+ private:
+  std::vector<FileId> slots_;
+  std::size_t used_ = 0;
+};
+
 struct TreeFolder {
   std::string path;
   TreeFolder* parent = nullptr;
@@ -58,6 +72,7 @@ class TreeReader {
   void work();
   void readFolder(TreeFolder& folder);
   void finishRead(TreeFolder& folder);
+  void wakeHeldBackWorkers();
   void popQueued();
 
   const ListingDetail detail_;
@@ -68,6 +83,8 @@ class TreeReader {
   std::vector<TreeFolder*> queue_;  // a heap: the folder the walk wants first on top
   std::size_t entriesAhead_ = 0;    // read but not yet released
   bool stopping_ = false;
+  int idleWorkers_ = 0;      // workers waiting for a folder to read
+  bool walkWaiting_ = false;  // the walk waits for a folder being read
   std::vector<std::thread> workers_;
 };
 
