@@ -146,6 +146,7 @@ FileEntry& addRecord(RunContext& ctx, std::string_view dir, std::string_view nam
   e.keptCopy = NO_COPY;
   e.kind = KIND_NORMAL;
   e.ext = EXT_OF_NAME;
+  e.traits = nameTraits(name);
   return e;
 }
 

@@ -11,18 +11,6 @@
 namespace doppioni {
 namespace {
 
-// Only the letters A to Z fold: names are bytes, not text in some locale.
-bool isThumbsDb(std::string_view name) {
-  constexpr std::string_view THUMBS = "thumbs.db";
-  if (name.size() != THUMBS.size()) return false;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    char c = name[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != THUMBS[i]) return false;
-  }
-  return true;
-}
-
 void markJunk(FileEntry& e, std::int32_t& count) {
   e.deleteMark = 1;
   e.kind = KIND_JUNK;
@@ -41,19 +29,19 @@ void markJunkFiles(RunContext& ctx) {
     line.append(" esimo file               \n");
     ctx.console.progress(ctx.progressRow, line);
 
+    // The rules were read off the name when the record was made.
     FileEntry& e = ctx.entries[i];
-    std::string_view name = nameOf(ctx, e);
-    if (isThumbsDb(name)) {
+    if (e.traits & NAME_THUMBS_DB) {
       markJunk(e, junk);
       // Made writable now, so that the deletion is not refused; the outcome
       // of the deletion itself is what gets reported.
       path.assign(dirOf(ctx, e));
       path.push_back(PATH_SEPARATOR);
-      path.append(name);
+      path.append(nameOf(ctx, e));
       makeWritable(path);
     }
-    if (name.starts_with("~$")) markJunk(e, junk);
-    if (name.starts_with("~WRL")) markJunk(e, junk);
+    if (e.traits & NAME_OFFICE_TEMP) markJunk(e, junk);
+    if (e.traits & NAME_WRL_TEMP) markJunk(e, junk);
   }
 
   line.assign("Trovati ");

@@ -22,8 +22,10 @@ namespace {
 
 constexpr std::uint32_t NO_FOLDER = 0xFFFFFFFFu;
 
-bool isWebPage(const RunContext& ctx, const FileEntry& e) {
-  return extOf(ctx, e).find("htm") != std::string_view::npos;
+// The extension holds "htm": the name's own extension, never the one of a
+// file from a recycle bin.
+bool isWebPage(const FileEntry& e) {
+  return e.ext == EXT_OF_NAME && (e.traits & NAME_HTM_EXTENSION) != 0;
 }
 
 // Folder path -> folder id, open addressing over the ids (4 bytes a slot).
@@ -95,7 +97,7 @@ void showProgress(RunContext& ctx, std::string& line, std::int32_t index) {
 void markWebPages(RunContext& ctx) {
   std::int32_t pages = 0;
   for (std::int32_t i = 0; i < ctx.count; ++i) {
-    if (isWebPage(ctx, ctx.entries[i])) ++pages;
+    if (isWebPage(ctx.entries[i])) ++pages;
   }
 
   // For each folder: the number of the last page whose companion folder it
@@ -111,7 +113,7 @@ void markWebPages(RunContext& ctx) {
     std::int32_t number = 0;
     for (std::int32_t i = 0; i < ctx.count; ++i) {
       const FileEntry& e = ctx.entries[i];
-      if (!isWebPage(ctx, e)) continue;
+      if (!isWebPage(e)) continue;
       ++number;
       companionPath(ctx, e, path);
       std::uint32_t folder = index->find(path);
@@ -128,7 +130,7 @@ void markWebPages(RunContext& ctx) {
     showProgress(ctx, line, i);
     if (!index) continue;
     FileEntry& e = ctx.entries[i];
-    std::int32_t own = isWebPage(ctx, e) ? ++number : 0;
+    std::int32_t own = isWebPage(e) ? ++number : 0;
     std::uint32_t folder = index->canonical(e.dir);
     std::int32_t claim = lastClaim[folder];
     companions += claims[folder];

@@ -92,6 +92,27 @@ void emptyTable(RunContext& ctx) {
   ctx.folders.clear();
 }
 
+std::uint8_t nameTraits(std::string_view name) {
+  std::uint8_t traits = 0;
+  std::size_t dot = name.rfind('.');
+  if (dot != std::string_view::npos && name.substr(dot).find("htm") != std::string_view::npos) {
+    traits |= NAME_HTM_EXTENSION;
+  }
+  constexpr std::string_view THUMBS = "thumbs.db";
+  if (name.size() == THUMBS.size()) {
+    bool same = true;
+    for (std::size_t i = 0; i < name.size() && same; ++i) {
+      char c = name[i];
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');  // names are bytes: no locale
+      same = c == THUMBS[i];
+    }
+    if (same) traits |= NAME_THUMBS_DB;
+  }
+  if (name.starts_with("~$")) traits |= NAME_OFFICE_TEMP;
+  if (name.starts_with("~WRL")) traits |= NAME_WRL_TEMP;
+  return traits;
+}
+
 std::string_view extOf(const RunContext& ctx, const FileEntry& e) {
   if (e.ext == EXT_RECYCLED) return "___";
   std::string_view name = nameOf(ctx, e);

@@ -32,6 +32,14 @@ inline constexpr std::uint8_t EXT_RECYCLED = 1;  // "___": a file below a recycl
 
 inline constexpr std::int32_t NO_COPY = -1;
 
+// What a name says of its file, found once when the record is made, so that
+// the passes over a million records need not read a million names again.
+inline constexpr std::uint8_t NAME_HTM_EXTENSION = 1;  // the part from the last dot holds "htm"
+inline constexpr std::uint8_t NAME_THUMBS_DB = 2;      // "Thumbs.db", letters A-Z in any case
+inline constexpr std::uint8_t NAME_OFFICE_TEMP = 4;    // begins with "~$"
+inline constexpr std::uint8_t NAME_WRL_TEMP = 8;       // begins with "~WRL"
+std::uint8_t nameTraits(std::string_view name);
+
 // A slot holds a file record in the file stage and a folder record in the
 // folder stage. The two folder counts take the room of the two fields that
 // only file records use, and the 64-bit field comes first, so that a record
@@ -54,6 +62,7 @@ struct FileEntry {
   std::int8_t deleteMark;  // 1: to be deleted
   std::int8_t kind;        // KIND_*
   std::uint8_t ext;        // EXT_*
+  std::uint8_t traits;     // NAME_*: what the name says
 };
 static_assert(sizeof(FileEntry) == 40);
 

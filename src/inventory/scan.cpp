@@ -120,6 +120,7 @@ int walkTree(Walk& walk, bool recycled) {
     record.attrib = entry.info.attrib;
     record.writeTime = entry.info.writeTime;
     record.ext = frame.recycled ? EXT_RECYCLED : EXT_OF_NAME;
+    record.traits = nameTraits(name);
     record.pageId = 0;
     record.keptCopy = NO_COPY;
     record.deleteMark = frame.recycled ? 1 : 0;
