@@ -187,6 +187,13 @@ TEST(Platform, DoubledSeparatorsReachTheSameEntry) {
   ASSERT_EQ(statEntry(path, doubled), 0);
   EXPECT_EQ(plain.id, doubled.id);
   EXPECT_EQ(listByName(tree.root() + PATH_SEPARATOR + PATH_SEPARATOR + "sub").size(), 1u);
+#ifdef _WIN32
+  // A drive root ends in a separator: joined paths below it hold two.
+  std::string drive = tree.root().substr(0, 3);
+  EXPECT_FALSE(listByName(drive).empty());
+  EXPECT_EQ(statEntry(drive + "\\" + tree.root().substr(3), plain), 0);
+  EXPECT_TRUE(plain.isFolder);
+#endif
 }
 
 TEST(Platform, ReadOnlyFilesAreRefusedUntilMadeWritable) {

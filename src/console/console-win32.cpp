@@ -33,9 +33,9 @@ class ConsoleOut {
     SECURITY_ATTRIBUTES inherit{};
     inherit.nLength = sizeof inherit;
     inherit.bInheritHandle = TRUE;
-    handle_ = ::CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                            nullptr);
+    handle_ =
+        ::CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      &inherit, OPEN_EXISTING, 0, nullptr);
   }
   ~ConsoleOut() {
     if (valid()) ::CloseHandle(handle_);
@@ -64,7 +64,8 @@ SHORT cell(int value) {
 std::size_t wholeSequences(std::string_view text) {
   std::size_t end = text.size();
   std::size_t back = 0;
-  while (back < 3 && back < end && (static_cast<unsigned char>(text[end - 1 - back]) & 0xC0) == 0x80) {
+  while (back < 3 && back < end &&
+         (static_cast<unsigned char>(text[end - 1 - back]) & 0xC0) == 0x80) {
     ++back;
   }
   if (back == end) return end;
@@ -115,8 +116,7 @@ void toUtf16(std::string_view text, std::wstring& out) {
 
 class Win32Console : public ConsoleDevice {
  public:
-  Win32Console()
-      : out_(::GetStdHandle(STD_OUTPUT_HANDLE)), in_(::GetStdHandle(STD_INPUT_HANDLE)) {
+  Win32Console() : out_(::GetStdHandle(STD_OUTPUT_HANDLE)), in_(::GetStdHandle(STD_INPUT_HANDLE)) {
     DWORD mode;
     outConsole_ = out_ != nullptr && out_ != INVALID_HANDLE_VALUE && ::GetConsoleMode(out_, &mode);
     inConsole_ = in_ != nullptr && in_ != INVALID_HANDLE_VALUE && ::GetConsoleMode(in_, &mode);
@@ -231,6 +231,8 @@ class Win32Console : public ConsoleDevice {
 
 }  // namespace
 
-std::unique_ptr<ConsoleDevice> openStandardConsole() { return std::make_unique<Win32Console>(); }
+std::unique_ptr<ConsoleDevice> openStandardConsole() {
+  return std::make_unique<Win32Console>();
+}
 
 }  // namespace doppioni

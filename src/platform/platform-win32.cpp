@@ -150,11 +150,15 @@ int errnoOf(DWORD code) {
   return EINVAL;
 }
 
-int lastErrno() { return errnoOf(::GetLastError()); }
+int lastErrno() {
+  return errnoOf(::GetLastError());
+}
 
 // --- paths -------------------------------------------------------------------
 
-bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+bool isSeparator(wchar_t c) {
+  return c == L'\\' || c == L'/';
+}
 
 // Appends rest to out with every run of separators made one backslash, and
 // "." and ".." resolved as Windows itself would resolve them without the
@@ -308,8 +312,8 @@ void fillInfo(DWORD attributes, DWORD tag, DWORD sizeHigh, DWORD sizeLow, FILETI
   info.sizeHigh = sizeHigh;
   info.sizeLow = sizeLow;
   info.attrib = attributes;
-  info.writeTime = (static_cast<std::uint64_t>(written.dwHighDateTime) << 32) |
-                   written.dwLowDateTime;
+  info.writeTime =
+      (static_cast<std::uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
 }
 
 // Closes a handle when it goes out of scope.
@@ -386,7 +390,9 @@ void listFolder(const std::string& path, ListingDetail, FolderContents& contents
   if (code != ERROR_NO_MORE_FILES) contents.error = errnoOf(code);
 }
 
-std::string listingPattern(const std::string& path) { return path + "\\*.*"; }
+std::string listingPattern(const std::string& path) {
+  return path + "\\*.*";
+}
 
 int currentDirectory(std::string& path) {
   std::wstring wide = currentDirectoryWide();
@@ -454,6 +460,8 @@ std::tm localTime(std::time_t when) {
   return result;
 }
 
-std::string errorText(int error) { return std::strerror(error); }
+std::string errorText(int error) {
+  return std::strerror(error);
+}
 
 }  // namespace doppioni
