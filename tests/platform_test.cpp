@@ -196,7 +196,7 @@ TEST(Platform, DoubledSeparatorsReachTheSameEntry) {
 #endif
 }
 
-TEST(Platform, ReadOnlyFilesAreRefusedUntilMadeWritable) {
+TEST(Platform, ReadOnlyEntriesAreRefusedUntilMadeWritable) {
   TempTree tree;
   tree.file("sola-lettura.txt", "x");
   std::string path = tree.path("sola-lettura.txt");
@@ -211,6 +211,14 @@ TEST(Platform, ReadOnlyFilesAreRefusedUntilMadeWritable) {
   EXPECT_FALSE(tree.exists("sola-lettura.txt"));
   EXPECT_EQ(unlinkFile(path), ENOENT);
   EXPECT_EQ(makeWritable(path), ENOENT);
+
+  // A read-only folder is made writable the same way, and then removed.
+  tree.folder("cartella");
+  std::string folder = tree.path("cartella");
+  fs::permissions(folder, fs::perms::owner_write, fs::perm_options::remove);
+  EXPECT_EQ(makeWritable(folder), 0);
+  EXPECT_NE(fs::status(folder).permissions() & fs::perms::owner_write, fs::perms::none);
+  EXPECT_EQ(removeFolder(folder), 0);
 }
 
 TEST(Platform, FolderRemovalGivesTheRuntimesErrorNumbers) {
