@@ -11,6 +11,11 @@ enum : int { QUEUED = 0, READING = 1, READ = 2 };
 // them busy, little enough to cost no memory worth speaking of.
 constexpr std::size_t MAX_ENTRIES_AHEAD = 1 << 16;
 
+// A worker reads a piece of the tree of about this many entries before it
+// hands it over: waking the walk once per folder would cost more than
+// reading the folder.
+constexpr std::size_t PIECE_ENTRIES = 2048;
+
 // Heap order: the folder the walk comes to first is on top.
 bool walkedLater(const TreeFolder* a, const TreeFolder* b) { return a->order > b->order; }
 
@@ -26,13 +31,13 @@ bool isOwnAncestor(const TreeFolder& folder) {
 
 // Marks a subtree that the walk will never enter; what is read of it already
 // stops counting as read ahead.
+// A folder still being read is only marked: its reader passes the mark on.
 void abandonAll(TreeFolder& folder, std::size_t& entriesAhead) {
   if (folder.abandoned) return;
   folder.abandoned = true;
-  if (folder.state == READ) {
-    entriesAhead -= folder.contents.entries.size() + 1;
-    folder.contents = FolderContents{};
-  }
+  if (folder.state != READ) return;
+  entriesAhead -= folder.contents.entries.size() + 1;
+  folder.contents = FolderContents{};
   for (auto& child : folder.children) abandonAll(*child, entriesAhead);
 }
 
@@ -111,13 +116,9 @@ void TreeReader::readFolder(TreeFolder& folder) {
   }
 }
 
-// Called with the lock held, once the folder has been read.
+// Called with the lock held, once the walk has read a folder itself.
 void TreeReader::finishRead(TreeFolder& folder) {
   folder.state = READ;
-  if (folder.abandoned) {
-    folder.contents = FolderContents{};
-    return;
-  }
   entriesAhead_ += folder.contents.entries.size() + 1;
   for (auto& child : folder.children) {
     queue_.push_back(child.get());
@@ -126,10 +127,15 @@ void TreeReader::finishRead(TreeFolder& folder) {
   // Waking a thread costs more than reading a small folder: wake only those
   // that wait.
   if (idleWorkers_ > 0 && !folder.children.empty()) workAvailable_.notify_all();
-  if (walkWaiting_) folderRead_.notify_one();
 }
 
 void TreeReader::work() {
+  std::vector<TreeFolder*> piece;
+  struct Frame {
+    TreeFolder* folder;
+    std::size_t next;  // next child to read
+  };
+  std::vector<Frame> stack;
   std::unique_lock lock(mutex_);
   for (;;) {
     ++idleWorkers_;
@@ -138,14 +144,59 @@ void TreeReader::work() {
     });
     --idleWorkers_;
     if (stopping_) return;
-    TreeFolder* folder = queue_.front();
+    TreeFolder* first = queue_.front();
     popQueued();
-    if (folder->abandoned) continue;
-    folder->state = READING;
+    if (first->abandoned) continue;
+    first->state = READING;
     lock.unlock();
-    readFolder(*folder);
+
+    // Read a piece of the tree in the walk's own order. Until it is handed
+    // over, nobody else can see the folders below `first`.
+    piece.clear();
+    stack.clear();
+    std::size_t entries = 0;
+    readFolder(*first);
+    piece.push_back(first);
+    entries += first->contents.entries.size() + 1;
+    stack.push_back(Frame{first, 0});
+    while (!stack.empty() && entries < PIECE_ENTRIES) {
+      Frame& frame = stack.back();
+      if (frame.next == frame.folder->children.size()) {
+        stack.pop_back();
+        continue;
+      }
+      TreeFolder* child = frame.folder->children[frame.next++].get();
+      child->state = READING;
+      readFolder(*child);
+      piece.push_back(child);
+      entries += child->contents.entries.size() + 1;
+      stack.push_back(Frame{child, 0});
+    }
+
     lock.lock();
-    finishRead(*folder);
+    for (TreeFolder* folder : piece) {  // parents come before their children
+      if (folder != first && folder->parent->abandoned) folder->abandoned = true;
+      folder->state = READ;
+      if (folder->abandoned) {
+        folder->contents = FolderContents{};
+      } else {
+        entriesAhead_ += folder->contents.entries.size() + 1;
+      }
+    }
+    // What the piece did not reach goes back to the queue.
+    for (const Frame& frame : stack) {
+      for (std::size_t i = frame.next; i < frame.folder->children.size(); ++i) {
+        TreeFolder* rest = frame.folder->children[i].get();
+        if (frame.folder->abandoned) {
+          rest->abandoned = true;
+          continue;
+        }
+        queue_.push_back(rest);
+        std::push_heap(queue_.begin(), queue_.end(), walkedLater);
+      }
+    }
+    if (idleWorkers_ > 0 && !queue_.empty()) workAvailable_.notify_all();
+    if (walkWaiting_) folderRead_.notify_one();
   }
 }
 
