@@ -161,7 +161,7 @@ TEST(TreeScan, ReadingAheadOnThreadsGivesTheSameWalk) {
   tree.file("1/Recycled/x/y/cestinato");
   auto walkOrder = [&](int threads) {
     TestRun run;
-    run.ctx.readerThreads = threads;
+    run.ctx.workerThreads = threads;
     EXPECT_EQ(scanFolder(run.ctx, tree.root()), 1);
     std::vector<std::string> order;
     for (int i = 0; i < run.ctx.count; ++i) {

@@ -46,7 +46,7 @@ TEST(FileOrder, SortingOnTwoThreadsGivesTheOneOrder) {
   auto sortedWith = [](int threads) {
     TestRun run;
     RunContext& ctx = run.ctx;
-    ctx.readerThreads = threads;
+    ctx.workerThreads = threads;
     // Enough records for the split, with many equal names in many folders.
     for (int i = 0; i < 50000; ++i) {
       addRecord(ctx, "/d" + std::to_string(i * 7919LL % 101), "n" + std::to_string(i * 104729LL % 997));

@@ -135,9 +135,9 @@ struct RunContext {
   ReportClock clock = localTimeNow;
   // The table never grows past this many records (the count is 32-bit).
   std::int32_t capacityLimit = INT32_MAX;
-  // Threads that read folders ahead of the walks; -1: as many as the
-  // machine has cores.
-  int readerThreads = -1;
+  // Threads that read folders ahead of the walks, sort, and attempt the
+  // deletions; -1: as many as the machine has cores.
+  int workerThreads = -1;
   // Set when the folder table could not hold every folder: a table that
   // misses folders must not drive any removal.
   bool folderTableIncomplete = false;

@@ -5,6 +5,11 @@
 // is still the file the scan saw, and a copy only while the copy kept for it
 // is still there, unchanged and a different file: otherwise the deletion is
 // refused and listed like any other refusal.
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "inventory/tree_reader.h"
 #include "platform/platform.h"
 #include "reports/reports.h"
 
@@ -12,6 +17,8 @@ namespace doppioni {
 namespace {
 
 constexpr std::string_view BLANKS_31 = "                               ";
+
+enum : std::uint8_t { PENDING = 0, DELETED = 1, REFUSED = 2 };
 
 // Whether the entry on disk is still the one the record describes.
 bool unchangedSinceScan(const EntryInfo& info, const FileEntry& record) {
@@ -38,8 +45,11 @@ bool keptCopyStands(const RunContext& ctx, std::int32_t index, const EntryInfo& 
 }
 
 // Deletes the file of record `index` when that is safe; true when it was deleted.
-bool deleteIfSafe(const RunContext& ctx, std::int32_t index, const std::string& path) {
+bool deleteIfSafe(const RunContext& ctx, std::int32_t index, std::string& path) {
   const FileEntry& record = ctx.entries[index];
+  path.assign(dirOf(ctx, record));
+  path.push_back(PATH_SEPARATOR);
+  path.append(nameOf(ctx, record));
   EntryInfo info;
   if (statEntry(path, info) != 0 || !unchangedSinceScan(info, record)) return false;
   if (record.kind != KIND_JUNK && !keptCopyStands(ctx, index, info)) return false;
@@ -60,11 +70,32 @@ int deleteMarkedFiles(RunContext& ctx) {
   appendTimestampLine(out, ctx.clock());
   out.append("C - cancellato, R - accesso negato\n\n\n");
 
-  std::string lines;
-  std::string path;
+  // The attempts run on a few threads, the waiting for the file system
+  // shared out; each one depends on nothing another changes (a kept copy is
+  // never marked itself), and the list and the console follow table order.
+  std::vector<std::int32_t> marked;
   for (std::int32_t i = 0; i < ctx.count; ++i) {
-    if (ctx.entries[i].deleteMark != 1) continue;
-    const FileEntry& record = ctx.entries[i];
+    if (ctx.entries[i].deleteMark == 1) marked.push_back(i);
+  }
+  std::vector<std::atomic<std::uint8_t>> outcome(marked.size());  // PENDING, DELETED or REFUSED
+  std::atomic<std::size_t> nextAttempt{0};
+  auto attempt = [&] {
+    std::string path;
+    for (std::size_t k; (k = nextAttempt.fetch_add(1)) < marked.size();) {
+      outcome[k].store(deleteIfSafe(ctx, marked[k], path) ? DELETED : REFUSED);
+      outcome[k].notify_one();
+    }
+  };
+  std::vector<std::thread> helpers;
+  int threads = ctx.workerThreads < 0 ? TreeReader::defaultThreads() : ctx.workerThreads;
+  if (marked.size() > 1) {
+    for (int t = 0; t < threads; ++t) helpers.emplace_back(attempt);
+  }
+  if (helpers.empty()) attempt();
+
+  std::string lines;
+  for (std::size_t k = 0; k < marked.size(); ++k) {
+    const FileEntry& record = ctx.entries[marked[k]];
     std::string_view dir = dirOf(ctx, record);
     const char* name = nameOf(ctx, record);
 
@@ -77,10 +108,8 @@ int deleteMarkedFiles(RunContext& ctx) {
     lines.push_back('\n');
     ctx.console.progress(ctx.progressRow, lines);
 
-    path.assign(dir);
-    path.push_back(PATH_SEPARATOR);
-    path.append(name);
-    out.append(deleteIfSafe(ctx, i, path) ? "C " : "R ");
+    outcome[k].wait(PENDING);
+    out.append(outcome[k].load() == DELETED ? "C " : "R ");
     out.append(name);
     out.append(" in ");
     out.append(dir);
@@ -88,6 +117,7 @@ int deleteMarkedFiles(RunContext& ctx) {
     list.flushIfFull();
   }
 
+  for (std::thread& helper : helpers) helper.join();
   if (!list.close()) {
     ctx.console.print(std::string("Errore di scrittura nel file ") + DELETED_LIST +
                       ": l'elenco dei files cancellati e' incompleto\n");
