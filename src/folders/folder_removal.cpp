@@ -3,7 +3,10 @@
 // its own and never recursively: one that is not empty stays, whatever it
 // holds.
 #include "console/text.h"
+#include <vector>
+
 #include "folders/folders.h"
+#include "inventory/in_order.h"
 #include "platform/platform.h"
 #include "reports/reports.h"
 
@@ -45,32 +48,46 @@ int removeEmptyFolders(RunContext& ctx) {
   // A table that misses folders could hold a folder without the ones inside
   // it: then nothing is tried.
   std::int32_t last = ctx.folderTableIncomplete ? 0 : ctx.count;
+  std::vector<std::int32_t> level;
   std::string line;
-  std::string path;
-  for (std::int32_t i = 0; i < last; ++i) {
-    if (ctx.entries[i].fileCount != 0) continue;
-    ++tried;
-    path.assign(dirOf(ctx, ctx.entries[i]));
-    line.assign("Rimuovo ");
-    line.append(path);
-    line.append(BLANKS_22);
-    line.push_back('\n');
-    ctx.console.progress(ctx.progressRow, line);
-
-    out.append(path);
-    out.push_back('\t');
-    makeWritable(path);
-    int error = removeFolder(path);
-    if (error == 0) {
-      ++removed;
-      out.append("rimossa\n");
-    } else {
-      ++failed;
-      out.append("accesso negato ");
-      appendNumber(out, error);
-      out.push_back('\n');
+  // Folders of one depth never hold one another: each depth is tried on a
+  // few threads at once, and reported in table order before the next,
+  // shallower depth is tried.
+  for (std::int32_t first = 0; first < last;) {
+    std::int32_t end = first;
+    level.clear();
+    while (end < last && ctx.entries[end].depth == ctx.entries[first].depth) {
+      if (ctx.entries[end].fileCount == 0) level.push_back(end);
+      ++end;
     }
-    report.flushIfFull();
+    auto attempt = [&ctx, &level](std::size_t k) {
+      std::string path(dirOf(ctx, ctx.entries[level[k]]));
+      makeWritable(path);
+      return removeFolder(path);
+    };
+    runInOrder(threadCount(ctx), level.size(), attempt, [&](std::size_t k, int error) {
+      std::string_view path = dirOf(ctx, ctx.entries[level[k]]);
+      ++tried;
+      line.assign("Rimuovo ");
+      line.append(path);
+      line.append(BLANKS_22);
+      line.push_back('\n');
+      ctx.console.progress(ctx.progressRow, line);
+
+      out.append(path);
+      out.push_back('\t');
+      if (error == 0) {
+        ++removed;
+        out.append("rimossa\n");
+      } else {
+        ++failed;
+        out.append("accesso negato ");
+        appendNumber(out, error);
+        out.push_back('\n');
+      }
+      report.flushIfFull();
+    });
+    first = end;
   }
 
   std::string summary;

@@ -40,7 +40,7 @@ int addFolderRecord(RunContext& ctx, std::string_view path, int fileCount) {
 }  // namespace
 
 int listFolders(RunContext& ctx, const std::string& path) {
-  int threads = ctx.workerThreads < 0 ? TreeReader::defaultThreads() : ctx.workerThreads;
+  int threads = threadCount(ctx);
   TreeReader reader(path, ListingDetail::TYPES_ONLY, threads);
   const FolderContents& top = reader.read(reader.root());
   if (top.error != 0) return -1;

@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cstdlib>
+#include <thread>
 #include <cstring>
 #include <new>
 
@@ -85,6 +87,11 @@ int growTable(RunContext& ctx, std::int32_t step) {
   ctx.entries = storage;
   ctx.capacity += step;
   return 1;
+}
+
+int threadCount(const RunContext& ctx) {
+  if (ctx.workerThreads >= 0) return ctx.workerThreads;
+  return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
 }
 
 void emptyTable(RunContext& ctx) {

@@ -151,6 +151,9 @@ int allocateTable(RunContext& ctx);
 // the table is then unchanged and still usable.
 int growTable(RunContext& ctx, std::int32_t step);
 
+// The worker threads a phase may use: the context's choice, or one a core.
+int threadCount(const RunContext& ctx);
+
 // Empties the table for the folder stage: the storage and its capacity stay.
 void emptyTable(RunContext& ctx);
 

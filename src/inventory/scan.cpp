@@ -131,7 +131,7 @@ int walkTree(Walk& walk, bool recycled) {
 }
 
 int scanTree(RunContext& ctx, const std::string& path, bool recycled) {
-  int threads = ctx.workerThreads < 0 ? TreeReader::defaultThreads() : ctx.workerThreads;
+  int threads = threadCount(ctx);
   TreeReader reader(path, ListingDetail::FULL, threads);
   Walk walk{ctx, reader, {}, {}};
   return walkTree(walk, recycled);

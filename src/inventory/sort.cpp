@@ -43,7 +43,7 @@ void sortFiles(RunContext& ctx) {
   };
   FileEntry* first = ctx.entries;
   FileEntry* last = ctx.entries + ctx.count;
-  int threads = ctx.workerThreads < 0 ? TreeReader::defaultThreads() : ctx.workerThreads;
+  int threads = threadCount(ctx);
   if (threads < 2 || ctx.count < PARALLEL_SORT_MIN) {
     std::sort(first, last, before);
     return;

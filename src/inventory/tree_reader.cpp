@@ -87,10 +87,6 @@ TreeReader::~TreeReader() {
   for (auto& worker : workers_) worker.join();
 }
 
-int TreeReader::defaultThreads() {
-  unsigned cores = std::thread::hardware_concurrency();
-  return static_cast<int>(std::clamp(cores, 1u, 8u));
-}
 
 void TreeReader::popQueued() {
   std::pop_heap(queue_.begin(), queue_.end(), walkedLater);

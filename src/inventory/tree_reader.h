@@ -65,9 +65,6 @@ class TreeReader {
   // folder before): nothing below it is read any more.
   void abandon(TreeFolder& folder);
 
-  // Worker threads worth starting on this machine.
-  static int defaultThreads();
-
  private:
   void work();
   void readFolder(TreeFolder& folder);

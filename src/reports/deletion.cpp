@@ -5,11 +5,9 @@
 // is still the file the scan saw, and a copy only while the copy kept for it
 // is still there, unchanged and a different file: otherwise the deletion is
 // refused and listed like any other refusal.
-#include <atomic>
-#include <thread>
 #include <vector>
 
-#include "inventory/tree_reader.h"
+#include "inventory/in_order.h"
 #include "platform/platform.h"
 #include "reports/reports.h"
 
@@ -17,8 +15,6 @@ namespace doppioni {
 namespace {
 
 constexpr std::string_view BLANKS_31 = "                               ";
-
-enum : std::uint8_t { PENDING = 0, DELETED = 1, REFUSED = 2 };
 
 // Whether the entry on disk is still the one the record describes.
 bool unchangedSinceScan(const EntryInfo& info, const FileEntry& record) {
@@ -77,24 +73,12 @@ int deleteMarkedFiles(RunContext& ctx) {
   for (std::int32_t i = 0; i < ctx.count; ++i) {
     if (ctx.entries[i].deleteMark == 1) marked.push_back(i);
   }
-  std::vector<std::atomic<std::uint8_t>> outcome(marked.size());  // PENDING, DELETED or REFUSED
-  std::atomic<std::size_t> nextAttempt{0};
-  auto attempt = [&] {
-    std::string path;
-    for (std::size_t k; (k = nextAttempt.fetch_add(1)) < marked.size();) {
-      outcome[k].store(deleteIfSafe(ctx, marked[k], path) ? DELETED : REFUSED);
-      outcome[k].notify_one();
-    }
-  };
-  std::vector<std::thread> helpers;
-  int threads = ctx.workerThreads < 0 ? TreeReader::defaultThreads() : ctx.workerThreads;
-  if (marked.size() > 1) {
-    for (int t = 0; t < threads; ++t) helpers.emplace_back(attempt);
-  }
-  if (helpers.empty()) attempt();
-
   std::string lines;
-  for (std::size_t k = 0; k < marked.size(); ++k) {
+  auto attempt = [&ctx, &marked](std::size_t k) {
+    std::string path;
+    return deleteIfSafe(ctx, marked[k], path) ? 1 : 0;
+  };
+  runInOrder(threadCount(ctx), marked.size(), attempt, [&](std::size_t k, int deleted) {
     const FileEntry& record = ctx.entries[marked[k]];
     std::string_view dir = dirOf(ctx, record);
     const char* name = nameOf(ctx, record);
@@ -108,16 +92,14 @@ int deleteMarkedFiles(RunContext& ctx) {
     lines.push_back('\n');
     ctx.console.progress(ctx.progressRow, lines);
 
-    outcome[k].wait(PENDING);
-    out.append(outcome[k].load() == DELETED ? "C " : "R ");
+    out.append(deleted ? "C " : "R ");
     out.append(name);
     out.append(" in ");
     out.append(dir);
     out.push_back('\n');
     list.flushIfFull();
-  }
+  });
 
-  for (std::thread& helper : helpers) helper.join();
   if (!list.close()) {
     ctx.console.print(std::string("Errore di scrittura nel file ") + DELETED_LIST +
                       ": l'elenco dei files cancellati e' incompleto\n");
