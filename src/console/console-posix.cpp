@@ -110,7 +110,8 @@ class PosixConsole : public ConsoleDevice {
     struct termios raw;
     if (::tcgetattr(STDIN_FILENO, &savedTermios) != 0) return readByte(key) ? key : -1;
     termiosSaved = 1;
-    struct sigaction restore {}, previous[std::size(RESTORED_SIGNALS)];
+    struct sigaction restore {
+    }, previous[std::size(RESTORED_SIGNALS)];
     restore.sa_handler = restoreTerminalAndReraise;
     for (std::size_t i = 0; i < std::size(RESTORED_SIGNALS); ++i) {
       ::sigaction(RESTORED_SIGNALS[i], &restore, &previous[i]);
@@ -190,6 +191,8 @@ class PosixConsole : public ConsoleDevice {
 
 }  // namespace
 
-std::unique_ptr<ConsoleDevice> openStandardConsole() { return std::make_unique<PosixConsole>(); }
+std::unique_ptr<ConsoleDevice> openStandardConsole() {
+  return std::make_unique<PosixConsole>();
+}
 
 }  // namespace doppioni

@@ -41,7 +41,9 @@ Console::Console(std::string* capture, std::string keys)
 Console::Console(std::unique_ptr<ConsoleDevice> device)
     : device_(std::move(device)), terminal_(device_->isTerminal()) {}
 
-Console::~Console() { flush(); }
+Console::~Console() {
+  flush();
+}
 
 void Console::drawPending() {
   if (!pending_) return;

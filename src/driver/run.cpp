@@ -102,8 +102,9 @@ int runDoppioni(RunContext& ctx) {
     console.print("Impossibile leggere la cartella di lavoro: nessuna cartella sara' rimossa\n");
   } else if (listed == -2) {
     ctx.folderTableIncomplete = true;
-    console.print("MEMORIA INSUFFICIENTE: elenco delle cartelle incompleto, "
-                  "nessuna cartella sara' rimossa\n");
+    console.print(
+        "MEMORIA INSUFFICIENTE: elenco delle cartelle incompleto, "
+        "nessuna cartella sara' rimossa\n");
   }
   computeFolderDepths(ctx);
   countFolderFiles(ctx);

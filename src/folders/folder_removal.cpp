@@ -2,8 +2,8 @@
 // subtree without files goes from the bottom up. Each folder is removed on
 // its own and never recursively: one that is not empty stays, whatever it
 // holds.
-#include "console/text.h"
 #include <vector>
+#include "console/text.h"
 
 #include "folders/folders.h"
 #include "inventory/in_order.h"

@@ -15,7 +15,6 @@
 namespace doppioni {
 namespace {
 
-
 int countFiles(const FolderContents& listing) {
   int files = 0;
   for (const FolderEntry& entry : listing.entries) {

@@ -10,8 +10,8 @@
 
 namespace doppioni {
 
-// Appends a record for every folder below path, in pre-order. 1; -1 when path cannot be listed; -2 when the table cannot
-// grow (no more records are added then).
+// Appends a record for every folder below path, in pre-order. 1; -1 when path cannot be listed; -2
+// when the table cannot grow (no more records are added then).
 int listFolders(RunContext& ctx, const std::string& path);
 // Sets every folder record's depth. 1.
 int computeFolderDepths(RunContext& ctx);

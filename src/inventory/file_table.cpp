@@ -1,15 +1,17 @@
 #include <algorithm>
 #include <cstdlib>
-#include <thread>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "inventory/inventory.h"
 #include "platform/platform.h"
 
 namespace doppioni {
 
-TextArena::~TextArena() { clear(); }
+TextArena::~TextArena() {
+  clear();
+}
 
 std::uint32_t TextArena::add(std::string_view text) {
   std::size_t need = text.size() + 1;
@@ -64,9 +66,13 @@ void FolderStore::clear() {
   lengths_.clear();
 }
 
-std::tm localTimeNow() { return localTime(std::time(nullptr)); }
+std::tm localTimeNow() {
+  return localTime(std::time(nullptr));
+}
 
-RunContext::~RunContext() { std::free(entries); }
+RunContext::~RunContext() {
+  std::free(entries);
+}
 
 int allocateTable(RunContext& ctx) {
   // Records are plain data: realloc may move them, and on large tables it

@@ -46,7 +46,8 @@ std::uint8_t nameTraits(std::string_view name);
 // packs into 40 bytes.
 struct FileEntry {
   std::uint64_t writeTime;  // compared only for equality
-  std::uint32_t dir;   // the folder: an id in RunContext::folders (for a folder record, its own path)
+  std::uint32_t
+      dir;  // the folder: an id in RunContext::folders (for a folder record, its own path)
   std::uint32_t name;  // the name: an offset in RunContext::names
   std::uint32_t sizeHigh;
   std::uint32_t sizeLow;

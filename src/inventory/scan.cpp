@@ -15,12 +15,11 @@
 namespace doppioni {
 namespace {
 
-
 struct Walk {
   RunContext& ctx;
   TreeReader& reader;
   FolderIdSet visited;  // folders already walked
-  std::string line;                                // progress line being built
+  std::string line;     // progress line being built
 };
 
 bool equalsIgnoreCase(std::string_view a, std::string_view b) {
@@ -139,8 +138,12 @@ int scanTree(RunContext& ctx, const std::string& path, bool recycled) {
 
 }  // namespace
 
-int scanFolder(RunContext& ctx, const std::string& path) { return scanTree(ctx, path, false); }
+int scanFolder(RunContext& ctx, const std::string& path) {
+  return scanTree(ctx, path, false);
+}
 
-int scanRecycled(RunContext& ctx, const std::string& path) { return scanTree(ctx, path, true); }
+int scanRecycled(RunContext& ctx, const std::string& path) {
+  return scanTree(ctx, path, true);
+}
 
 }  // namespace doppioni

@@ -21,7 +21,8 @@ std::vector<std::uint32_t> rankFolders(const RunContext& ctx) {
     return ctx.folders.path(a) < ctx.folders.path(b);
   });
   std::vector<std::uint32_t> rank(ids.size());
-  for (std::uint32_t position = 0; position < ids.size(); ++position) rank[ids[position]] = position;
+  for (std::uint32_t position = 0; position < ids.size(); ++position)
+    rank[ids[position]] = position;
   return rank;
 }
 

@@ -17,7 +17,9 @@ constexpr std::size_t MAX_ENTRIES_AHEAD = 1 << 16;
 constexpr std::size_t PIECE_ENTRIES = 2048;
 
 // Heap order: the folder the walk comes to first is on top.
-bool walkedLater(const TreeFolder* a, const TreeFolder* b) { return a->order > b->order; }
+bool walkedLater(const TreeFolder* a, const TreeFolder* b) {
+  return a->order > b->order;
+}
 
 // A folder that is its own ancestor (a bind mount of a folder above it)
 // would be read forever.
@@ -86,7 +88,6 @@ TreeReader::~TreeReader() {
   workAvailable_.notify_all();
   for (auto& worker : workers_) worker.join();
 }
-
 
 void TreeReader::popQueued() {
   std::pop_heap(queue_.begin(), queue_.end(), walkedLater);

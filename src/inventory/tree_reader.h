@@ -80,7 +80,7 @@ class TreeReader {
   std::vector<TreeFolder*> queue_;  // a heap: the folder the walk wants first on top
   std::size_t entriesAhead_ = 0;    // read but not yet released
   bool stopping_ = false;
-  int idleWorkers_ = 0;      // workers waiting for a folder to read
+  int idleWorkers_ = 0;       // workers waiting for a folder to read
   bool walkWaiting_ = false;  // the walk waits for a folder being read
   std::vector<std::thread> workers_;
 };

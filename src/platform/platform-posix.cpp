@@ -119,8 +119,8 @@ void listFolder(const std::string& path, ListingDetail detail, FolderContents& c
   }
   struct stat st;
   if (::fstat(dir.fd, &st) == 0) {
-    contents.folderId = FileId{static_cast<std::uint64_t>(st.st_dev),
-                               static_cast<std::uint64_t>(st.st_ino)};
+    contents.folderId =
+        FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
   }
 
   alignas(linux_dirent64) char buffer[32768];
@@ -156,8 +156,7 @@ void listFolder(const std::string& path, ListingDetail detail, FolderContents& c
       // never followed any further than this look.
       if (entry.info.isLink) {
         struct stat target;
-        entry.info.isFolder =
-            ::fstatat(dir.fd, name, &target, 0) == 0 && S_ISDIR(target.st_mode);
+        entry.info.isFolder = ::fstatat(dir.fd, name, &target, 0) == 0 && S_ISDIR(target.st_mode);
       }
       std::size_t length = std::strlen(name);
       entry.nameOffset = static_cast<std::uint32_t>(contents.names.size());
@@ -168,7 +167,9 @@ void listFolder(const std::string& path, ListingDetail detail, FolderContents& c
   }
 }
 
-std::string listingPattern(const std::string& path) { return path; }
+std::string listingPattern(const std::string& path) {
+  return path;
+}
 
 int currentDirectory(std::string& path) {
   char* cwd = ::getcwd(nullptr, 0);  // glibc sizes the buffer itself
@@ -229,6 +230,8 @@ std::tm localTime(std::time_t when) {
   return result;
 }
 
-std::string errorText(int error) { return std::strerror(error); }
+std::string errorText(int error) {
+  return std::strerror(error);
+}
 
 }  // namespace doppioni

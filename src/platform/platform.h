@@ -55,8 +55,8 @@ struct FolderEntry {
 // "." and "..". The folder is read whole and closed at once, so a deep walk
 // never holds more than one folder open.
 struct FolderContents {
-  int error = 0;     // 0, or the platform's error number when the folder cannot be listed
-  FileId folderId;   // identity of the listed folder itself, where known
+  int error = 0;    // 0, or the platform's error number when the folder cannot be listed
+  FileId folderId;  // identity of the listed folder itself, where known
   std::vector<FolderEntry> entries;
   std::string names;  // the entries' names, back to back
 

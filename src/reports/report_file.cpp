@@ -8,7 +8,9 @@ ReportFile::ReportFile(const char* fileName) : fileName_(fileName) {
   buffer_.reserve(FLUSH_AT + 4096);
 }
 
-ReportFile::~ReportFile() { close(); }
+ReportFile::~ReportFile() {
+  close();
+}
 
 void ReportFile::flushBuffer() {
   if (file_ != nullptr && !buffer_.empty() &&
