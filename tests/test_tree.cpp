@@ -5,6 +5,7 @@
 #include <chrono>
 #include <fstream>
 #include <random>
+#include <tuple>
 
 #include "platform/platform.h"
 
@@ -39,32 +40,31 @@ void removeTree(const std::string& path) {
   removeFolder(path);
 }
 #else
-fs::path fsPath(const std::string& path) { return fs::path(path); }
+fs::path fsPath(const std::string& path) {
+  return fs::path(path);
+}
 #endif
 
 }  // namespace
 
 TempTree::TempTree() {
   std::random_device random;
-  fs::path base = fs::temp_directory_path();
-  for (;;) {
-    fs::path candidate = base / ("doppioni-test-" + std::to_string(random()));
-    std::error_code error;
-    if (fs::create_directory(candidate, error)) {
-      // The test's tree must be reachable by an unprivileged user too.
-      fs::permissions(candidate, fs::perms::all, error);
-      root_ = candidate.string();
-      break;
-    }
-  }
+  std::error_code error;
+  fs::path candidate;
+  do {
+    candidate = fs::temp_directory_path() / ("doppioni-test-" + std::to_string(random()));
+  } while (!fs::create_directory(candidate, error));
+  // The test's tree must be reachable by an unprivileged user too.
+  fs::permissions(candidate, fs::perms::all, error);
+  root_ = candidate.string();
 }
 
 TempTree::~TempTree() {
   std::error_code error;
   // Give back every permission a test took away, then remove it all.
-  for (auto it = fs::recursive_directory_iterator(root_, fs::directory_options::skip_permission_denied, error);
-       !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-    if (!it->is_symlink()) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
+  fs::recursive_directory_iterator it(root_, fs::directory_options::skip_permission_denied, error);
+  for (; !error && it != fs::end(it); it.increment(error)) {
+    if (!it->is_symlink()) fs::permissions(*it, fs::perms::owner_all, fs::perm_options::add, error);
   }
   fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, error);
 #ifdef _WIN32
@@ -85,9 +85,7 @@ std::string TempTree::path(std::string_view rel) const {
 void TempTree::file(std::string_view rel, std::string_view content) {
   fs::path target(fsPath(path(rel)));
   fs::create_directories(target.parent_path());
-  std::ofstream out(target, std::ios::binary);
-  out.write(content.data(), static_cast<std::streamsize>(content.size()));
-  ASSERT_TRUE(out.good()) << target;
+  ASSERT_TRUE((std::ofstream(target, std::ios::binary) << content).good()) << target;
 }
 
 void TempTree::sparseFile(std::string_view rel, std::uint64_t size) {
@@ -95,13 +93,14 @@ void TempTree::sparseFile(std::string_view rel, std::uint64_t size) {
   fs::resize_file(fsPath(path(rel)), size);
 }
 
-void TempTree::folder(std::string_view rel) { fs::create_directories(fsPath(path(rel))); }
+void TempTree::folder(std::string_view rel) {
+  fs::create_directories(fsPath(path(rel)));
+}
 
 void TempTree::setWriteTime(std::string_view rel, std::int64_t seconds) {
   // file_time_type's epoch is the library's own: go through the system clock.
   auto system = std::chrono::system_clock::time_point(std::chrono::seconds(seconds));
-  auto file = std::chrono::file_clock::from_sys(system);
-  fs::last_write_time(fsPath(path(rel)), file);
+  fs::last_write_time(fsPath(path(rel)), std::chrono::file_clock::from_sys(system));
 }
 
 bool TempTree::exists(std::string_view rel) const {
@@ -111,12 +110,8 @@ bool TempTree::exists(std::string_view rel) const {
 
 std::tm fixedTime() {
   std::tm time{};
-  time.tm_mday = 7;
-  time.tm_mon = 2;
-  time.tm_year = 105;
-  time.tm_hour = 9;
-  time.tm_min = 5;
-  time.tm_sec = 41;
+  std::tie(time.tm_year, time.tm_mon, time.tm_mday) = std::tuple(105, 2, 7);
+  std::tie(time.tm_hour, time.tm_min, time.tm_sec) = std::tuple(9, 5, 41);
   return time;
 }
 
@@ -127,15 +122,11 @@ TestRun::TestRun(std::string keys) : console(&output, std::move(keys)), ctx(cons
 
 FileEntry& addRecord(RunContext& ctx, std::string_view dir, std::string_view name,
                      std::uint64_t size, std::uint64_t writeTime) {
-  if (ctx.count == ctx.capacity) {
-    EXPECT_EQ(growTable(ctx, TABLE_STEP), 1);
-  }
+  EXPECT_TRUE(ctx.count < ctx.capacity || growTable(ctx, TABLE_STEP) == 1);
   // Records of one folder share one path, as the scan stores them.
-  std::uint32_t dirId = FolderStore::NO_ROOM;
-  for (std::uint32_t id = 0; id < ctx.folders.size(); ++id) {
-    if (ctx.folders.path(id) == dir) dirId = id;
-  }
-  if (dirId == FolderStore::NO_ROOM) dirId = ctx.folders.add(dir);
+  std::uint32_t dirId = 0;
+  while (dirId < ctx.folders.size() && ctx.folders.path(dirId) != dir) ++dirId;
+  if (dirId == ctx.folders.size()) dirId = ctx.folders.add(dir);
   FileEntry& e = ctx.entries[ctx.count++];
   e = FileEntry{};
   e.dir = dirId;
