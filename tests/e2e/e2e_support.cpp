@@ -4,87 +4,80 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
+#include <regex>
+#include <thread>
 #include <vector>
 
 namespace doppioni::testing {
-namespace {
 
-// A copy of the program that any user can start: the build itself may sit
-// below a folder that an unprivileged user cannot enter (root's home in CI).
-class ReachableCopy {
- public:
-  ReachableCopy() {
-    namespace fs = std::filesystem;
-    folder_ = fs::temp_directory_path() / ("doppioni-bin-" + std::to_string(::getpid()));
-    fs::create_directories(folder_);
-    fs::permissions(folder_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                 fs::perms::others_read | fs::perms::others_exec);
-    path_ = (folder_ / "doppioni").string();
-    fs::copy_file(DOPPIONI_BINARY, path_, fs::copy_options::overwrite_existing);
-  }
-  ~ReachableCopy() {
-    std::error_code error;
-    std::filesystem::remove_all(folder_, error);
-  }
-  const std::string& path() const { return path_; }
+namespace fs = std::filesystem;
 
- private:
-  std::filesystem::path folder_;
-  std::string path_;
-};
+const std::string& reachableProgram() {
+  struct Copy {
+    fs::path folder = fs::temp_directory_path() / ("doppioni-bin-" + std::to_string(::getpid()));
+    std::string path = (folder / "doppioni").string();
+    Copy() {
+      fs::create_directories(folder);
+      fs::permissions(folder, static_cast<fs::perms>(0755));
+      fs::copy_file(DOPPIONI_BINARY, path, fs::copy_options::overwrite_existing);
+    }
+    ~Copy() {
+      std::error_code error;
+      fs::remove_all(folder, error);
+    }
+  };
+  static const Copy copy;
+  return copy.path;
+}
 
-}  // namespace
-
-ProgramRun runProgram(const std::string& dir, std::string_view input, bool unprivileged) {
-  char inName[] = "/tmp/doppioni-in-XXXXXX";
+ProgramRun runProgram(const std::string& dir, std::string_view input, bool unprivileged,
+                      const std::function<void()>& whileAsked) {
   char outName[] = "/tmp/doppioni-out-XXXXXX";
-  int in = ::mkstemp(inName);
-  int out = ::mkstemp(outName);
-  ProgramRun run;
-  if (in < 0 || out < 0) return run;
-  if (::write(in, input.data(), input.size()) != static_cast<ssize_t>(input.size())) return run;
-  ::lseek(in, 0, SEEK_SET);
-
-  std::vector<std::string> args;
-  if (unprivileged && ::geteuid() == 0) {
-    static const ReachableCopy copy;
-    args = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--", copy.path()};
-  } else {
-    args.push_back(DOPPIONI_BINARY);
-  }
-
+  int out = ::mkstemp(outName), keys[2];
+  if (out < 0 || ::pipe2(keys, O_CLOEXEC) != 0) return {};
+  std::signal(SIGPIPE, SIG_IGN);  // the program may end before it reads every key
+  std::vector<const char*> argv = {
+      "/usr/bin/setpriv",         "--reuid=65534", "--regid=65534", "--clear-groups", "--",
+      reachableProgram().c_str(), nullptr};
+  if (!unprivileged || ::geteuid() != 0) argv.erase(argv.begin(), argv.begin() + 5);
   pid_t child = ::fork();
   if (child == 0) {
-    ::dup2(in, STDIN_FILENO);
+    ::dup2(keys[0], STDIN_FILENO);
     ::dup2(out, STDOUT_FILENO);
     ::dup2(out, STDERR_FILENO);
     if (::chdir(dir.c_str()) != 0) ::_exit(121);
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
+    ::execv(argv[0], const_cast<char* const*>(argv.data()));
     ::_exit(122);
   }
+  ::close(keys[0]);
+  for (int wait = 0; whileAsked && wait < 1500; ++wait) {
+    if (readFile(outName).find("(s/n) ") != std::string::npos) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (whileAsked) whileAsked();
+  [[maybe_unused]] auto typed = ::write(keys[1], input.data(), input.size());
+  ::close(keys[1]);
   int status = 0;
   ::waitpid(child, &status, 0);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  ::close(in);
   ::close(out);
-  run.output = readFile(outName);
-  ::unlink(inName);
+  ProgramRun run{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+                 readFile(outName)};
   ::unlink(outName);
   return run;
 }
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string withoutTime(const std::string& report) {
+  static const std::regex stamp("Compilato il \\d\\d/\\d\\d/\\d{4} alle \\d\\d:\\d\\d:\\d\\d");
+  return std::regex_replace(report, stamp, "Compilato il <ora>");
 }
 
 }  // namespace doppioni::testing
