@@ -25,10 +25,8 @@ const std::string& reachableProgram() {
       fs::permissions(folder, static_cast<fs::perms>(0755));
       fs::copy_file(DOPPIONI_BINARY, path, fs::copy_options::overwrite_existing);
     }
-    ~Copy() {
-      std::error_code error;
-      fs::remove_all(folder, error);
-    }
+    ~Copy() { fs::remove_all(folder, error); }
+    std::error_code error;
   };
   static const Copy copy;
   return copy.path;
