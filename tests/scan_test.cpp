@@ -12,7 +12,11 @@
 #include "test_tree.h"
 
 #ifndef _WIN32
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace doppioni {
@@ -157,6 +161,31 @@ TEST(TreeScan, LinksAreNeverFollowedAndPathsPastTheSystemLimitAreWalkedWhole) {
   // The tree's own removal would stop at the system limit.
   EXPECT_EQ(unlinkFile(deep + "/fondo.txt"), 0);
   for (; deep != tree.path("real"); deep.resize(deep.rfind('/'))) EXPECT_EQ(removeFolder(deep), 0);
+}
+
+TEST(TreeScan, AFolderReachedTwiceThroughBindMountsIsWalkedOnce) {
+  if (::geteuid() != 0) GTEST_SKIP() << "a bind mount needs root";
+  TempTree tree;
+  tree.file("a/one.txt");
+  tree.folder("a/inner");
+  tree.folder("b/mnt");
+  std::string root = tree.root();
+  pid_t child = ::fork();
+  if (child == 0) {  // a mount namespace of its own, so nothing outlives the test
+    bool mounted = ::unshare(CLONE_NEWNS) == 0 &&
+                   ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                   ::mount((root + "/a").c_str(), (root + "/b/mnt").c_str(), nullptr, MS_BIND,
+                           nullptr) == 0 &&  // a second path to a folder
+                   ::mount(root.c_str(), (root + "/a/inner").c_str(), nullptr, MS_BIND,
+                           nullptr) == 0;  // and a loop back to the top
+    if (!mounted) ::_exit(100);
+    TestRun run;
+    ::_exit(scanFolder(run.ctx, root) == 1 ? run.ctx.count : 99);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (WEXITSTATUS(status) == 100) GTEST_SKIP() << "no mount namespace here";
+  EXPECT_EQ(WEXITSTATUS(status), 1) << "one.txt enters the table once";
 }
 
 #endif
