@@ -3,8 +3,9 @@
 #pragma once
 
 #include <atomic>
-#include <climits>
+#include <condition_variable>
 #include <cstddef>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -12,18 +13,23 @@ namespace doppioni {
 
 // Runs attempt(k) for every k below n on `threads` threads and hands each
 // result to report(k, result) in the order of k, as soon as it is known, on
-// the calling thread. The attempts must not depend on one another; a result
-// is never INT_MIN.
+// the calling thread. The attempts must not depend on one another.
 template <typename Attempt, typename Report>
 void runInOrder(int threads, std::size_t n, Attempt attempt, Report report) {
-  constexpr int PENDING = INT_MIN;
-  std::vector<std::atomic<int>> results(n);
-  for (auto& result : results) result.store(PENDING, std::memory_order_relaxed);
+  std::vector<int> results(n);
+  std::vector<char> known(n, 0);
+  std::mutex mutex;
+  std::condition_variable resultKnown;
   std::atomic<std::size_t> next{0};
   auto work = [&] {
     for (std::size_t k; (k = next.fetch_add(1)) < n;) {
-      results[k].store(attempt(k));
-      results[k].notify_one();
+      int result = attempt(k);
+      {
+        std::lock_guard lock(mutex);
+        results[k] = result;
+        known[k] = 1;
+      }
+      resultKnown.notify_one();
     }
   };
   std::vector<std::thread> helpers;
@@ -32,8 +38,13 @@ void runInOrder(int threads, std::size_t n, Attempt attempt, Report report) {
   }
   if (helpers.empty()) work();
   for (std::size_t k = 0; k < n; ++k) {
-    results[k].wait(PENDING);
-    report(k, results[k].load());
+    int result;
+    {
+      std::unique_lock lock(mutex);
+      resultKnown.wait(lock, [&] { return known[k] != 0; });
+      result = results[k];
+    }
+    report(k, result);
   }
   for (std::thread& helper : helpers) helper.join();
 }
