@@ -101,12 +101,15 @@ class PosixConsole : public ConsoleDevice {
     }
   }
 
+  void dropTypedKeys() override {
+    if (inTerminal_) ::tcflush(STDIN_FILENO, TCIFLUSH);
+  }
+
   int readKey() override {
     flush();
     unsigned char key = 0;
     if (!inTerminal_) return readByte(key) ? key : -1;
 
-    ::tcflush(STDIN_FILENO, TCIFLUSH);  // nothing typed earlier answers the question
     struct termios raw;
     if (::tcgetattr(STDIN_FILENO, &savedTermios) != 0) return readByte(key) ? key : -1;
     termiosSaved = 1;

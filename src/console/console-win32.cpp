@@ -172,6 +172,10 @@ class Win32Console : public ConsoleDevice {
     ::SetConsoleCursorInfo(out.get(), &cursor);
   }
 
+  void dropTypedKeys() override {
+    if (inConsole_) ::FlushConsoleInputBuffer(in_);
+  }
+
   int readKey() override {
     flush();
     if (!inConsole_) {
@@ -180,7 +184,6 @@ class Win32Console : public ConsoleDevice {
       if (!::ReadFile(in_, &key, 1, &got, nullptr) || got != 1) return -1;
       return key;
     }
-    ::FlushConsoleInputBuffer(in_);  // nothing typed earlier answers the question
     int key = ::_getch();
     // Arrows and function keys come as two codes: the second would answer
     // the next question, so it goes here.

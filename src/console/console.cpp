@@ -91,7 +91,11 @@ void Console::setCursorShape(int code) {
 }
 
 int Console::readKey() {
-  flush();
+  // Keys typed before the question is on screen are dropped first, then the
+  // question is shown: a key pressed once it can be read is never lost.
+  drawPending();
+  device_->dropTypedKeys();
+  device_->flush();
   int key = device_->readKey();
   if (key >= 0x20 && key < 0x7f) {
     char echo = static_cast<char>(key);

@@ -33,6 +33,8 @@ class ConsoleDevice {
   virtual int cursorRow() = 0;
   virtual void clearScreen() = 0;
   virtual void setCursorShape(int code) = 0;
+  // Forgets the keys typed so far on a keyboard (not those of a file or pipe).
+  virtual void dropTypedKeys() {}
   // One key press from the keyboard without waiting for Enter (one byte when
   // standard input is not a terminal), not echoed; -1 at the end of input.
   virtual int readKey() = 0;
