@@ -2,6 +2,10 @@
 // useless files. Each pass reads the marks of the passes before it.
 #pragma once
 
+#include <string>
+#include <string_view>
+
+#include "console/text.h"
 #include "inventory/inventory.h"
 
 namespace doppioni {
@@ -19,5 +23,16 @@ int markDuplicates(RunContext& ctx);
 // Marks "Thumbs.db" (any case) and names beginning with "~$" or "~WRL" as
 // junk, and makes every "Thumbs.db" writable at once.
 void markJunkFiles(RunContext& ctx);
+
+// The progress line the three passes share: "Esamino il N esimo file",
+// then each pass's own trailing blanks and line feed (tail). line is reused.
+inline void showExamined(RunContext& ctx, std::string& line, std::int32_t index,
+                         std::string_view tail) {
+  line.assign("Esamino il ");
+  appendNumber(line, index);
+  line.append(" esimo file");
+  line.append(tail);
+  ctx.console.progress(ctx.progressRow, line);
+}
 
 }  // namespace doppioni

@@ -51,13 +51,6 @@ struct PageIndex {
   bool built() const { return !start.empty(); }
 };
 
-void showProgress(RunContext& ctx, std::string& line, std::int32_t index) {
-  line.assign("Esamino il ");
-  appendNumber(line, index);
-  line.append(" esimo file\n");
-  ctx.console.progress(ctx.progressRow, line);
-}
-
 }  // namespace
 
 int markDuplicates(RunContext& ctx) {
@@ -66,7 +59,7 @@ int markDuplicates(RunContext& ctx) {
   std::string line;
   std::int32_t current = 0;
   while (current < ctx.count) {
-    showProgress(ctx, line, current);
+    showExamined(ctx, line, current, "\n");
     const std::int32_t candidate = current;
     ++current;
     if (ctx.entries[candidate].kind >= KIND_PAGE_PART) continue;

@@ -24,10 +24,7 @@ void markJunkFiles(RunContext& ctx) {
   std::string line;
   std::string path;
   for (std::int32_t i = 0; i < ctx.count; ++i) {
-    line.assign("Esamino il ");
-    appendNumber(line, i);
-    line.append(" esimo file               \n");
-    ctx.console.progress(ctx.progressRow, line);
+    showExamined(ctx, line, i, "               \n");
 
     // The rules were read off the name when the record was made.
     FileEntry& e = ctx.entries[i];

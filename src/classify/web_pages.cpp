@@ -85,13 +85,6 @@ void companionPath(const RunContext& ctx, const FileEntry& page, std::string& ou
   out.append("_file");
 }
 
-void showProgress(RunContext& ctx, std::string& line, std::int32_t index) {
-  line.assign("Esamino il ");
-  appendNumber(line, index);
-  line.append(" esimo file                \n");
-  ctx.console.progress(ctx.progressRow, line);
-}
-
 }  // namespace
 
 void markWebPages(RunContext& ctx) {
@@ -127,7 +120,7 @@ void markWebPages(RunContext& ctx) {
   std::int32_t number = 0;
   std::int64_t companions = 0;
   for (std::int32_t i = 0; i < ctx.count; ++i) {
-    showProgress(ctx, line, i);
+    showExamined(ctx, line, i, "                \n");
     if (!index) continue;
     FileEntry& e = ctx.entries[i];
     std::int32_t own = isWebPage(e) ? ++number : 0;
