@@ -1,13 +1,14 @@
 // Reads the folders of a tree ahead of a depth-first walk, on worker
 // threads, and hands each folder's contents to the walk in the walk's own
-// order. The walk stays one plain recursive loop, single-threaded and
-// deterministic; only the waiting for the file system is shared out.
+// order. The walk stays one plain loop, single-threaded and deterministic;
+// only the waiting for the file system is shared out.
 //
 // The walk asks for the root, then, for every entry of a folder that is a
 // folder and not a link (in listing order), for the next child of that
-// folder. Workers read folders in the order the walk will want them and stay
-// at most a bounded number of entries ahead; a folder the walk needs before
-// any worker has taken it is read by the walk itself.
+// folder. Workers read pieces of the tree, a few thousand entries each, in
+// the order the walk will want them, and stay at most a bounded number of
+// entries ahead; a folder the walk needs before any worker has taken it is
+// read by the walk itself.
 #pragma once
 
 #include <condition_variable>
