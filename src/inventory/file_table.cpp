@@ -105,22 +105,24 @@ void emptyTable(RunContext& ctx) {
   ctx.folders.clear();
 }
 
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
 std::uint8_t nameTraits(std::string_view name) {
   std::uint8_t traits = 0;
   std::size_t dot = name.rfind('.');
   if (dot != std::string_view::npos && name.substr(dot).find("htm") != std::string_view::npos) {
     traits |= NAME_HTM_EXTENSION;
   }
-  constexpr std::string_view THUMBS = "thumbs.db";
-  if (name.size() == THUMBS.size()) {
-    bool same = true;
-    for (std::size_t i = 0; i < name.size() && same; ++i) {
-      char c = name[i];
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');  // names are bytes: no locale
-      same = c == THUMBS[i];
-    }
-    if (same) traits |= NAME_THUMBS_DB;
-  }
+  if (equalsIgnoringCase(name, "Thumbs.db")) traits |= NAME_THUMBS_DB;
   if (name.starts_with("~$")) traits |= NAME_OFFICE_TEMP;
   if (name.starts_with("~WRL")) traits |= NAME_WRL_TEMP;
   return traits;

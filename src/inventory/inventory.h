@@ -40,6 +40,10 @@ inline constexpr std::uint8_t NAME_OFFICE_TEMP = 4;    // begins with "~$"
 inline constexpr std::uint8_t NAME_WRL_TEMP = 8;       // begins with "~WRL"
 std::uint8_t nameTraits(std::string_view name);
 
+// Equal but for the case of the letters A to Z: names are bytes, not text in
+// some locale.
+bool equalsIgnoringCase(std::string_view a, std::string_view b);
+
 // A slot holds a file record in the file stage and a folder record in the
 // folder stage. The two folder counts take the room of the two fields that
 // only file records use, and the 64-bit field comes first, so that a record

@@ -22,17 +22,6 @@ struct Walk {
   std::string line;     // progress line being built
 };
 
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 void showGrowth(Walk& walk, bool recycled, bool firstEntry) {
   std::string& line = walk.line;
   line.assign("Trovati ");
@@ -99,7 +88,7 @@ int walkTree(Walk& walk, bool recycled) {
 
     if (entry.info.isFolder) {
       if (entry.info.isLink) continue;  // a link to a folder is never walked
-      bool bin = frame.recycled || equalsIgnoreCase(name, "Recycled");
+      bool bin = frame.recycled || equalsIgnoringCase(name, "Recycled");
       result = enterFolder(walk, *frame.folder->children[frame.child++], bin, stack);
       continue;  // frame may have moved with the stack
     }
