@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "console/console.h"
+#include "platform/wtf8.h"
 
 namespace doppioni {
 namespace {
@@ -78,40 +79,7 @@ std::size_t wholeSequences(std::string_view text) {
 // through as it is, any other byte that is no text shows as U+FFFD.
 void toUtf16(std::string_view text, std::wstring& out) {
   out.clear();
-  std::size_t i = 0;
-  while (i < text.size()) {
-    auto lead = static_cast<unsigned char>(text[i]);
-    if (lead < 0x80) {
-      out.push_back(static_cast<wchar_t>(lead));
-      ++i;
-      continue;
-    }
-    std::size_t extra = lead >= 0xF0 && lead <= 0xF4   ? 3
-                        : lead >= 0xE0 && lead <= 0xEF ? 2
-                        : lead >= 0xC2 && lead <= 0xDF ? 1
-                                                       : 0;
-    std::uint32_t c = lead & (0x3Fu >> extra);
-    std::size_t k = 1;
-    for (; extra != 0 && k <= extra && i + k < text.size(); ++k) {
-      auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) break;
-      c = (c << 6) | (next & 0x3Fu);
-    }
-    static constexpr std::uint32_t LEAST[] = {0, 0x80, 0x800, 0x10000};
-    if (extra == 0 || k != extra + 1 || c < LEAST[extra] || c > 0x10FFFF) {
-      out.push_back(static_cast<wchar_t>(0xFFFD));
-      ++i;
-      continue;
-    }
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out.push_back(static_cast<wchar_t>(0xD800 + (c >> 10)));
-      out.push_back(static_cast<wchar_t>(0xDC00 + (c & 0x3FF)));
-    } else {
-      out.push_back(static_cast<wchar_t>(c));
-    }
-    i += k;
-  }
+  appendWtf8AsUtf16(text, out, static_cast<wchar_t>(0xFFFD));
 }
 
 class Win32Console : public ConsoleDevice {

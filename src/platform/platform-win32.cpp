@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/wtf8.h"
 
 namespace doppioni {
 namespace {
@@ -46,50 +47,11 @@ void appendWtf8(const wchar_t* text, std::size_t length, std::string& out) {
   }
 }
 
-void appendUnit(std::uint32_t c, std::wstring& out) {
-  if (c >= 0x10000) {
-    c -= 0x10000;
-    out.push_back(static_cast<wchar_t>(0xD800 + (c >> 10)));
-    out.push_back(static_cast<wchar_t>(0xDC00 + (c & 0x3FF)));
-  } else {
-    out.push_back(static_cast<wchar_t>(c));
-  }
-}
-
 // Decodes WTF-8 (and so UTF-8). Bytes that are no such text name no file
 // that a listing could have given: false, rather than a guess that might
 // reach some other file.
 bool appendUtf16(std::string_view text, std::wstring& out) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    auto lead = static_cast<unsigned char>(text[i]);
-    if (lead < 0x80) {
-      out.push_back(static_cast<wchar_t>(lead));
-      ++i;
-      continue;
-    }
-    int extra;
-    std::uint32_t c, least;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      extra = 1, c = lead & 0x1Fu, least = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      extra = 2, c = lead & 0x0Fu, least = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      extra = 3, c = lead & 0x07u, least = 0x10000;
-    } else {
-      return false;
-    }
-    if (text.size() - i <= static_cast<std::size_t>(extra)) return false;
-    for (int k = 1; k <= extra; ++k) {
-      auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-      if ((next & 0xC0) != 0x80) return false;
-      c = (c << 6) | (next & 0x3Fu);
-    }
-    if (c < least || c > 0x10FFFF) return false;
-    appendUnit(c, out);
-    i += static_cast<std::size_t>(extra) + 1;
-  }
-  return true;
+  return appendWtf8AsUtf16(text, out, 0);
 }
 
 // --- error numbers -----------------------------------------------------------
