@@ -22,7 +22,6 @@ void markJunk(FileEntry& e, std::int32_t& count) {
 void markJunkFiles(RunContext& ctx) {
   std::int32_t junk = 0;
   std::string line;
-  std::string path;
   for (std::int32_t i = 0; i < ctx.count; ++i) {
     showExamined(ctx, line, i, "               \n");
 
@@ -32,10 +31,7 @@ void markJunkFiles(RunContext& ctx) {
       markJunk(e, junk);
       // Made writable now, so that the deletion is not refused; the outcome
       // of the deletion itself is what gets reported.
-      path.assign(dirOf(ctx, e));
-      path.push_back(PATH_SEPARATOR);
-      path.append(nameOf(ctx, e));
-      makeWritable(path);
+      makeWritable(filePathOf(ctx, e));
     }
     if (e.traits & NAME_OFFICE_TEMP) markJunk(e, junk);
     if (e.traits & NAME_WRL_TEMP) markJunk(e, junk);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "platform/platform.h"
 
 namespace doppioni {
 
@@ -168,6 +169,14 @@ inline std::string_view dirOf(const RunContext& ctx, const FileEntry& e) {
 inline const char* nameOf(const RunContext& ctx, const FileEntry& e) {
   return ctx.names.at(e.name);
 }
+// The file's full path: its folder, the separator, its name.
+inline std::string filePathOf(const RunContext& ctx, const FileEntry& e) {
+  std::string path(dirOf(ctx, e));
+  path.push_back(PATH_SEPARATOR);
+  path.append(nameOf(ctx, e));
+  return path;
+}
+
 // The extension: the name from its last dot on, "_" without a dot, "___"
 // below a recycle bin.
 std::string_view extOf(const RunContext& ctx, const FileEntry& e);

@@ -29,11 +29,8 @@ bool keptCopyStands(const RunContext& ctx, std::int32_t index, const EntryInfo& 
   const FileEntry& keptRecord = ctx.entries[kept];
   // A kept copy that is going away itself keeps nothing.
   if (keptRecord.deleteMark == 1) return false;
-  std::string keptPath(dirOf(ctx, keptRecord));
-  keptPath.push_back(PATH_SEPARATOR);
-  keptPath.append(nameOf(ctx, keptRecord));
   EntryInfo info;
-  if (statEntry(keptPath, info) != 0) return false;
+  if (statEntry(filePathOf(ctx, keptRecord), info) != 0) return false;
   if (!info.isRegular || !unchangedSinceScan(info, keptRecord)) return false;
   // A second name for the same file frees nothing and loses everything; when
   // the platform cannot tell files apart, no risk is taken.
@@ -41,11 +38,9 @@ bool keptCopyStands(const RunContext& ctx, std::int32_t index, const EntryInfo& 
 }
 
 // Deletes the file of record `index` when that is safe; true when it was deleted.
-bool deleteIfSafe(const RunContext& ctx, std::int32_t index, std::string& path) {
+bool deleteIfSafe(const RunContext& ctx, std::int32_t index) {
   const FileEntry& record = ctx.entries[index];
-  path.assign(dirOf(ctx, record));
-  path.push_back(PATH_SEPARATOR);
-  path.append(nameOf(ctx, record));
+  std::string path = filePathOf(ctx, record);
   EntryInfo info;
   if (statEntry(path, info) != 0 || !unchangedSinceScan(info, record)) return false;
   if (record.kind != KIND_JUNK && !keptCopyStands(ctx, index, info)) return false;
@@ -74,10 +69,7 @@ int deleteMarkedFiles(RunContext& ctx) {
     if (ctx.entries[i].deleteMark == 1) marked.push_back(i);
   }
   std::string lines;
-  auto attempt = [&ctx, &marked](std::size_t k) {
-    std::string path;
-    return deleteIfSafe(ctx, marked[k], path) ? 1 : 0;
-  };
+  auto attempt = [&ctx, &marked](std::size_t k) { return deleteIfSafe(ctx, marked[k]) ? 1 : 0; };
   runInOrder(threadCount(ctx), marked.size(), attempt, [&](std::size_t k, int deleted) {
     const FileEntry& record = ctx.entries[marked[k]];
     std::string_view dir = dirOf(ctx, record);
