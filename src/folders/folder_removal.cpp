@@ -34,8 +34,7 @@ int removeEmptyFolders(RunContext& ctx) {
   ReportFile report(REMOVAL_REPORT);
   if (!report.isOpen()) {
     // Every removal is accounted for in the report, or none is made.
-    ctx.console.print(std::string("Impossibile creare il file ") + REMOVAL_REPORT +
-                      ": nessuna cartella e' stata rimossa\n");
+    tellCannotCreate(ctx.console, REMOVAL_REPORT, ": nessuna cartella e' stata rimossa");
     return 1;
   }
   std::string& out = report.text();
@@ -97,8 +96,7 @@ int removeEmptyFolders(RunContext& ctx) {
   out.append(summary);
   out.append("Fine rapporto\n");
   if (!report.close()) {
-    ctx.console.print(std::string("Errore di scrittura nel file ") + REMOVAL_REPORT +
-                      ": il rapporto e' incompleto\n");
+    tellWriteError(ctx.console, REMOVAL_REPORT, ": il rapporto e' incompleto");
   }
   return 1;
 }

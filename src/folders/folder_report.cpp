@@ -23,7 +23,7 @@ int compareFolderDepth(const FileEntry& a, const FileEntry& b) {
 int writeFolderReport(RunContext& ctx) {
   ReportFile report(FOLDER_REPORT);
   if (!report.isOpen()) {
-    ctx.console.print(std::string("Impossibile creare il file ") + FOLDER_REPORT + "\n");
+    tellCannotCreate(ctx.console, FOLDER_REPORT, "");
     return -1;
   }
   std::string& out = report.text();
@@ -43,8 +43,7 @@ int writeFolderReport(RunContext& ctx) {
   }
   out.append("\nfine del rapporto\n");
   if (!report.close()) {
-    ctx.console.print(std::string("Errore di scrittura nel file ") + FOLDER_REPORT +
-                      ": il rapporto e' incompleto\n");
+    tellWriteError(ctx.console, FOLDER_REPORT, ": il rapporto e' incompleto");
     return -1;
   }
   return 0;

@@ -52,8 +52,7 @@ bool deleteIfSafe(const RunContext& ctx, std::int32_t index) {
 int deleteMarkedFiles(RunContext& ctx) {
   ReportFile list(DELETED_LIST);
   if (!list.isOpen()) {
-    ctx.console.print(std::string("Impossibile creare il file ") + DELETED_LIST +
-                      ": nessun file e' stato cancellato\n");
+    tellCannotCreate(ctx.console, DELETED_LIST, ": nessun file e' stato cancellato");
     return -1;
   }
   std::string& out = list.text();
@@ -93,8 +92,7 @@ int deleteMarkedFiles(RunContext& ctx) {
   });
 
   if (!list.close()) {
-    ctx.console.print(std::string("Errore di scrittura nel file ") + DELETED_LIST +
-                      ": l'elenco dei files cancellati e' incompleto\n");
+    tellWriteError(ctx.console, DELETED_LIST, ": l'elenco dei files cancellati e' incompleto");
   }
   return 0;
 }

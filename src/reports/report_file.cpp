@@ -28,6 +28,18 @@ bool ReportFile::close() {
   return !failed_;
 }
 
+void tellCannotCreate(Console& console, const char* fileName, std::string_view consequence) {
+  std::string message("Impossibile creare il file ");
+  message.append(fileName).append(consequence).push_back('\n');
+  console.print(message);
+}
+
+void tellWriteError(Console& console, const char* fileName, std::string_view consequence) {
+  std::string message("Errore di scrittura nel file ");
+  message.append(fileName).append(consequence).push_back('\n');
+  console.print(message);
+}
+
 void appendTimestampLine(std::string& out, const std::tm& time) {
   out.append("Compilato il ");
   appendTwoDigits(out, time.tm_mday);

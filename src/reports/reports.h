@@ -49,6 +49,12 @@ class ReportFile {
   bool failed_ = false;
 };
 
+// Tells the user that a report could not be created, or not written whole:
+// "Impossibile creare il file NAME" / "Errore di scrittura nel file NAME",
+// then what follows from it (": ..." or nothing) and a line feed.
+void tellCannotCreate(Console& console, const char* fileName, std::string_view consequence);
+void tellWriteError(Console& console, const char* fileName, std::string_view consequence);
+
 // "Compilato il DD/MM/YYYY alle hh:mm:ss\n\n", from the local time given.
 void appendTimestampLine(std::string& out, const std::tm& time);
 
