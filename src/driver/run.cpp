@@ -32,7 +32,7 @@ void showTitle(Console& console, const std::string& workDir) {
   console.gotoXY(1, 2);
   console.print(workDir + "\n\n");
   console.print(
-      "doppioni 1.0\n"
+      "doppioni " DOPPIONI_VERSION "\n"
       "Trova pagine web salvate, files doppi, files inutili e cartelle vuote\n"
       "Non cancella nulla senza chiedertelo");
 }
