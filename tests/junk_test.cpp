@@ -34,7 +34,7 @@ TEST(JunkFiles, NamesDecideAndOverrideEarlierMarks) {
 
 TEST(JunkFiles, ReadOnlyThumbsDbBecomesWritableWhateverTheLengthOfItsPath) {
   TempTree tree;
-  std::string rel;  // well past the 259 characters of the old buffers
+  std::string rel;  // far longer than Windows' 260 characters
   for (char c = 'a'; c < 'g'; ++c) rel += std::string(50, c) + "/";
   tree.file(rel += "THUMBS.db", "x");
   fs::permissions(tree.path(rel), fs::perms::owner_write, fs::perm_options::remove);

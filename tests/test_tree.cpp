@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <random>
@@ -19,8 +20,8 @@ namespace {
 // a trailing dot or blank and stop at 260 characters.
 fs::path fsPath(const std::string& path) {
   std::u8string text(path.begin(), path.end());
-  if (path.size() >= 3 && path[1] == ':' && path[2] == '\\') text.insert(0, u8"\\\\?\\");
-  return fs::path(text);
+  return fs::path(path.size() >= 3 && path[1] == ':' && path[2] == '\\' ? u8"\\\\?\\" + text
+                                                                        : text);
 }
 
 // The prefixed paths above are more than the library's remove_all takes.
@@ -30,18 +31,19 @@ void removeTree(const std::string& path) {
   for (const FolderEntry& entry : listing.entries) {
     std::string child = path + PATH_SEPARATOR + std::string(listing.name(entry));
     makeWritable(child);
-    if (entry.info.isFolder && !entry.info.isLink) {
-      removeTree(child);
-    } else if (unlinkFile(child) != 0) {
-      removeFolder(child);  // a link to a folder
-    }
+    if (entry.info.isFolder && !entry.info.isLink) removeTree(child);
+    if (unlinkFile(child) != 0) removeFolder(child);  // a folder, or a link to one
   }
   makeWritable(path);
   removeFolder(path);
 }
 #else
 fs::path fsPath(const std::string& path) {
-  return fs::path(path);
+  return path;
+}
+void removeTree(const std::string& path) {
+  std::error_code error;
+  fs::remove_all(path, error);
 }
 #endif
 
@@ -54,31 +56,25 @@ TempTree::TempTree() {
   do {
     candidate = fs::temp_directory_path() / ("doppioni-test-" + std::to_string(random()));
   } while (!fs::create_directory(candidate, error));
-  // The test's tree must be reachable by an unprivileged user too.
-  fs::permissions(candidate, fs::perms::all, error);
+  fs::permissions(candidate, fs::perms::all, error);  // reachable by an unprivileged run too
   root_ = candidate.string();
 }
 
 TempTree::~TempTree() {
-  std::error_code error;
   // Give back every permission a test took away, then remove it all.
+  std::error_code error;
   fs::recursive_directory_iterator it(root_, fs::directory_options::skip_permission_denied, error);
   for (; !error && it != fs::end(it); it.increment(error)) {
     if (!it->is_symlink()) fs::permissions(*it, fs::perms::owner_all, fs::perm_options::add, error);
   }
   fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, error);
-#ifdef _WIN32
   removeTree(root_);
-#else
-  fs::remove_all(root_, error);
-#endif
 }
 
 std::string TempTree::path(std::string_view rel) const {
   std::string result = root_;
-  if (rel.empty()) return result;
-  result.push_back(PATH_SEPARATOR);
-  for (char c : rel) result.push_back(c == '/' ? PATH_SEPARATOR : c);
+  if (!rel.empty()) result += PATH_SEPARATOR + std::string(rel);
+  std::replace(result.begin() + root_.size(), result.end(), '/', PATH_SEPARATOR);
   return result;
 }
 
@@ -110,8 +106,8 @@ bool TempTree::exists(std::string_view rel) const {
 
 std::tm fixedTime() {
   std::tm time{};
-  std::tie(time.tm_year, time.tm_mon, time.tm_mday) = std::tuple(105, 2, 7);
-  std::tie(time.tm_hour, time.tm_min, time.tm_sec) = std::tuple(9, 5, 41);
+  std::tie(time.tm_year, time.tm_mon, time.tm_mday, time.tm_hour, time.tm_min, time.tm_sec) =
+      std::tuple(105, 2, 7, 9, 5, 41);
   return time;
 }
 
@@ -127,8 +123,7 @@ FileEntry& addRecord(RunContext& ctx, std::string_view dir, std::string_view nam
   std::uint32_t dirId = 0;
   while (dirId < ctx.folders.size() && ctx.folders.path(dirId) != dir) ++dirId;
   if (dirId == ctx.folders.size()) dirId = ctx.folders.add(dir);
-  FileEntry& e = ctx.entries[ctx.count++];
-  e = FileEntry{};
+  FileEntry& e = ctx.entries[ctx.count++] = FileEntry{};
   e.dir = dirId;
   e.name = ctx.names.add(name);
   e.sizeHigh = static_cast<std::uint32_t>(size >> 32);
@@ -143,15 +138,6 @@ FileEntry& addRecord(RunContext& ctx, std::string_view dir, std::string_view nam
 
 std::string describe(const RunContext& ctx, const FileEntry& e) {
   return std::string(dirOf(ctx, e)) + "|" + nameOf(ctx, e);
-}
-
-ChangeDir::ChangeDir(const std::string& dir) : previous_(fs::current_path()) {
-  fs::current_path(dir);
-}
-
-ChangeDir::~ChangeDir() {
-  std::error_code error;
-  fs::current_path(previous_, error);
 }
 
 }  // namespace doppioni::testing
