@@ -15,16 +15,16 @@ namespace fs = std::filesystem;
 namespace doppioni::testing {
 namespace {
 
-#ifdef _WIN32
-// Names are UTF-8, and "\\?\" keeps them whole: without it Windows would drop
-// a trailing dot or blank and stop at 260 characters.
+// Names are UTF-8, and on Windows "\\?\" keeps them whole: without it a
+// trailing dot or blank would be dropped and paths would stop at 260 characters.
 fs::path fsPath(const std::string& path) {
   std::u8string text(path.begin(), path.end());
-  return fs::path(path.size() >= 3 && path[1] == ':' && path[2] == '\\' ? u8"\\\\?\\" + text
-                                                                        : text);
+  bool drive = PATH_SEPARATOR == '\\' && path.size() >= 3 && path[1] == ':' && path[2] == '\\';
+  return fs::path(drive ? u8"\\\\?\\" + text : text);
 }
 
-// The prefixed paths above are more than the library's remove_all takes.
+// With the program's own calls: the prefixed paths are more than the
+// library's remove_all takes.
 void removeTree(const std::string& path) {
   FolderContents listing;
   listFolder(path, ListingDetail::TYPES_ONLY, listing);
@@ -34,30 +34,18 @@ void removeTree(const std::string& path) {
     if (entry.info.isFolder && !entry.info.isLink) removeTree(child);
     if (unlinkFile(child) != 0) removeFolder(child);  // a folder, or a link to one
   }
-  makeWritable(path);
   removeFolder(path);
 }
-#else
-fs::path fsPath(const std::string& path) {
-  return path;
-}
-void removeTree(const std::string& path) {
-  std::error_code error;
-  fs::remove_all(path, error);
-}
-#endif
 
 }  // namespace
 
 TempTree::TempTree() {
   std::random_device random;
   std::error_code error;
-  fs::path candidate;
   do {
-    candidate = fs::temp_directory_path() / ("doppioni-test-" + std::to_string(random()));
-  } while (!fs::create_directory(candidate, error));
-  fs::permissions(candidate, fs::perms::all, error);  // reachable by an unprivileged run too
-  root_ = candidate.string();
+    root_ = (fs::temp_directory_path() / ("doppioni-test-" + std::to_string(random()))).string();
+  } while (!fs::create_directory(root_, error));
+  fs::permissions(root_, fs::perms::all, error);  // reachable by an unprivileged run too
 }
 
 TempTree::~TempTree() {
@@ -123,17 +111,10 @@ FileEntry& addRecord(RunContext& ctx, std::string_view dir, std::string_view nam
   std::uint32_t dirId = 0;
   while (dirId < ctx.folders.size() && ctx.folders.path(dirId) != dir) ++dirId;
   if (dirId == ctx.folders.size()) dirId = ctx.folders.add(dir);
-  FileEntry& e = ctx.entries[ctx.count++] = FileEntry{};
-  e.dir = dirId;
-  e.name = ctx.names.add(name);
-  e.sizeHigh = static_cast<std::uint32_t>(size >> 32);
-  e.sizeLow = static_cast<std::uint32_t>(size);
-  e.writeTime = writeTime;
-  e.keptCopy = NO_COPY;
-  e.kind = KIND_NORMAL;
-  e.ext = EXT_OF_NAME;
-  e.traits = nameTraits(name);
-  return e;
+  auto high = static_cast<std::uint32_t>(size >> 32), low = static_cast<std::uint32_t>(size);
+  return ctx.entries[ctx.count++] = {
+             writeTime,   dirId,       ctx.names.add(name), high, low, 0, {0}, {NO_COPY}, 0,
+             KIND_NORMAL, EXT_OF_NAME, nameTraits(name)};
 }
 
 std::string describe(const RunContext& ctx, const FileEntry& e) {

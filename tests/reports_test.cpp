@@ -1,3 +1,4 @@
+// The duplicates report: the one report written before the question.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -12,8 +13,8 @@
 namespace doppioni::testing {
 namespace {
 
-// Folders shown relative to the working directory (the root whole), the size
-// as its low word signed, the marks of deletion and kind.
+// Folders relative to the working directory (a drive root shown whole), the
+// size as its low word signed, the marks of deletion and kind.
 TEST(DuplicatesReport, LineForLine) {
   TempTree tree;
   ChangeDir into(tree.root());
@@ -36,6 +37,7 @@ TEST(DuplicatesReport, LineForLine) {
   EXPECT_EQ(run.output, "");
 }
 
+// Without the report nothing may be deleted: the run stops.
 TEST(DuplicatesReport, ReportThatCannotBeCreatedOrWrittenWholeStopsTheRun) {
   for (int obstacle = 0; obstacle < (PATH_SEPARATOR == '/' ? 2 : 1); ++obstacle) {
     TempTree tree;
