@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 
 #include "classify/classify.h"
 #include "platform/platform.h"
@@ -10,8 +9,6 @@
 
 namespace doppioni::testing {
 namespace {
-
-namespace fs = std::filesystem;
 
 // Each record's name, kind and page or deletion mark; and the progress lines.
 std::string marks(const RunContext& ctx, int spaces, std::string& progress) {
@@ -68,18 +65,6 @@ TEST(JunkFiles, NamesDecideAndOverrideEarlierMarks) {
             "Copia~$.doc 0/0, ~wrl3.tmp 0/0, ~WR 0/0, Thumbs\xC3\xA9.db 0/0, ~$p.htm 3/1, "
             "~WRL1.tmp 3/1, thumbs.DB 3/1, foto.jpg 3/1, ");
   EXPECT_EQ(run.output, progress + "Trovati 8 files inutili\n");
-}
-
-TEST(JunkFiles, ReadOnlyThumbsDbBecomesWritableWhateverTheLengthOfItsPath) {
-  TempTree tree;
-  std::string rel;  // far longer than Windows' 260 characters
-  for (char c = 'a'; c < 'g'; ++c) rel += std::string(50, c) + "/";
-  tree.file(rel += "THUMBS.db", "x");
-  fs::permissions(tree.path(rel), fs::perms::owner_write, fs::perm_options::remove);
-  TestRun run;
-  ASSERT_EQ(scanFolder(run.ctx, tree.root()), 1);
-  markJunkFiles(run.ctx);
-  EXPECT_NE(fs::status(tree.path(rel)).permissions() & fs::perms::owner_write, fs::perms::none);
 }
 
 }  // namespace

@@ -39,28 +39,32 @@ wait_for "(s/n)" && tmux send-keys -t "$SESSION" s
 wait_for "Premi un tasto per finire" && tmux send-keys -t "$SESSION" x
 for _ in $(seq 1 300); do [[ -s "$WORK/status" ]] && break; sleep 0.1; done
 expect_same "exit status" 0 "$(cat "$WORK/status" 2>/dev/null || echo none)"
-expect_same "rows 1 and 2" "$(printf '%29s' '')ELIMINAZIONE DOPPIONI"$'\n'"$R" "$(screen | head -n 2)"
+expect_same "rows 1 and 2" "$(printf '%29s' '')ELIMINAZIONE DOPPIONI"$'\n'"$R" \
+  "$(screen | head -n 2)"
 
-for name in Rapporto_doppioni Elenco_files_cancellati Rapporto_cartelle Rapporto_rimozione_cartelle; do
-  # Written in text mode: every line ends in "\r\n".
-  grep -q . "$TREE/$name.txt" && ! grep -qv $'\r$' "$TREE/$name.txt" || expect_same "$name" CRLF LF
+# The reports, written in text mode: every line ends in "\r\n".
+for file in "$TREE"/Rapporto_*.txt "$TREE"/Elenco_*.txt; do
+  grep -q . "$file" && ! grep -qv $'\r$' "$file" || expect_same "${file##*/}" CRLF LF
 done
 report() { tr -d '\r' <"$TREE/$1" | sed -E 's#Compilato il [0-9/]{10} alle [0-9:]{8}#<ora>#'; }
 lines() { printf '%s\n' "$@"; }
 expect_same Rapporto_doppioni.txt "$(lines "RAPPORTO DOPPIONI" "" "<ora>" "" "C - da cancellare" \
   "0 - normale" "1 - file htm" "2 - associato ad un htm" "3 - inutile" "" \
-  "C 3 Thumbs.db 1 in ... Documenti" "  0 mare.jpg 1 in ... Foto\\2004" "C 0 mare.jpg 1 in ... Foto\\2005" \
-  "  0 perché è.txt 1 in ... $R" "C 0 perché è.txt 1 in ... Città" "  0 solo.txt 1 in ... Copia" \
+  "C 3 Thumbs.db 1 in ... Documenti" "  0 mare.jpg 1 in ... Foto\\2004" \
+  "C 0 mare.jpg 1 in ... Foto\\2005" "  0 perché è.txt 1 in ... $R" \
+  "C 0 perché è.txt 1 in ... Città" "  0 solo.txt 1 in ... Copia" \
   "C 0 solo.txt 1 in ... Documenti" "fine del rapporto")" "$(report Rapporto_doppioni.txt)"
 expect_same Elenco_files_cancellati.txt "$(lines "Elenco dei files cancellati" "" "<ora>" "" \
-  "C - cancellato, R - accesso negato" "" "" "C Thumbs.db in $R\\Documenti" "C mare.jpg in $R\\Foto\\2005" \
-  "C perché è.txt in $R\\Città" "R solo.txt in $R\\Documenti")" "$(report Elenco_files_cancellati.txt)"
+  "C - cancellato, R - accesso negato" "" "" "C Thumbs.db in $R\\Documenti" \
+  "C mare.jpg in $R\\Foto\\2005" "C perché è.txt in $R\\Città" "R solo.txt in $R\\Documenti")" \
+  "$(report Elenco_files_cancellati.txt)"
 # Folders of one depth come in the order the system lists them: compared sorted.
-removal="$(report Rapporto_rimozione_cartelle.txt)"
+r="$(report Rapporto_rimozione_cartelle.txt)"
 expect_same Rapporto_rimozione_cartelle.txt "$(lines "Rapporto rimozione cartelle" "" "<ora>" "" \
-  "$R\\Città	rimossa" "$R\\Foto	accesso negato 41" "$R\\Foto\\2005	rimossa" "" "" "Totale cartelle 6" \
-  "Cartelle senza files 3" "Cartelle rimosse 2" "Accesso negato a 1 cartelle" "" "Fine rapporto")" \
-  "$(sed -n 1,4p <<<"$removal"; sed -n 5,7p <<<"$removal" | LC_ALL=C sort; sed -n '8,$p' <<<"$removal")"
+  "$R\\Città	rimossa" "$R\\Foto	accesso negato 41" "$R\\Foto\\2005	rimossa" "" "" \
+  "Totale cartelle 6" "Cartelle senza files 3" "Cartelle rimosse 2" \
+  "Accesso negato a 1 cartelle" "" "Fine rapporto")" \
+  "$(sed -n 1,4p <<<"$r"; sed -n 5,7p <<<"$r" | LC_ALL=C sort; sed -n '8,$p' <<<"$r")"
 expect_same "what is left on disk" "$(lines Copia Copia/solo.txt Documenti Documenti/solo.txt \
   Elenco_files_cancellati.txt Foto Foto/2004 Foto/2004/mare.jpg Rapporto_cartelle.txt \
   Rapporto_doppioni.txt Rapporto_rimozione_cartelle.txt "perché è.txt")" \

@@ -1,4 +1,4 @@
-// The table of records: its order and the texts it keeps.
+// The order of the records: by name, then by folder.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -41,20 +41,6 @@ TEST(FileOrder, SortingOnTwoThreadsGivesTheOneOrder) {
     return sorted(run.ctx);
   };
   EXPECT_EQ(sortedWith(2), sortedWith(0));
-}
-
-// Names are reached by pointer while more are added: blocks never move.
-TEST(TextArena, KeepsTextsOfAnySizeInPlace) {
-  TextArena arena;
-  std::uint32_t small = arena.add("primo");
-  const char* first = arena.at(small);
-  std::string huge(5u << 20, 'x');  // larger than a block
-  std::uint32_t big = arena.add(huge), after = arena.add("dopo");
-  ASSERT_NE(big, TextArena::NO_ROOM);
-  EXPECT_EQ(arena.at(big), huge);
-  EXPECT_STREQ(arena.at(after), "dopo");
-  EXPECT_EQ(arena.at(small), first);
-  EXPECT_STREQ(first, "primo");
 }
 
 }  // namespace
