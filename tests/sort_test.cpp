@@ -1,3 +1,4 @@
+// The order of the records: by name, then by folder.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -6,33 +7,27 @@
 #include "inventory/inventory.h"
 #include "test_tree.h"
 
-namespace doppioni {
+namespace doppioni::testing {
 namespace {
-
-using testing::addRecord;
-using testing::TestRun;
 
 std::vector<std::string> sorted(RunContext& ctx) {
   sortFiles(ctx);
   std::vector<std::string> order;
-  for (int i = 0; i < ctx.count; ++i) order.push_back(testing::describe(ctx, ctx.entries[i]));
+  for (int i = 0; i < ctx.count; ++i) order.push_back(describe(ctx, ctx.entries[i]));
   return order;
 }
 
 // By name, byte for byte (digits, capitals, small letters, a prefix first,
 // bytes above 127 last), then by folder (a folder before its subfolders).
 TEST(FileOrder, ByNameBytesThenByFolder) {
+  const std::vector<std::string> order = {"X|9.txt",           "X|Zeta.txt",    "Y|alfa.txt",
+                                          "D|foto.jpg",        "D\\A|foto.jpg", "X|foto.jpg.bak",
+                                          "X|\xc3\xa8lite.txt"};
   TestRun run;
-  for (const char* path :
-       {"C:\\Dati\\Archivio|foto.jpg", "C:\\Y|alfa.txt", "C:\\Dati|foto.jpg",
-        "C:\\X|\xc3\xa8lite.txt", "C:\\X|Zeta.txt", "C:\\X|foto.jpg.bak", "C:\\X|9.txt"}) {
-    std::string text(path);
-    addRecord(run.ctx, text.substr(0, text.find('|')), text.substr(text.find('|') + 1));
-  }
-  EXPECT_EQ(sorted(run.ctx),
-            (std::vector<std::string>{"C:\\X|9.txt", "C:\\X|Zeta.txt", "C:\\Y|alfa.txt",
-                                      "C:\\Dati|foto.jpg", "C:\\Dati\\Archivio|foto.jpg",
-                                      "C:\\X|foto.jpg.bak", "C:\\X|\xc3\xa8lite.txt"}));
+  for (int i : {5, 2, 3, 6, 1, 4, 0})
+    addRecord(run.ctx, order[i].substr(0, order[i].find('|')),
+              order[i].substr(order[i].find('|') + 1));
+  EXPECT_EQ(sorted(run.ctx), order);
 }
 
 TEST(FileOrder, SortingOnTwoThreadsGivesTheOneOrder) {
@@ -40,14 +35,13 @@ TEST(FileOrder, SortingOnTwoThreadsGivesTheOneOrder) {
     TestRun run;
     run.ctx.workerThreads = threads;
     // Enough records for the split, with many equal names in many folders.
-    for (long long i = 0; i < 50000; ++i) {
+    for (long long i = 0; i < 50000; ++i)
       addRecord(run.ctx, "/d" + std::to_string(i * 7919 % 101),
                 "n" + std::to_string(i * 104729 % 997));
-    }
     return sorted(run.ctx);
   };
   EXPECT_EQ(sortedWith(2), sortedWith(0));
 }
 
 }  // namespace
-}  // namespace doppioni
+}  // namespace doppioni::testing

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <random>
@@ -14,71 +15,54 @@ namespace fs = std::filesystem;
 namespace doppioni::testing {
 namespace {
 
-#ifdef _WIN32
-// Names are UTF-8, and "\\?\" keeps them whole: without it Windows would drop
-// a trailing dot or blank and stop at 260 characters.
+// Names are UTF-8, and on Windows "\\?\" keeps them whole: without it a
+// trailing dot or blank would be dropped and paths would stop at 260 characters.
 fs::path fsPath(const std::string& path) {
   std::u8string text(path.begin(), path.end());
-  if (path.size() >= 3 && path[1] == ':' && path[2] == '\\') text.insert(0, u8"\\\\?\\");
-  return fs::path(text);
+  bool drive = PATH_SEPARATOR == '\\' && path.size() >= 3 && path[1] == ':' && path[2] == '\\';
+  return fs::path(drive ? u8"\\\\?\\" + text : text);
 }
 
-// The prefixed paths above are more than the library's remove_all takes.
+// With the program's own calls: the prefixed paths are more than the
+// library's remove_all takes.
 void removeTree(const std::string& path) {
   FolderContents listing;
   listFolder(path, ListingDetail::TYPES_ONLY, listing);
   for (const FolderEntry& entry : listing.entries) {
     std::string child = path + PATH_SEPARATOR + std::string(listing.name(entry));
     makeWritable(child);
-    if (entry.info.isFolder && !entry.info.isLink) {
-      removeTree(child);
-    } else if (unlinkFile(child) != 0) {
-      removeFolder(child);  // a link to a folder
-    }
+    if (entry.info.isFolder && !entry.info.isLink) removeTree(child);
+    if (unlinkFile(child) != 0) removeFolder(child);  // a folder, or a link to one
   }
-  makeWritable(path);
   removeFolder(path);
 }
-#else
-fs::path fsPath(const std::string& path) {
-  return fs::path(path);
-}
-#endif
 
 }  // namespace
 
 TempTree::TempTree() {
   std::random_device random;
   std::error_code error;
-  fs::path candidate;
   do {
-    candidate = fs::temp_directory_path() / ("doppioni-test-" + std::to_string(random()));
-  } while (!fs::create_directory(candidate, error));
-  // The test's tree must be reachable by an unprivileged user too.
-  fs::permissions(candidate, fs::perms::all, error);
-  root_ = candidate.string();
+    root_ = (fs::temp_directory_path() / ("doppioni-test-" + std::to_string(random()))).string();
+  } while (!fs::create_directory(root_, error));
+  fs::permissions(root_, fs::perms::all, error);  // reachable by an unprivileged run too
 }
 
 TempTree::~TempTree() {
-  std::error_code error;
   // Give back every permission a test took away, then remove it all.
+  std::error_code error;
   fs::recursive_directory_iterator it(root_, fs::directory_options::skip_permission_denied, error);
   for (; !error && it != fs::end(it); it.increment(error)) {
     if (!it->is_symlink()) fs::permissions(*it, fs::perms::owner_all, fs::perm_options::add, error);
   }
   fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, error);
-#ifdef _WIN32
   removeTree(root_);
-#else
-  fs::remove_all(root_, error);
-#endif
 }
 
 std::string TempTree::path(std::string_view rel) const {
   std::string result = root_;
-  if (rel.empty()) return result;
-  result.push_back(PATH_SEPARATOR);
-  for (char c : rel) result.push_back(c == '/' ? PATH_SEPARATOR : c);
+  if (!rel.empty()) result += PATH_SEPARATOR + std::string(rel);
+  std::replace(result.begin() + root_.size(), result.end(), '/', PATH_SEPARATOR);
   return result;
 }
 
@@ -110,8 +94,8 @@ bool TempTree::exists(std::string_view rel) const {
 
 std::tm fixedTime() {
   std::tm time{};
-  std::tie(time.tm_year, time.tm_mon, time.tm_mday) = std::tuple(105, 2, 7);
-  std::tie(time.tm_hour, time.tm_min, time.tm_sec) = std::tuple(9, 5, 41);
+  std::tie(time.tm_year, time.tm_mon, time.tm_mday, time.tm_hour, time.tm_min, time.tm_sec) =
+      std::tuple(105, 2, 7, 9, 5, 41);
   return time;
 }
 
@@ -127,31 +111,14 @@ FileEntry& addRecord(RunContext& ctx, std::string_view dir, std::string_view nam
   std::uint32_t dirId = 0;
   while (dirId < ctx.folders.size() && ctx.folders.path(dirId) != dir) ++dirId;
   if (dirId == ctx.folders.size()) dirId = ctx.folders.add(dir);
-  FileEntry& e = ctx.entries[ctx.count++];
-  e = FileEntry{};
-  e.dir = dirId;
-  e.name = ctx.names.add(name);
-  e.sizeHigh = static_cast<std::uint32_t>(size >> 32);
-  e.sizeLow = static_cast<std::uint32_t>(size);
-  e.writeTime = writeTime;
-  e.keptCopy = NO_COPY;
-  e.kind = KIND_NORMAL;
-  e.ext = EXT_OF_NAME;
-  e.traits = nameTraits(name);
-  return e;
+  auto high = static_cast<std::uint32_t>(size >> 32), low = static_cast<std::uint32_t>(size);
+  return ctx.entries[ctx.count++] = {
+             writeTime,   dirId,       ctx.names.add(name), high, low, 0, {0}, {NO_COPY}, 0,
+             KIND_NORMAL, EXT_OF_NAME, nameTraits(name)};
 }
 
 std::string describe(const RunContext& ctx, const FileEntry& e) {
   return std::string(dirOf(ctx, e)) + "|" + nameOf(ctx, e);
-}
-
-ChangeDir::ChangeDir(const std::string& dir) : previous_(fs::current_path()) {
-  fs::current_path(dir);
-}
-
-ChangeDir::~ChangeDir() {
-  std::error_code error;
-  fs::current_path(previous_, error);
 }
 
 }  // namespace doppioni::testing

@@ -13,25 +13,20 @@
 
 namespace doppioni::testing {
 
-// A fresh folder below the system's temporary folder, removed with all it
-// holds when the object goes.
+// A fresh folder in the system's temporary folder, removed whole with the object.
+// Paths below it are given relative, with '/' between names.
 class TempTree {
  public:
   TempTree();
   ~TempTree();
   TempTree(const TempTree&) = delete;
-  TempTree& operator=(const TempTree&) = delete;
 
   const std::string& root() const { return root_; }
-  // root, the separator, and rel with every '/' turned into the separator.
-  std::string path(std::string_view rel) const;
-  // Creates a file (and the folders on its way) holding content.
-  void file(std::string_view rel, std::string_view content = "");
-  // Creates a file of the given size without writing its bytes (sparse).
-  void sparseFile(std::string_view rel, std::uint64_t size);
+  std::string path(std::string_view rel) const;                    // with the platform's separator
+  void file(std::string_view rel, std::string_view content = "");  // folders on its way too
+  void sparseFile(std::string_view rel, std::uint64_t size);       // no bytes written
   void folder(std::string_view rel);
-  // Sets a file's last-write time, in seconds since 1970.
-  void setWriteTime(std::string_view rel, std::int64_t seconds);
+  void setWriteTime(std::string_view rel, std::int64_t seconds);  // seconds since 1970
   bool exists(std::string_view rel) const;
 
  private:
@@ -53,17 +48,15 @@ struct TestRun {
 FileEntry& addRecord(RunContext& ctx, std::string_view dir, std::string_view name,
                      std::uint64_t size = 0, std::uint64_t writeTime = 0);
 
-// The name and folder of a record, for readable assertions.
+// "folder|name" of a record, for readable assertions.
 std::string describe(const RunContext& ctx, const FileEntry& e);
 
 // Makes dir the current directory for the life of the object.
-class ChangeDir {
- public:
-  explicit ChangeDir(const std::string& dir);
-  ~ChangeDir();
-
- private:
-  std::filesystem::path previous_;
+struct ChangeDir {
+  explicit ChangeDir(const std::string& dir) { std::filesystem::current_path(dir); }
+  ~ChangeDir() { std::filesystem::current_path(previous, error); }
+  std::filesystem::path previous = std::filesystem::current_path();
+  std::error_code error;
 };
 
 }  // namespace doppioni::testing

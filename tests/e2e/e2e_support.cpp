@@ -16,39 +16,36 @@ namespace doppioni::testing {
 
 namespace fs = std::filesystem;
 
-const std::string& reachableProgram() {
-  struct Copy {
-    fs::path folder = fs::temp_directory_path() / ("doppioni-bin-" + std::to_string(::getpid()));
-    std::string path = (folder / "doppioni").string();
-    Copy() {
-      fs::create_directories(folder);
-      fs::permissions(folder, static_cast<fs::perms>(0755));
-      fs::copy_file(DOPPIONI_BINARY, path, fs::copy_options::overwrite_existing);
-    }
-    ~Copy() { fs::remove_all(folder, error); }
-    std::error_code error;
-  };
-  static const Copy copy;
-  return copy.path;
-}
+// A copy of the program any user can start, wherever the build sits.
+struct ReachableCopy {
+  fs::path folder = fs::temp_directory_path() / ("doppioni-bin-" + std::to_string(::getpid()));
+  std::string path = (folder / "doppioni").string();
+  std::error_code error;
+  ReachableCopy() {
+    fs::create_directories(folder);
+    fs::permissions(folder, static_cast<fs::perms>(0755));
+    fs::copy_file(DOPPIONI_BINARY, path, fs::copy_options::overwrite_existing);
+  }
+  ~ReachableCopy() { fs::remove_all(folder, error); }
+};
 
 ProgramRun runProgram(const std::string& dir, std::string_view input, bool unprivileged,
                       const std::function<void()>& whileAsked) {
+  static const ReachableCopy program;
   char outName[] = "/tmp/doppioni-out-XXXXXX";
   int out = ::mkstemp(outName), keys[2];
   if (out < 0 || ::pipe2(keys, O_CLOEXEC) != 0) return {};
   std::signal(SIGPIPE, SIG_IGN);  // the program may end before it reads every key
   std::vector<const char*> argv = {
-      "/usr/bin/setpriv",         "--reuid=65534", "--regid=65534", "--clear-groups", "--",
-      reachableProgram().c_str(), nullptr};
+      "/usr/bin/setpriv",   "--reuid=65534", "--regid=65534", "--clear-groups", "--",
+      program.path.c_str(), nullptr};
   if (!unprivileged || ::geteuid() != 0) argv.erase(argv.begin(), argv.begin() + 5);
   pid_t child = ::fork();
   if (child == 0) {
     ::dup2(keys[0], STDIN_FILENO);
     ::dup2(out, STDOUT_FILENO);
     ::dup2(out, STDERR_FILENO);
-    if (::chdir(dir.c_str()) != 0) ::_exit(121);
-    ::execv(argv[0], const_cast<char* const*>(argv.data()));
+    if (::chdir(dir.c_str()) == 0) ::execv(argv[0], const_cast<char* const*>(argv.data()));
     ::_exit(122);
   }
   ::close(keys[0]);
@@ -70,7 +67,7 @@ ProgramRun runProgram(const std::string& dir, std::string_view input, bool unpri
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::string withoutTime(const std::string& report) {

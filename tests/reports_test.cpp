@@ -1,0 +1,50 @@
+// The duplicates report: the one report written before the question.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "platform/platform.h"
+#include "reports/reports.h"
+#include "test_tree.h"
+
+namespace doppioni::testing {
+namespace {
+
+// At a drive root: folders relative to it, the root itself whole; the time of
+// the run; the size as its low word, signed.
+TEST(DuplicatesReport, LineForLine) {
+  TempTree tree;
+  ChangeDir into(tree.root());
+  TestRun run;
+  run.ctx.workDir = "C:\\";
+  addRecord(run.ctx, "C:\\", "a.bin", std::uint64_t{1} << 31);
+  addRecord(run.ctx, "C:\\\\Foto", "b.bin", 3000000000u);  // root and name joined by a separator
+  addRecord(run.ctx, "C:\\\\Foto\\2004", "c.bin", (std::uint64_t{1} << 32) + 5);
+  EXPECT_EQ(writeDuplicatesReport(run.ctx), 0);
+  std::ifstream in(DUPLICATES_REPORT);  // text mode, as an editor reads CR LF on Windows
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+            "RAPPORTO DOPPIONI\n\nCompilato il 07/03/2005 alle 09:05:41\n\n"
+            "C - da cancellare\n0 - normale\n1 - file htm\n2 - associato ad un htm\n3 - inutile\n\n"
+            "  0 a.bin -2147483648 in ... C:\\\n  0 b.bin -1294967296 in ... Foto\n"
+            "  0 c.bin 5 in ... Foto\\2004\nfine del rapporto\n");
+  EXPECT_EQ(run.output, "");
+}
+
+// Without the report nothing may be deleted: the run stops.
+TEST(DuplicatesReport, ReportThatCannotBeCreatedOrWrittenWholeStopsTheRun) {
+  for (int obstacle = 0; obstacle < (PATH_SEPARATOR == '/' ? 2 : 1); ++obstacle) {
+    TempTree tree;
+    if (obstacle == 0) tree.folder(DUPLICATES_REPORT);  // in the way; next, a full disk
+    if (obstacle == 1) std::filesystem::create_symlink("/dev/full", tree.path(DUPLICATES_REPORT));
+    ChangeDir into(tree.root());
+    TestRun run;
+    EXPECT_EQ(writeDuplicatesReport(run.ctx), -1);
+    EXPECT_TRUE(run.output.starts_with("Impossibile scrivere Rapporto_doppioni.txt")) << obstacle;
+  }
+}
+
+}  // namespace
+}  // namespace doppioni::testing
