@@ -11,8 +11,7 @@ WORK="$(cd "$(mktemp -d)" && pwd -P)"
 trap 'rm -rf "$WORK"' EXIT
 cd "$WORK"  # nothing may run in a folder that matters
 cmake --install "$BUILD" --prefix "$WORK/prefix" >/dev/null
-BIN="$WORK/prefix/bin/doppioni"
-MAN="$WORK/prefix/share/man/man1/doppioni.1"
+BIN="$WORK/prefix/bin/doppioni" MAN="$WORK/prefix/share/man/man1/doppioni.1"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # A copy in b/ and a junk file: "n" keeps both, "s" then a key deletes both
@@ -20,8 +19,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 for answer in n s; do
   tree="$WORK/tree-$answer"
   mkdir -p "$tree/a" "$tree/b" && echo uno >"$tree/a/nota.txt" && echo x >"$tree/Thumbs.db"
-  cp -p "$tree/a/nota.txt" "$tree/b/nota.txt"
-  status=0
+  cp -p "$tree/a/nota.txt" "$tree/b/nota.txt" && status=0
   if [[ $answer == n ]]; then (cd "$tree" && "$BIN") <<<"n" >/dev/null || status=$?
   else printf 'sx' | "$BIN" "$tree" >/dev/null || status=$?; fi
   reports=$(cd "$tree" && ls -- *.txt 2>/dev/null | tr '\n' ' ') || true
@@ -35,12 +33,15 @@ for answer in n s; do
   fi
 done
 
-warnings=$(groff -man -ww -z -Tutf8 "$MAN" 2>&1)
-[[ -z $warnings ]] || fail "manual page: $warnings"
+groff -man -ww -z -Tutf8 "$MAN" 2>&1 | { ! grep .; } || fail "warnings on the manual page"
+# Every option and exit status of the page is one of --help's, and back.
+page=$(groff -man -Tascii -P-cbou "$MAN" 2>/dev/null)
+help=$("$BIN" --help </dev/null)
 options() { grep -oE '(^|[[:space:][:punct:]])--?[[:alpha:]][[:alnum:]-]*' | grep -oE -- '--?.*' | sort -u; }
-[[ $(groff -man -Tascii -P-cbou "$MAN" | options) == $("$BIN" --help </dev/null | options) ]] ||
-  fail "options of the manual page and of --help differ"
-version=$("$BIN" --version </dev/null)
-[[ $version == "doppioni $2" ]] || fail "--version: $version"
+[[ $(options <<<"$page") == $(options <<<"$help") ]] || fail "options of the page and --help differ"
+statuses() { grep -oE '^ +-?[0-9]+( |$)' | tr -d ' ' | sort; }
+[[ $(sed -n "/^STATO D'USCITA/,/^[A-Z]/p" <<<"$page" | statuses) == \
+   $(sed -n '/^Stato di uscita/,$p' <<<"$help" | statuses) ]] || fail "exit statuses differ"
+[[ $("$BIN" --version </dev/null) == "doppioni $2" ]] || fail "--version is not doppioni $2"
 grep -q "doppioni $2" "$MAN" || fail "the manual page is not of version $2"
 echo "installed program, manual page and --help agree"
