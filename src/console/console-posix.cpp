@@ -192,10 +192,41 @@ class PosixConsole : public ConsoleDevice {
   bool wrapPending_ = false;
 };
 
+constexpr int HELD_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+volatile sig_atomic_t heldSignal = 0;
+struct sigaction handlersBeforeHold[std::size(HELD_SIGNALS)];
+
+void noteSignal(int sig) {
+  if (heldSignal == 0) heldSignal = sig;
+}
+
 }  // namespace
 
 std::unique_ptr<ConsoleDevice> openStandardConsole() {
   return std::make_unique<PosixConsole>();
+}
+
+void holdInterrupts() {
+  heldSignal = 0;
+  struct sigaction note {};
+  note.sa_handler = noteSignal;
+  sigemptyset(&note.sa_mask);
+  for (std::size_t i = 0; i < std::size(HELD_SIGNALS); ++i) {
+    ::sigaction(HELD_SIGNALS[i], &note, &handlersBeforeHold[i]);
+  }
+}
+
+int heldInterrupt() {
+  return heldSignal;
+}
+
+void releaseInterrupts() {
+  for (std::size_t i = 0; i < std::size(HELD_SIGNALS); ++i) {
+    ::sigaction(HELD_SIGNALS[i], &handlersBeforeHold[i], nullptr);
+  }
+  int sig = heldSignal;
+  heldSignal = 0;
+  if (sig != 0) ::raise(sig);  // the handler it would have met, or the default: the end
 }
 
 }  // namespace doppioni

@@ -200,7 +200,37 @@ class Win32Console : public ConsoleDevice {
   std::wstring wide_;
 };
 
+// The console event noted while interrupts are held, as a signal number.
+volatile LONG heldEvent = 0;
+
+BOOL WINAPI noteConsoleEvent(DWORD event) {
+  LONG sig = event == CTRL_C_EVENT       ? 2
+             : event == CTRL_BREAK_EVENT ? 21
+                                         : 1;  // SIGINT, SIGBREAK, SIGHUP
+  ::InterlockedCompareExchange(&heldEvent, sig, 0);
+  // The window closing ends the process when this returns: give the
+  // attempt in progress the few seconds Windows allows.
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+    ::Sleep(INFINITE);
+  }
+  return TRUE;
+}
+
 }  // namespace
+
+void holdInterrupts() {
+  heldEvent = 0;
+  ::SetConsoleCtrlHandler(noteConsoleEvent, TRUE);
+}
+
+int heldInterrupt() {
+  return static_cast<int>(heldEvent);
+}
+
+void releaseInterrupts() {
+  ::SetConsoleCtrlHandler(noteConsoleEvent, FALSE);
+  if (heldEvent != 0) ::ExitProcess(STATUS_CONTROL_C_EXIT);  // as Ctrl-C ends a console program
+}
 
 std::unique_ptr<ConsoleDevice> openStandardConsole() {
   return std::make_unique<Win32Console>();

@@ -43,6 +43,17 @@ class ConsoleDevice {
 // The process's own console: standard output and standard input.
 std::unique_ptr<ConsoleDevice> openStandardConsole();
 
+// An interrupt (Ctrl-C, SIGTERM or SIGHUP; on Windows Ctrl-C, Ctrl-Break or
+// the console window closing) ends the run at once, except while a phase
+// that changes the disk holds interrupts: then it is only noted, so that the
+// attempt in progress is finished and recorded before the run ends.
+void holdInterrupts();
+// The interrupt noted since holdInterrupts() (its signal number), or 0.
+int heldInterrupt();
+// Stops holding. An interrupt noted meanwhile now ends the process as it
+// would have when it came (the terminal given back first).
+void releaseInterrupts();
+
 class Console {
  public:
   // The process's own console.
