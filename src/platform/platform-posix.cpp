@@ -234,4 +234,18 @@ std::string errorText(int error) {
   return std::strerror(error);
 }
 
+// --- the command line --------------------------------------------------------
+
+std::vector<std::string> commandArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
+EnterResult enterFolder(const std::string& path) {
+  if (::chdir(path.c_str()) == 0) return {};
+  int error = errno;
+  if (error == ENOENT) return {EnterProblem::MISSING, error};
+  if (error == ENOTDIR) return {EnterProblem::NOT_A_FOLDER, error};
+  return {EnterProblem::OTHER, error};
+}
+
 }  // namespace doppioni

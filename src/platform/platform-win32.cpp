@@ -7,9 +7,12 @@
 // generalisation of UTF-8 that encodes a lone surrogate like any other code
 // point, so every name read from a listing reaches the same file again.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <cerrno>
 #include <cstring>
+#include <cwchar>
 
 #include "platform/platform.h"
 #include "platform/wtf8.h"
@@ -424,6 +427,32 @@ std::tm localTime(std::time_t when) {
 
 std::string errorText(int error) {
   return std::strerror(error);
+}
+
+// --- the command line --------------------------------------------------------
+
+std::vector<std::string> commandArguments(int, char**) {
+  // The narrow arguments went through the ANSI code page: a name outside it
+  // would arrive changed.
+  int count = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  std::vector<std::string> arguments;
+  for (int i = 1; wide != nullptr && i < count; ++i) {
+    arguments.emplace_back();
+    appendWtf8(wide[i], std::wcslen(wide[i]), arguments.back());
+  }
+  if (wide != nullptr) ::LocalFree(wide);
+  return arguments;
+}
+
+EnterResult enterFolder(const std::string& path) {
+  std::wstring wide;
+  if (!appendUtf16(path, wide)) return {EnterProblem::MISSING, ENOENT};
+  if (::SetCurrentDirectoryW(wide.c_str())) return {};
+  DWORD code = ::GetLastError();
+  if (code == ERROR_DIRECTORY) return {EnterProblem::NOT_A_FOLDER, ENOTDIR};
+  int error = errnoOf(code);
+  return {error == ENOENT ? EnterProblem::MISSING : EnterProblem::OTHER, error};
 }
 
 }  // namespace doppioni

@@ -97,4 +97,20 @@ std::tm localTime(std::time_t when);
 // A short description of an error number, for console messages.
 std::string errorText(int error);
 
+// --- the command line --------------------------------------------------------
+
+// The arguments after the program's name (on Windows read again as UTF-16 and
+// carried as UTF-8, so any folder name arrives whole).
+std::vector<std::string> commandArguments(int argc, char** argv);
+
+// Why the folder named on the command line cannot be worked in.
+enum class EnterProblem { NONE, MISSING, NOT_A_FOLDER, OTHER };
+struct EnterResult {
+  EnterProblem problem = EnterProblem::NONE;
+  int error = 0;  // the error number, for OTHER
+};
+
+// Makes path the process's current directory.
+EnterResult enterFolder(const std::string& path);
+
 }  // namespace doppioni
