@@ -29,16 +29,21 @@ struct ReachableCopy {
   ~ReachableCopy() { fs::remove_all(folder, error); }
 };
 
+const std::string& reachableProgram() {
+  static const ReachableCopy program;
+  return program.path;
+}
+
 ProgramRun runProgram(const std::string& dir, std::string_view input, bool unprivileged,
                       const std::function<void()>& whileAsked) {
-  static const ReachableCopy program;
+  const std::string& program = reachableProgram();
   char outName[] = "/tmp/doppioni-out-XXXXXX";
   int out = ::mkstemp(outName), keys[2];
   if (out < 0 || ::pipe2(keys, O_CLOEXEC) != 0) return {};
   std::signal(SIGPIPE, SIG_IGN);  // the program may end before it reads every key
   std::vector<const char*> argv = {
-      "/usr/bin/setpriv",   "--reuid=65534", "--regid=65534", "--clear-groups", "--",
-      program.path.c_str(), nullptr};
+      "/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--",
+      program.c_str(),    nullptr};
   if (!unprivileged || ::geteuid() != 0) argv.erase(argv.begin(), argv.begin() + 5);
   pid_t child = ::fork();
   if (child == 0) {

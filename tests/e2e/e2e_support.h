@@ -19,6 +19,9 @@ struct ProgramRun {
 ProgramRun runProgram(const std::string& dir, std::string_view input, bool unprivileged = false,
                       const std::function<void()>& whileAsked = {});
 
+// A copy of the program that any user, nobody included, can start.
+const std::string& reachableProgram();
+
 std::string readFile(const std::string& path);  // empty when it cannot be read
 
 // A report with its timestamp in a fixed form: "Compilato il <ora>".
