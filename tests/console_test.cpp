@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace doppioni {
 namespace {
@@ -26,8 +27,14 @@ struct RecordingTerminal : ConsoleDevice {
   int cursorRow() override { return record("row", 7); }
   void clearScreen() override { record("clear"); }
   void setCursorShape(int code) override { record("shape" + std::to_string(code)); }
-  int readKey() override { return record("key", 's'); }
+  void dropTypedKeys() override { record("drop"); }
+  int readKey() override {
+    int key = keys.empty() ? 's' : keys.back();
+    if (!keys.empty()) keys.pop_back();
+    return record("key", key);
+  }
   std::string* log;
+  std::vector<int> keys;  // taken from the back, then always s
 };
 
 std::string line(int n) {
@@ -37,8 +44,22 @@ std::string line(int n) {
 TEST(Console, KeysAreUnsignedAndOnlyPrintableOnesAreEchoed) {
   std::string out;
   Console console(&out, "s\x1b\r\xe0");
-  for (int key : {int{'s'}, 0x1b, 0x0d, 0xe0, -1, -1}) EXPECT_EQ(console.readKey(), key);
-  EXPECT_EQ(out, "s");  // Escape and Enter would move or garble the screen
+  for (int key : {int{'s'}, 0x1b, 0x0d, 0xe0, -1, -1}) EXPECT_EQ(console.ask("?"), key);
+  EXPECT_EQ(out, "?s?????");  // Escape and Enter would move or garble the screen
+}
+
+// After a stop the question is asked again; keys typed with the answer are dropped.
+TEST(Console, AQuestionCutByAStopIsShownAgainAndNamesCannotDriveTheTerminal) {
+  std::string log;
+  auto device = std::make_unique<RecordingTerminal>(&log);
+  device->keys = {'n', KEY_CONTINUED};
+  Console console(std::move(device));
+  console.print("a\x1b[?25l\a\x7f\r\n");
+  EXPECT_EQ(console.ask("(s/n) "), 'n');
+  EXPECT_EQ(log, "a?[?25l???\n|(s/n) |drop|flush|key|(s/n) |flush|key|drop|n|flush|");
+  std::string out;
+  Console(&out).print("a\x1b\r\n");
+  EXPECT_EQ(out, "a\x1b\r\n");  // not a terminal: every byte as it is
 }
 
 TEST(Console, WhatFollowsAQuietSpellIsDrawnAtOnce) {
@@ -49,9 +70,8 @@ TEST(Console, WhatFollowsAQuietSpellIsDrawnAtOnce) {
   for (int n = 2; n <= 100; ++n) console.progress(9, line(n));
   std::this_thread::sleep_for(std::chrono::milliseconds(120));
   console.progress(9, line(101));
-  console.print("(s/n) ");
-  EXPECT_EQ(console.readKey(), 's');
-  EXPECT_TRUE(log.ends_with("@1,9|" + line(101) + "|flush|(s/n) |flush|key|s|flush|")) << log;
+  EXPECT_EQ(console.ask("(s/n) "), 's');
+  EXPECT_TRUE(log.ends_with("@1,9|" + line(101) + "|flush|(s/n) |drop|flush|key|drop|s|flush|")) << log;
 }
 
 // Every operation must first draw the progress line still pending.
@@ -60,7 +80,7 @@ TEST(Console, AfterABurstTheLastLineIsDrawnOnItsRowBeforeTheNextCall) {
       {[](Console& c) { c.print("Cerco\n"); }, "Cerco\n"},
       {[](Console& c) { c.gotoXY(1, 3); }, "@1,3"},
       {[](Console& c) { EXPECT_EQ(c.cursorRow(), 7); }, "row"},
-      {[](Console& c) { EXPECT_EQ(c.readKey(), 's'); }, "key"},
+      {[](Console& c) { EXPECT_EQ(c.ask(""), 's'); }, "key"},
       {[](Console& c) { c.clearScreen(); }, "clear"},
       {[](Console& c) { c.setCursorShape(CURSOR_HIDDEN); }, "shape0"},
       {[](Console& c) { c.flush(); }, "flush"},
