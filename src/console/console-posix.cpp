@@ -106,20 +106,23 @@ void takeTerminal(bool inTerminal) {
     ::sigaction(sig, nullptr, &before);
     if (before.sa_handler != SIG_IGN) installHandler(sig, endBySignal);
   }
-  installHandler(SIGTSTP, stopBySignal);
+  struct sigaction before {};
+  ::sigaction(SIGTSTP, nullptr, &before);
+  if (before.sa_handler != SIG_IGN) installHandler(SIGTSTP, stopBySignal);
   terminalTaken = 1;
   if (inForeground()) ::tcsetattr(STDIN_FILENO, TCSANOW, &runTermios);
 }
 
 // The handlers' work is done: the terminal goes back for good.
 void releaseTerminal() {
-  for (int sig : ENDING_SIGNALS) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT}) {
     struct sigaction now {};
     ::sigaction(sig, nullptr, &now);
-    if (now.sa_handler == endBySignal) ::signal(sig, SIG_DFL);
+    if (now.sa_handler == endBySignal || now.sa_handler == stopBySignal ||
+        now.sa_handler == continueAfterStop) {
+      ::signal(sig, SIG_DFL);
+    }
   }
-  ::signal(SIGTSTP, SIG_DFL);
-  ::signal(SIGCONT, SIG_DFL);
   giveTerminalBack();
   terminalTaken = 0;
 }
