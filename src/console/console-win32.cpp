@@ -90,7 +90,10 @@ class Win32Console : public ConsoleDevice {
     inConsole_ = in_ != nullptr && in_ != INVALID_HANDLE_VALUE && ::GetConsoleMode(in_, &mode);
     buffer_.reserve(FLUSH_AT + 4096);
   }
-  ~Win32Console() override { flush(); }
+  ~Win32Console() override {
+    flush();
+    dropTypedKeys();  // keys typed during the run are not for the command prompt
+  }
 
   bool isTerminal() const override { return outConsole_; }
 

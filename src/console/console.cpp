@@ -1,5 +1,6 @@
 #include "console/console.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace doppioni {
@@ -49,14 +50,25 @@ void Console::drawPending() {
   if (!pending_) return;
   pending_ = false;
   device_->gotoXY(1, pendingRow_);
-  device_->write(pendingText_);
+  device_->write(shown(pendingText_));
   device_->flush();
   lastDraw_ = std::chrono::steady_clock::now();
 }
 
+// On a terminal a control byte in a name would move the cursor or change the
+// terminal's state: it shows as '?', as ls shows it. Line feeds are the
+// program's own; elsewhere the text goes out as it is.
+std::string_view Console::shown(std::string_view text) {
+  auto control = [](unsigned char c) { return (c < 0x20 && c != '\n') || c == 0x7f; };
+  if (!terminal_ || std::none_of(text.begin(), text.end(), control)) return text;
+  shown_.assign(text);
+  std::replace_if(shown_.begin(), shown_.end(), control, '?');
+  return shown_;
+}
+
 void Console::print(std::string_view text) {
   drawPending();
-  device_->write(text);
+  device_->write(shown(text));
 }
 
 void Console::progress(int row, std::string_view text) {
@@ -90,13 +102,19 @@ void Console::setCursorShape(int code) {
   device_->setCursorShape(code);
 }
 
-int Console::readKey() {
+int Console::ask(std::string_view question) {
   // Keys typed before the question is on screen are dropped first, then the
   // question is shown: a key pressed once it can be read is never lost.
+  print(question);
   drawPending();
   device_->dropTypedKeys();
   device_->flush();
   int key = device_->readKey();
+  for (; key == KEY_CONTINUED; key = device_->readKey()) {
+    if (terminal_) device_->write(shown(question));
+    device_->flush();
+  }
+  device_->dropTypedKeys();
   if (key >= 0x20 && key < 0x7f) {
     char echo = static_cast<char>(key);
     device_->write(std::string_view(&echo, 1));

@@ -20,6 +20,10 @@ inline constexpr int CURSOR_HIDDEN = 0;  // size 10, not visible
 inline constexpr int CURSOR_BLOCK = 1;   // size 99, visible
 inline constexpr int CURSOR_NORMAL = 2;  // size 10, visible
 
+// What ConsoleDevice::readKey() gives when the wait was cut by a stop (Ctrl-Z)
+// and a continuation: the shell has written below the question meanwhile.
+inline constexpr int KEY_CONTINUED = -2;
+
 // The platform's side of the console (console-posix.cpp, console-win32.cpp).
 class ConsoleDevice {
  public:
@@ -36,7 +40,8 @@ class ConsoleDevice {
   // Forgets the keys typed so far on a keyboard (not those of a file or pipe).
   virtual void dropTypedKeys() {}
   // One key press from the keyboard without waiting for Enter (one byte when
-  // standard input is not a terminal), not echoed; -1 at the end of input.
+  // standard input is not a terminal), not echoed; -1 at the end of input,
+  // KEY_CONTINUED when the process was stopped and continued meanwhile.
   virtual int readKey() = 0;
 };
 
@@ -75,21 +80,26 @@ class Console {
   void gotoXY(int x, int y);
   int cursorRow();
   void setCursorShape(int code);
-  // The runtime's _getche: waits for one key, echoes it, returns its code;
-  // -1 at the end of input. On a terminal, keys typed before the question
-  // was on screen are dropped first, so that no stray key answers it.
-  int readKey();
+  // Shows the question and waits for one key, as the runtime's _getche does:
+  // echoes it, returns its code; -1 at the end of input. On a terminal, keys
+  // typed before the question was on screen are dropped first, so that no
+  // stray key answers it, and those typed with it after (the Enter after an
+  // "n", the rest of an arrow key's sequence). After a stop the question is
+  // shown again on a fresh line.
+  int ask(std::string_view question);
   void flush();
   bool isTerminal() const { return terminal_; }
 
  private:
   void drawPending();
+  std::string_view shown(std::string_view text);
 
   std::unique_ptr<ConsoleDevice> device_;
   bool terminal_ = false;
   bool pending_ = false;
   int pendingRow_ = 1;
   std::string pendingText_;
+  std::string shown_;
   std::chrono::steady_clock::time_point lastDraw_{};
 };
 

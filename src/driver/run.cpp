@@ -85,8 +85,7 @@ int runDoppioni(RunContext& ctx) {
   console.print("\nPuoi consultare l'elenco dei files da cancellare\n");
   console.print("mettendo a dormire il programma e aprendo il file di testo\n\n");
   console.print("\"Rapporto_doppioni\" che sta nella cartella\n\n" + ctx.workDir + "\n\n");
-  console.print("Vuoi cancellare i files ?  (s/n) ");
-  int key = console.readKey();
+  int key = console.ask("Vuoi cancellare i files ?  (s/n) ");
   if (key != 's' && key != 'S') {
     console.print("\n\nProgramma terminato dall'utente\n");
     console.flush();
@@ -122,8 +121,8 @@ int runDoppioni(RunContext& ctx) {
       "per esempio Word i seguenti files\n\n");
   console.print(
       "Rapporto_doppioni.txt\nElenco_files_cancellati.txt\nRapporto_cartelle.txt\n"
-      "Rapporto_rimozione_cartelle.txt\n\nPremi un tasto per finire");
-  console.readKey();
+      "Rapporto_rimozione_cartelle.txt\n\n");
+  console.ask("Premi un tasto per finire");
   console.flush();
   return 0;
 }
