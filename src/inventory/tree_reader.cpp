@@ -329,7 +329,14 @@ const FolderContents& TreeReader::read(TreeFolder& folder) {
 void TreeReader::release(TreeFolder& folder) {
   std::lock_guard lock(mutex_);
   entriesAhead_ -= folder.contents.entries.size() + 1;
-  // Every child has been walked and released before its parent is.
+  // Every child has been walked and released before its parent is, but for
+  // those given up: a worker may still be reading below them, or holding an
+  // ancestor open for them, and the queue may still name folders in them.
+  for (auto& child : folder.children) {
+    if (!child->abandoned && !child->holdsAbandoned) continue;
+    folder.holdsAbandoned = true;
+    givenUp_.push_back(std::move(child));
+  }
   folder.children.clear();
   folder.children.shrink_to_fit();
   folder.contents = FolderContents{};
@@ -348,7 +355,8 @@ void TreeReader::abandon(TreeFolder& folder) {
   entriesAhead_ -= folder.contents.entries.size() + 1;
   folder.contents.entries = {};
   folder.contents.names = {};
-  // Children a worker may still be reading stay allocated until the end.
+  folder.holdsAbandoned = true;
+  // What a worker may still be reading below it stays allocated until the end.
   for (auto& child : folder.children) abandonAll(*child, entriesAhead_);
   wakeHeldBackWorkers();
 }

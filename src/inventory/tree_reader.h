@@ -66,6 +66,7 @@ struct TreeFolder {
   int handleUsers = 0;  // subfolders waiting in the queue, and readers using the handle
   int state = 0;        // queued, reading or read
   bool abandoned = false;
+  bool holdsAbandoned = false;  // some folder below it is abandoned
 };
 
 class TreeReader {
@@ -107,8 +108,9 @@ class TreeReader {
   std::atomic<int> handlesKept_{0};
   FolderContents walkScratch_;  // what the walk reads itself is listed here first
   bool stopping_ = false;
-  int idleWorkers_ = 0;       // workers waiting for a folder to read
-  bool walkWaiting_ = false;  // the walk waits for a folder being read
+  int idleWorkers_ = 0;                               // workers waiting for a folder to read
+  bool walkWaiting_ = false;                          // the walk waits for a folder being read
+  std::vector<std::unique_ptr<TreeFolder>> givenUp_;  // abandoned subtrees, kept to the end
   std::vector<std::thread> workers_;
 };
 
