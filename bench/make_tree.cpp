@@ -63,10 +63,11 @@ const char* const WORDS[] = {
     "FDocumenti|Lavoro|Fatture|Università|Società|Musica|MP3|Nuova cartella|Backup|Varie",
     "FDownload|Archivio|Già visti|Da sistemare|Clienti|Tesi|Condominio|Ricette",
     "GPagina iniziale|Repubblica.it - Home|Ricetta tiramisù|Orari treni|Meteo|Offerte voli"};
-const char* const FOLDER_NAMES[] = {
-    "$E $P $Y", "$E di $W", "$NCANON", "$F $Y", "CD $N - $S", "$F", "$F", "$F di $W",
-    // now and then a long name, so that deep paths pass 260 bytes
-    "Documenti importanti da non cancellare assolutamente - copia di sicurezza del $Y"};
+const char* const FOLDER_NAMES[] = {"$E $P $Y",   "$E di $W", "$NCANON", "$F $Y",
+                                    "CD $N - $S", "$F",       "$F",      "$F di $W"};
+// Now and then a long name, so that deep paths pass 260 bytes.
+const char* const LONG_NAME =
+    "Documenti importanti da non cancellare assolutamente - copia di sicurezza del $Y";
 struct Kind {
   const char* pattern;
   double low, high;  // size range; 0: empty
@@ -181,7 +182,8 @@ void plan(Tree& t, long long files) {
          f->depth < MAX_DEPTH - 1 && f->subfolders.size() > rng.below(12); f = &t.folders[parent]) {
       parent = f->subfolders[rng.below(f->subfolders.size())];
     }
-    t.regular.push_back(t.addFolder(parent, fill(rng, rng.pick(FOLDER_NAMES))));
+    const char* name = rng.below(1000) < 7 ? LONG_NAME : rng.pick(FOLDER_NAMES);
+    t.regular.push_back(t.addFolder(parent, fill(rng, name)));
     t.folders[parent].subfolders.push_back(t.regular.back());
   }
   // Saved web pages, 1%: "stem.htm" and its folder "stem_file" of parts beside it.
