@@ -1,63 +1,28 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <set>
-
 #include "folders/folders.h"
-#include "platform/platform.h"
 #include "test_tree.h"
 
 namespace doppioni::testing {
 namespace {
 
-namespace fs = std::filesystem;
-
-TEST(FolderScanTest, ListsEveryFolderInPreOrderWithDepthAndFileCountAndNoLinks) {
+// Growth in steps, small below a bin, with its line; a full table stops either stage.
+TEST(TableGrowth, BothStagesGrowTheTableAndStopWhenItCannot) {
   TempTree tree;
-  for (std::string rel : {"top", "Foto/a", "Foto/.b", "Foto/2004/Mare/c", "Foto/2005/",
-                          "Recycled/d", "Recycled/Sotto/e", "Vuota/Dentro/"})
-    rel.ends_with('/') ? tree.folder(rel) : tree.file(rel);
-  const int links = PATH_SEPARATOR == '/' ? 1 : 0;  // a link to a file counts, one to a folder not
-  if (links) fs::create_symlink(tree.path("top"), tree.path("Vuota/collegamento.txt"));
-  if (links) fs::create_directory_symlink(tree.root(), tree.path("Vuota/giro"));  // a loop back up
-  TestRun run;
-  RunContext& ctx = run.ctx;
-  EXPECT_EQ(listFolders(ctx, tree.root()), 1);
-  computeFolderDepths(ctx);
-  countFolderFiles(ctx);
-
-  std::multiset<std::string> records;  // "folder count depth", below the root
-  for (std::int32_t i = 0; i < ctx.count; ++i) {
-    std::string rel(dirOf(ctx, ctx.entries[i]).substr(tree.root().size() + 1));
-    for (char& c : rel) c = c == PATH_SEPARATOR ? '/' : c;
-    records.insert(rel + " " + std::to_string(ctx.entries[i].fileCount) + " " +
-                   std::to_string(ctx.entries[i].depth - countBackslashes(tree.root())));
+  for (const char* rel : {"f/1", "f/2", "f/3", "g/Recycled/1", "g/Recycled/2", "g/Recycled/3"}) {
+    tree.file(rel);
   }
-  EXPECT_EQ(records, (std::multiset<std::string>{
-                         "Foto 2 1", "Foto/2004 0 2", "Foto/2004/Mare 1 3", "Foto/2005 0 2",
-                         "Recycled 1 1", "Recycled/Sotto 1 2",
-                         "Vuota " + std::to_string(links) + " 1", "Vuota/Dentro 0 2"}));
-  // Pre-order: the folder holding each one is the folder listed just before it or holds that one.
-  for (std::int32_t i = 1; i < ctx.count; ++i) {
-    std::string dir(dirOf(ctx, ctx.entries[i]));
-    std::string before = std::string(dirOf(ctx, ctx.entries[i - 1])) + PATH_SEPARATOR;
-    EXPECT_TRUE(before.starts_with(dir.substr(0, dir.rfind(PATH_SEPARATOR) + 1))) << dir;
+  for (bool bin : {false, true}) {
+    TestRun run;
+    run.ctx.capacity = 2;  // pretend the table is almost full
+    ASSERT_EQ(scanFolder(run.ctx, tree.path(bin ? "g" : "f")), 1);
+    EXPECT_EQ(run.ctx.capacity, 2 + (bin ? RECYCLED_STEP : TABLE_STEP));
+    EXPECT_EQ(run.output, bin ? "Trovati 2 files\n" : "Trovati 2 files                 \n");
+    run.ctx.count = 0;
+    run.ctx.capacity = run.ctx.capacityLimit = 2;
+    EXPECT_EQ(bin ? scanFolder(run.ctx, tree.path("g")) : listFolders(run.ctx, tree.root()), -2);
+    EXPECT_EQ(run.ctx.count, 2);
   }
-}
-
-TEST(FolderScanTest, FullTableGrowsAndOneThatCannotGrowStopsTheWholeWalk) {
-  TempTree tree;
-  for (const char* rel : {"a/a1", "b"}) tree.folder(rel);
-  TestRun run;
-  run.ctx.count = run.ctx.capacity - 1;  // slots left as the file stage had them
-  EXPECT_EQ(listFolders(run.ctx, tree.root()), 1);
-  EXPECT_EQ(run.ctx.count, TABLE_STEP + 2);
-
-  TestRun full;
-  full.ctx.capacityLimit = full.ctx.capacity;
-  full.ctx.count = full.ctx.capacity - 2;
-  EXPECT_EQ(listFolders(full.ctx, tree.root()), -2);
-  EXPECT_EQ(full.ctx.count, full.ctx.capacity);
 }
 
 }  // namespace

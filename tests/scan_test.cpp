@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <map>
-#include <string>
-#include <vector>
+#include <set>
 
-#include "inventory/inventory.h"
+#include "folders/folders.h"
 #include "platform/platform.h"
 #include "test_tree.h"
 
@@ -36,159 +34,121 @@ std::map<std::string, const FileEntry*> byPath(const RunContext& ctx, const Temp
   return records;
 }
 
-TEST(TreeScan, RecordsEveryFileWithItsFolderMetadataAndKind) {
+// Any thread count gives the walk of one thread, in both stages, also down a chain past PATH_MAX
+// and past the folders kept open at once (each with a sibling waiting): some open from far above.
+TEST(TreeScan, RecordsEveryFileWithItsMetadataAndKindInOneOrderOnAnyThreads) {
+  namespace fs = std::filesystem;
   // Each file, then the extension its record shows: "___" below a recycle bin (any letter
   // case), where every file is junk marked for deletion; a file named so is no bin.
-  const std::vector<std::string> files = {"a.txt .txt",
-                                          "sub/archivio.tar.gz .gz",
-                                          "sub/deeper/LEGGIMI _",
-                                          ".cartella/.profilo .profilo",
-                                          "sub/nota. .",
-                                          "Recycled/a.doc ___",
-                                          "x/RECYCLED/deep/er/b.htm ___",
-                                          "y/recycled/c ___",
-                                          "z/Recycled _",
-                                          "z/notRecycled/d.txt .txt"};
+  const std::vector<std::string> files = {"a.txt .txt",           "sub/archivio.tar.gz .gz",
+                                          "sub/deeper/LEGGIMI _", ".c/.profilo .profilo",
+                                          "sub/nota. .",          "Recycled/a.doc ___",
+                                          "y/recycled/c ___",     "x/RECYCLED/deep/er/b.htm ___",
+                                          "z/Recycled _"};
   TempTree tree;
   for (const std::string& file : files) tree.file(file.substr(0, file.find(' ')), "12345");
-  tree.setWriteTime("a.txt", 1111111111);
   tree.sparseFile("sub/big.bin", (std::uint64_t{5} << 32) + 7);
+  std::string chain = tree.path("c");
+#ifndef _WIN32
+  fs::create_directory_symlink(tree.path("sub"), tree.path("toFolder"));
+  fs::create_directory_symlink(tree.root(), tree.path("sub/loop"));
+  fs::create_symlink(tree.path("a.txt"), tree.path("toFile.txt"));
+  fs::create_symlink(tree.path("nowhere"), tree.path("dangling"));
+  for (char c : {'b', 'c'}) tree.folder("c/" + std::string(20, c));
+  FolderContents probe;  // the chain goes on in the one listed first, so the other waits
+  listFolder(chain, ListingDetail::TYPES_ONLY, probe);
+  const std::string next(probe.name(probe.entries[0])), other(probe.name(probe.entries[1]));
+  {
+    testing::ChangeDir into(chain);  // only relative steps reach below PATH_MAX
+    for (int depth = 0; depth < 300; ++depth, chain += "/" + next) {
+      fs::current_path(next);
+      fs::create_directory(next);
+      fs::create_directory(other);
+    }
+    std::ofstream("fondo.txt") << "x";
+  }
+#endif
+  auto walk = [&](int threads) {
+    TestRun run;
+    run.ctx.workerThreads = threads;
+    EXPECT_EQ(scanFolder(run.ctx, tree.root()), 1);
+    const int fileRecords = run.ctx.count;
+    EXPECT_EQ(listFolders(run.ctx, tree.root()), 1);  // its records after the files'
+    std::vector<std::string> order;
+    for (int i = 0; i < run.ctx.count; ++i) {
+      const FileEntry& e = run.ctx.entries[i];
+      order.push_back(std::string(dirOf(run.ctx, e)) + "/" +
+                      (i < fileRecords ? nameOf(run.ctx, e) : ""));
+    }
+    return order;
+  };
+  for (int threads : {1, 2, 8}) EXPECT_EQ(walk(threads), walk(0)) << threads << " threads";
 
   TestRun run;
   ASSERT_EQ(scanFolder(run.ctx, tree.root()), 1);
   auto records = byPath(run.ctx, tree);
-  ASSERT_EQ(records.size(), files.size() + 1);
+  ASSERT_EQ(records.size(), files.size() + (PATH_SEPARATOR == '/' ? 4 : 1));  // no folder links
   for (const std::string& file : files) {
     const FileEntry& e = *records.at(file.substr(0, file.find(' ')));
     const bool junk = file.ends_with(" ___");
     EXPECT_EQ(extOf(run.ctx, e), file.substr(file.find(' ') + 1)) << file;
-    EXPECT_EQ(e.kind, junk ? KIND_JUNK : KIND_NORMAL) << file;
-    EXPECT_EQ(e.deleteMark, junk ? 1 : 0) << file;
+    EXPECT_TRUE(e.kind == (junk ? KIND_JUNK : KIND_NORMAL) && e.deleteMark == junk) << file;
     EXPECT_TRUE(e.sizeLow == 5 && e.sizeHigh == 0) << file;
   }
-  const FileEntry& a = *records.at("a.txt");
   EntryInfo info;
-  ASSERT_EQ(statEntry(tree.path("a.txt"), info), 0);
-  EXPECT_EQ(a.writeTime, info.writeTime);
-  EXPECT_EQ(records.at("sub/big.bin")->sizeHigh, 5u);
-  EXPECT_EQ(records.at("sub/big.bin")->sizeLow, 7u);
-  EXPECT_TRUE(run.output.empty()) << "nothing is printed below 10000 files";
-
+  ASSERT_EQ(statEntry(tree.path("sub/big.bin"), info), 0);
+  const FileEntry& big = *records.at("sub/big.bin");
+  EXPECT_TRUE(big.sizeHigh == 5 && big.sizeLow == 7 && big.writeTime == info.writeTime);
+#ifndef _WIN32
+  // A link to a file is an entry of its own, with the link's own size.
+  EXPECT_EQ(records.at("toFile.txt")->sizeLow, tree.path("a.txt").size());
+  EXPECT_TRUE(S_ISLNK(records.at("toFile.txt")->attrib) && records.count("dangling") == 1);
+  EXPECT_EQ(records.count(chain.substr(tree.root().size() + 1) + "/fondo.txt"), 1u);
+  EXPECT_EQ(unlinkFile(chain + "/fondo.txt"), 0);  // the tree's removal stops at PATH_MAX
+  for (chain += "/" + next; chain != tree.path("c"); chain.resize(chain.rfind('/'))) {
+    EXPECT_EQ(removeFolder(chain), 0);
+    EXPECT_EQ(removeFolder(chain.substr(0, chain.rfind('/') + 1) + other), 0);
+  }
+  // A folder met again through a bind mount is walked once, a loop back up too.
+  const std::string root = tree.root();
+  pid_t child = ::fork();
+  if (child == 0) {  // a mount namespace of its own, so nothing outlives the test
+    bool mounted =
+        ::unshare(CLONE_NEWNS) == 0 &&
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+        ::mount((root + "/sub").c_str(), (root + "/c").c_str(), nullptr, MS_BIND, 0) == 0 &&
+        ::mount(root.c_str(), (root + "/x").c_str(), nullptr, MS_BIND, nullptr) == 0;
+    TestRun again;
+    ::_exit(!mounted ? 255 : scanFolder(again.ctx, root) == 1 ? again.ctx.count : 254);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  int expected = WEXITSTATUS(status) == 255 ? 255 : int(records.size()) - 2;  // 255: no mounts
+  EXPECT_EQ(WEXITSTATUS(status), expected) << "fondo.txt gone, x/ hidden";
+#endif
+  // Folders with their files and depth, the chain aside, in pre-order (each after its parent).
+  emptyTable(run.ctx);
+  ASSERT_EQ(listFolders(run.ctx, tree.root()), 1);
+  computeFolderDepths(run.ctx);
+  std::multiset<std::string> folders;
+  for (int i = 0; i < run.ctx.count; ++i) {
+    const FileEntry& e = run.ctx.entries[i];
+    std::string rel(dirOf(run.ctx, e).substr(tree.root().size() + 1)), up(dirOf(run.ctx, e));
+    std::replace(rel.begin(), rel.end(), PATH_SEPARATOR, '/');
+    rel += " " + std::to_string(e.fileCount) + " " +
+           std::to_string(e.depth - countBackslashes(tree.root()));
+    if (rel[0] != 'c') folders.insert(rel);
+    std::string before = i > 0 ? std::string(dirOf(run.ctx, run.ctx.entries[i - 1])) : up;
+    EXPECT_TRUE((before + PATH_SEPARATOR).starts_with(up.substr(0, up.rfind(PATH_SEPARATOR) + 1)));
+  }
+  EXPECT_EQ(folders,
+            (std::multiset<std::string>{"sub 3 1", "sub/deeper 1 2", ".c 1 1", "Recycled 1 1",
+                                        "y 0 1", "y/recycled 1 2", "x 0 1", "x/RECYCLED 0 2",
+                                        "x/RECYCLED/deep 0 3", "x/RECYCLED/deep/er 1 4", "z 1 1"}));
   TestRun inside;
   ASSERT_EQ(scanFolder(inside.ctx, tree.path("Recycled")), 1);
   EXPECT_EQ(inside.ctx.entries[0].kind, KIND_NORMAL) << "the working directory is no bin";
 }
-
-// Growth past the first records, in small steps below a bin, and a table that cannot grow.
-TEST(TreeScan, TheTableGrowsAsTheScanGoes) {
-  TempTree tree;
-  for (int i = 0; i < TABLE_STEP + 5; ++i) tree.file("f/" + std::to_string(i));
-  for (int i = 0; i < 3; ++i) tree.file("g/Recycled/" + std::to_string(i));
-  TestRun run;
-  ASSERT_EQ(scanFolder(run.ctx, tree.path("f")), 1);
-  EXPECT_EQ(run.ctx.count, TABLE_STEP + 5);
-  EXPECT_EQ(run.ctx.capacity, 2 * TABLE_STEP);
-  // Without a terminal the line stays in the output as printed.
-  EXPECT_EQ(run.output, "Trovati 10000 files                 \n");
-
-  TestRun bin;
-  bin.ctx.capacity = 2;  // pretend the table is almost full
-  ASSERT_EQ(scanFolder(bin.ctx, tree.path("g")), 1);
-  EXPECT_EQ(bin.ctx.capacity, 2 + RECYCLED_STEP);
-  EXPECT_EQ(bin.output, "Trovati 2 files\n");
-
-  TestRun full;
-  full.ctx.capacity = full.ctx.capacityLimit = 2;
-  EXPECT_EQ(scanFolder(full.ctx, tree.path("g")), -2);
-  EXPECT_EQ(full.ctx.count, 2);
-}
-
-TEST(TreeScan, ReadingAheadOnThreadsGivesTheSameWalk) {
-  TempTree tree;
-  for (int i = 0; i < 400; ++i) {
-    std::string folder =
-        std::to_string(i % 7) + "/" + std::to_string(i % 13) + "/" + std::to_string(i % 3) + "/";
-    tree.file(folder + "f" + std::to_string(i));
-    if (i % 50 == 0) tree.folder(folder + "vuota");
-  }
-  tree.file("1/Recycled/x/y/cestinato");
-  auto walkOrder = [&](int threads) {
-    TestRun run;
-    run.ctx.workerThreads = threads;
-    EXPECT_EQ(scanFolder(run.ctx, tree.root()), 1);
-    std::vector<std::string> order;
-    for (int i = 0; i < run.ctx.count; ++i) {
-      const FileEntry& e = run.ctx.entries[i];
-      order.push_back(testing::describe(run.ctx, e) + std::to_string(e.kind));
-    }
-    return order;
-  };
-  std::vector<std::string> alone = walkOrder(0);
-  EXPECT_EQ(alone.size(), 401u);
-  for (int threads : {1, 2, 4}) EXPECT_EQ(walkOrder(threads), alone) << threads << " threads";
-}
-
-#ifndef _WIN32
-
-TEST(TreeScan, LinksAreNeverFollowedAndPathsPastTheSystemLimitAreWalkedWhole) {
-  namespace fs = std::filesystem;
-  TempTree tree;
-  tree.file("real/inside.txt", "abc");
-  tree.file("target.txt", "0123456789");
-  fs::create_directory_symlink(tree.path("real"), tree.path("toFolder"));
-  fs::create_symlink(tree.path("target.txt"), tree.path("toFile.txt"));
-  fs::create_symlink(tree.path("nowhere"), tree.path("dangling"));
-  fs::create_directory_symlink(tree.root(), tree.path("real/loop"));
-  std::string deep = tree.path("real");
-  {
-    testing::ChangeDir into(deep);  // only relative steps reach below PATH_MAX
-    for (const std::string name(200, 'n'); deep.size() < 5000; deep += "/" + name) {
-      fs::create_directory(name);
-      fs::current_path(name);
-    }
-    std::ofstream("fondo.txt") << "x";
-  }
-  TestRun run;
-  ASSERT_EQ(scanFolder(run.ctx, tree.root()), 1);
-  auto records = byPath(run.ctx, tree);
-  EXPECT_EQ(records.size(), 5u);  // a link to a folder is no file, and never walked
-  // A link to a file is an entry of its own, with the link's own size.
-  const FileEntry& link = *records.at("toFile.txt");
-  EXPECT_EQ(link.sizeLow, tree.path("target.txt").size());
-  EXPECT_TRUE(S_ISLNK(link.attrib));
-  EXPECT_EQ(records.count("dangling"), 1u);
-  EXPECT_EQ(records.count(deep.substr(tree.root().size() + 1) + "/fondo.txt"), 1u);
-  // The tree's own removal would stop at the system limit.
-  EXPECT_EQ(unlinkFile(deep + "/fondo.txt"), 0);
-  for (; deep != tree.path("real"); deep.resize(deep.rfind('/'))) EXPECT_EQ(removeFolder(deep), 0);
-}
-
-TEST(TreeScan, AFolderReachedTwiceThroughBindMountsIsWalkedOnce) {
-  if (::geteuid() != 0) GTEST_SKIP() << "a bind mount needs root";
-  TempTree tree;
-  tree.file("a/one.txt");
-  tree.folder("a/inner");
-  tree.folder("b/mnt");
-  std::string root = tree.root();
-  pid_t child = ::fork();
-  if (child == 0) {  // a mount namespace of its own, so nothing outlives the test
-    bool mounted = ::unshare(CLONE_NEWNS) == 0 &&
-                   ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-                   ::mount((root + "/a").c_str(), (root + "/b/mnt").c_str(), nullptr, MS_BIND,
-                           nullptr) == 0 &&  // a second path to a folder
-                   ::mount(root.c_str(), (root + "/a/inner").c_str(), nullptr, MS_BIND,
-                           nullptr) == 0;  // and a loop back to the top
-    if (!mounted) ::_exit(100);
-    TestRun run;
-    ::_exit(scanFolder(run.ctx, root) == 1 ? run.ctx.count : 99);
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  if (WEXITSTATUS(status) == 100) GTEST_SKIP() << "no mount namespace here";
-  EXPECT_EQ(WEXITSTATUS(status), 1) << "one.txt enters the table once";
-}
-
-#endif
 
 }  // namespace
 }  // namespace doppioni

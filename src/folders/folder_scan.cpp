@@ -39,19 +39,22 @@ int addFolderRecord(RunContext& ctx, std::string_view path, int fileCount) {
 }  // namespace
 
 int listFolders(RunContext& ctx, const std::string& path) {
-  int threads = threadCount(ctx);
+  int threads = ctx.workerThreads >= 0 ? ctx.workerThreads : READING_THREADS;
   TreeReader reader(path, ListingDetail::TYPES_ONLY, threads);
   const FolderContents& top = reader.read(reader.root());
   if (top.error != 0) return -1;
-  FolderIdSet walked;
-  walked.insert(top.folderId);
+  FolderIdSet seen;
+  seen.insert(top.folderId);
 
-  // The folders being walked, each with the next of its subfolders to take.
+  // The folders being walked, each with the next of its subfolders to take
+  // and the length of its path, the start of the path kept for the deepest.
   struct Frame {
     TreeFolder* folder;
     std::size_t next;
+    std::size_t pathLength;
   };
-  std::vector<Frame> stack{{&reader.root(), 0}};
+  std::string walked = path;
+  std::vector<Frame> stack{{&reader.root(), 0, walked.size()}};
   while (!stack.empty()) {
     Frame& frame = stack.back();
     if (frame.next == frame.folder->children.size()) {
@@ -60,19 +63,22 @@ int listFolders(RunContext& ctx, const std::string& path) {
       continue;
     }
     TreeFolder& folder = *frame.folder->children[frame.next++];
+    walked.resize(frame.pathLength);
+    walked.push_back(PATH_SEPARATOR);
+    walked.append(folder.name);
     const FolderContents& listing = reader.read(folder);
     if (listing.error != 0) {
       // Kept, so the report shows it; its count -4 keeps it from removal.
-      if (addFolderRecord(ctx, folder.path, -4) != 1) return -2;
+      if (addFolderRecord(ctx, walked, -4) != 1) return -2;
       reader.release(folder);
       continue;
     }
-    if (!walked.insert(listing.folderId)) {
+    if (!seen.insert(listing.folderId)) {
       reader.abandon(folder);  // the same folder through another path: it has its record
       continue;
     }
-    if (addFolderRecord(ctx, folder.path, countFiles(listing)) != 1) return -2;
-    stack.push_back(Frame{&folder, 0});
+    if (addFolderRecord(ctx, walked, countFiles(listing)) != 1) return -2;
+    stack.push_back(Frame{&folder, 0, walked.size()});
   }
   return 1;
 }

@@ -1,8 +1,9 @@
 // The tree scan: every file below the working directory becomes a record.
 //
-// Each folder is read whole and closed before its subfolders are walked, so
-// a deep tree never runs out of open handles; worker threads read folders
-// ahead of the walk, which itself stays in listing order. Links to folders
+// Each folder is read whole before its subfolders are walked, and only a
+// bounded number stay open, so a deep tree never runs out of open handles;
+// worker threads read folders ahead of the walk, which itself stays in
+// listing order and builds each folder's path as it goes down. Links to folders
 // are never walked, and a folder reached a second time (a bind mount) is
 // passed over, so no file enters the table under two paths.
 #include <vector>
@@ -19,6 +20,7 @@ struct Walk {
   RunContext& ctx;
   TreeReader& reader;
   FolderIdSet visited;  // folders already walked
+  std::string path;     // the folder being walked, and what is left of the last one below it
   std::string line;     // progress line being built
 };
 
@@ -41,16 +43,17 @@ struct Frame {
   const FolderContents* listing;
   std::size_t entry = 0;  // next entry to take
   std::size_t child = 0;  // next subfolder to walk
+  std::size_t pathLength = 0;
   std::uint32_t dirId = FolderStore::NO_ROOM;
   bool recycled = false;
 };
 
-// Reads a folder and, unless it was walked before, makes it the folder being
-// walked. 1, or -4 when it cannot be listed.
+// Reads the folder at walk.path and, unless it was walked before, makes it
+// the folder being walked. 1, or -4 when it cannot be listed.
 int enterFolder(Walk& walk, TreeFolder& folder, bool recycled, std::vector<Frame>& stack) {
   const FolderContents& listing = walk.reader.read(folder);
   if (listing.error != 0) {
-    std::string message = listingPattern(folder.path);
+    std::string message = listingPattern(walk.path);
     message.push_back('\n');
     walk.ctx.console.print(message);
     return -4;
@@ -59,7 +62,7 @@ int enterFolder(Walk& walk, TreeFolder& folder, bool recycled, std::vector<Frame
     walk.reader.abandon(folder);
     return 1;  // the same folder through another path: its files are in already
   }
-  stack.push_back(Frame{&folder, &listing, 0, 0, FolderStore::NO_ROOM, recycled});
+  stack.push_back(Frame{&folder, &listing, 0, 0, walk.path.size(), FolderStore::NO_ROOM, recycled});
   return 1;
 }
 
@@ -69,6 +72,7 @@ int enterFolder(Walk& walk, TreeFolder& folder, bool recycled, std::vector<Frame
 int walkTree(Walk& walk, bool recycled) {
   RunContext& ctx = walk.ctx;
   std::vector<Frame> stack;
+  walk.path = walk.reader.root().name;
   int result = enterFolder(walk, walk.reader.root(), recycled, stack);
   while (result == 1 && !stack.empty()) {
     Frame& frame = stack.back();
@@ -89,12 +93,15 @@ int walkTree(Walk& walk, bool recycled) {
     if (entry.info.isFolder) {
       if (entry.info.isLink) continue;  // a link to a folder is never walked
       bool bin = frame.recycled || equalsIgnoringCase(name, "Recycled");
+      walk.path.resize(frame.pathLength);
+      walk.path.push_back(PATH_SEPARATOR);
+      walk.path.append(name);
       result = enterFolder(walk, *frame.folder->children[frame.child++], bin, stack);
       continue;  // frame may have moved with the stack
     }
 
     if (frame.dirId == FolderStore::NO_ROOM) {
-      frame.dirId = ctx.folders.add(frame.folder->path);
+      frame.dirId = ctx.folders.add(std::string_view(walk.path).substr(0, frame.pathLength));
       if (frame.dirId == FolderStore::NO_ROOM) return -2;
     }
     std::uint32_t nameOffset = ctx.names.add(name);
@@ -119,9 +126,9 @@ int walkTree(Walk& walk, bool recycled) {
 }
 
 int scanTree(RunContext& ctx, const std::string& path, bool recycled) {
-  int threads = threadCount(ctx);
+  int threads = ctx.workerThreads >= 0 ? ctx.workerThreads : READING_THREADS;
   TreeReader reader(path, ListingDetail::FULL, threads);
-  Walk walk{ctx, reader, {}, {}};
+  Walk walk{ctx, reader, {}, {}, {}};
   return walkTree(walk, recycled);
 }
 

@@ -9,26 +9,64 @@ enum : int { QUEUED = 0, READING = 1, READ = 2 };
 
 // How far the workers may read ahead of the walk, in entries: enough to keep
 // them busy, little enough to cost no memory worth speaking of.
-constexpr std::size_t MAX_ENTRIES_AHEAD = 1 << 16;
+constexpr std::size_t MAX_ENTRIES_AHEAD = 1 << 14;
 
 // A worker reads a piece of the tree of about this many entries before it
 // hands it over: waking the walk once per folder would cost more than
 // reading the folder.
 constexpr std::size_t PIECE_ENTRIES = 2048;
 
+// Folders kept open at once for their subfolders; past it a folder is
+// reached from the nearest open ancestor by the names in between.
+constexpr int MAX_HANDLES = 256;
+
+// Walk order: ancestors first, then siblings in listing order.
+bool walkedBefore(const TreeFolder* a, const TreeFolder* b) {
+  if (a == b) return false;
+  const TreeFolder* x = a;
+  const TreeFolder* y = b;
+  while (x->depth > y->depth) x = x->parent;
+  while (y->depth > x->depth) y = y->parent;
+  if (x == y) return a->depth < b->depth;
+  while (x->parent != y->parent) {
+    x = x->parent;
+    y = y->parent;
+  }
+  return x->position < y->position;
+}
+
 // Heap order: the folder the walk comes to first is on top.
 bool walkedLater(const TreeFolder* a, const TreeFolder* b) {
-  return a->order > b->order;
+  return walkedBefore(b, a);
 }
 
 // A folder that is its own ancestor (a bind mount of a folder above it)
 // would be read forever.
-bool isOwnAncestor(const TreeFolder& folder) {
-  if (!folder.contents.folderId.known()) return false;
-  for (const TreeFolder* up = folder.parent; up != nullptr; up = up->parent) {
-    if (up->contents.folderId == folder.contents.folderId) return true;
+bool isLoop(const TreeFolder& folder) {
+  if (!folder.id.known() || folder.parent == nullptr) return false;
+  return folder.parent->id == folder.id || folder.mark->id == folder.id;
+}
+
+// The names from below base down to folder; with no base, from the root's
+// whole path.
+std::string pathFrom(const TreeFolder* base, const TreeFolder& folder) {
+  if (folder.parent == base) return folder.name;
+  std::vector<const TreeFolder*> chain;
+  for (const TreeFolder* f = &folder; f != base; f = f->parent) chain.push_back(f);
+  std::string path;
+  for (auto f = chain.rbegin(); f != chain.rend(); ++f) {
+    if (!path.empty()) path.push_back(PATH_SEPARATOR);
+    path.append((*f)->name);
   }
-  return false;
+  return path;
+}
+
+// The nearest open ancestor of folder below stop, or outer.
+TreeFolder* openAncestor(const TreeFolder& folder, const TreeFolder* stop, TreeFolder* outer) {
+  for (TreeFolder* up = folder.parent; up != stop; up = up->parent) {
+    if (up->handle.isOpen()) return up;
+  }
+  return outer;
 }
 
 // Marks a subtree that the walk will never enter; what is read of it already
@@ -75,7 +113,7 @@ bool FolderIdSet::insert(const FileId& id) {
 
 TreeReader::TreeReader(const std::string& root, ListingDetail detail, int threads)
     : detail_(detail), root_(std::make_unique<TreeFolder>()) {
-  root_->path = root;
+  root_->name = root;
   queue_.push_back(root_.get());
   for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { work(); });
 }
@@ -91,42 +129,94 @@ TreeReader::~TreeReader() {
 
 void TreeReader::popQueued() {
   std::pop_heap(queue_.begin(), queue_.end(), walkedLater);
+  TreeFolder* folder = queue_.back();
   queue_.pop_back();
+  if (folder->parent != nullptr) {
+    --folder->parent->handleUsers;
+    closeIfUnused(folder->parent);
+  }
 }
 
-// Reads one folder; called without the lock, by a worker or by the walk.
-void TreeReader::readFolder(TreeFolder& folder) {
-  listFolder(folder.path, detail_, folder.contents);
-  if (folder.contents.error != 0 || isOwnAncestor(folder)) return;
+void TreeReader::dropHandle(TreeFolder& folder) {
+  if (!folder.handle.isOpen()) return;
+  folder.handle.close();
+  --handlesKept_;
+}
+
+// Called with the lock held.
+void TreeReader::closeIfUnused(TreeFolder* folder) {
+  if (folder != nullptr && folder->handleUsers == 0) dropHandle(*folder);
+}
+
+// Called with the lock held, for a folder just taken from the queue: the
+// open ancestor it is to be read from, kept open until unpin.
+TreeFolder* TreeReader::take(TreeFolder& folder) {
+  folder.state = READING;
+  TreeFolder* base = openAncestor(folder, nullptr, nullptr);
+  if (base != nullptr) ++base->handleUsers;
+  return base;
+}
+
+void TreeReader::unpin(TreeFolder* base) {
+  if (base == nullptr) return;
+  --base->handleUsers;
+  closeIfUnused(base);
+}
+
+// Reads one folder from base (an open ancestor, or none: from the root's
+// path); called without the lock, by a worker or by the walk. The folder
+// stays open if subfolders are to be read from it and there is room.
+void TreeReader::readFolder(TreeFolder& folder, TreeFolder* base, FolderContents& scratch) {
+  const OpenFolder none;
+  listFolder(base != nullptr ? base->handle : none, pathFrom(base, folder), detail_, scratch,
+             &folder.handle);
+  // Copied at their exact size: what waits for the walk takes no more
+  // memory than it needs, whichever thread read it.
+  folder.contents.error = scratch.error;
+  folder.contents.folderId = scratch.folderId;
+  folder.contents.entries.assign(scratch.entries.begin(), scratch.entries.end());
+  folder.contents.names.assign(scratch.names.begin(), scratch.names.end());
+  folder.id = folder.contents.folderId;
   std::uint32_t position = 0;
-  for (const FolderEntry& entry : folder.contents.entries) {
-    if (!entry.info.isFolder || entry.info.isLink) continue;
-    auto child = std::make_unique<TreeFolder>();
-    child->path.reserve(folder.path.size() + 1 + entry.nameLength);
-    child->path.assign(folder.path);
-    child->path.push_back(PATH_SEPARATOR);
-    child->path.append(folder.contents.name(entry));
-    child->parent = &folder;
-    child->order = folder.order;
-    child->order.push_back(position++);
-    folder.children.push_back(std::move(child));
+  if (folder.contents.error == 0 && !isLoop(folder)) {
+    const TreeFolder* mark = folder.parent == nullptr || (folder.depth & (folder.depth - 1)) == 0
+                                 ? &folder
+                                 : folder.mark;
+    for (const FolderEntry& entry : folder.contents.entries) {
+      if (!entry.info.isFolder || entry.info.isLink) continue;
+      auto child = std::make_unique<TreeFolder>();
+      child->name.assign(folder.contents.name(entry));
+      child->parent = &folder;
+      child->mark = mark;
+      child->depth = folder.depth + 1;
+      child->position = position++;
+      folder.children.push_back(std::move(child));
+    }
+  }
+  if (folder.handle.isOpen()) {
+    if (!folder.children.empty() && handlesKept_.fetch_add(1) < MAX_HANDLES) return;
+    if (!folder.children.empty()) --handlesKept_;
+    folder.handle.close();
   }
 }
 
 // Called with the lock held, once the walk has read a folder itself.
-void TreeReader::finishRead(TreeFolder& folder) {
+void TreeReader::finishRead(TreeFolder& folder, TreeFolder* base) {
   folder.state = READ;
   entriesAhead_ += folder.contents.entries.size() + 1;
+  folder.handleUsers = static_cast<int>(folder.children.size());
   for (auto& child : folder.children) {
     queue_.push_back(child.get());
     std::push_heap(queue_.begin(), queue_.end(), walkedLater);
   }
+  unpin(base);
   // Waking a thread costs more than reading a small folder: wake only those
   // that wait.
   if (idleWorkers_ > 0 && !folder.children.empty()) workAvailable_.notify_all();
 }
 
 void TreeReader::work() {
+  FolderContents scratch;
   std::vector<TreeFolder*> piece;
   struct Frame {
     TreeFolder* folder;
@@ -142,17 +232,20 @@ void TreeReader::work() {
     --idleWorkers_;
     if (stopping_) return;
     TreeFolder* first = queue_.front();
+    if (first->abandoned) {
+      popQueued();
+      continue;
+    }
+    TreeFolder* base = take(*first);  // pinned before its parent may close
     popQueued();
-    if (first->abandoned) continue;
-    first->state = READING;
     lock.unlock();
 
     // Read a piece of the tree in the walk's own order. Until it is handed
-    // over, nobody else can see the folders below `first`.
+    // over, nobody else can see the folders below `first`, nor close them.
     piece.clear();
     stack.clear();
     std::size_t entries = 0;
-    readFolder(*first);
+    readFolder(*first, base, scratch);
     piece.push_back(first);
     entries += first->contents.entries.size() + 1;
     stack.push_back(Frame{first, 0});
@@ -164,13 +257,16 @@ void TreeReader::work() {
       }
       TreeFolder* child = frame.folder->children[frame.next++].get();
       child->state = READING;
-      readFolder(*child);
+      readFolder(*child, openAncestor(*child, first->parent, base), scratch);
+      // The last subfolder read from it: nobody needs it open any more.
+      if (frame.next == frame.folder->children.size()) dropHandle(*frame.folder);
       piece.push_back(child);
       entries += child->contents.entries.size() + 1;
       stack.push_back(Frame{child, 0});
     }
 
     lock.lock();
+    unpin(base);
     for (TreeFolder* folder : piece) {  // parents come before their children
       if (folder != first && folder->parent->abandoned) folder->abandoned = true;
       folder->state = READ;
@@ -182,15 +278,19 @@ void TreeReader::work() {
     }
     // What the piece did not reach goes back to the queue.
     for (const Frame& frame : stack) {
-      for (std::size_t i = frame.next; i < frame.folder->children.size(); ++i) {
-        TreeFolder* rest = frame.folder->children[i].get();
-        if (frame.folder->abandoned) {
+      TreeFolder& parent = *frame.folder;
+      parent.handleUsers = 0;
+      for (std::size_t i = frame.next; i < parent.children.size(); ++i) {
+        TreeFolder* rest = parent.children[i].get();
+        if (parent.abandoned) {
           rest->abandoned = true;
           continue;
         }
+        ++parent.handleUsers;
         queue_.push_back(rest);
         std::push_heap(queue_.begin(), queue_.end(), walkedLater);
       }
+      closeIfUnused(&parent);
     }
     if (idleWorkers_ > 0 && !queue_.empty()) workAvailable_.notify_all();
     if (walkWaiting_) folderRead_.notify_one();
@@ -203,17 +303,21 @@ const FolderContents& TreeReader::read(TreeFolder& folder) {
     // Every folder the walk wanted before this one is read, so this one is
     // first in the queue, after any the walk has given up.
     while (!queue_.empty() && queue_.front() != &folder && queue_.front()->abandoned) popQueued();
+    TreeFolder* base = take(folder);
     if (!queue_.empty() && queue_.front() == &folder) {
       popQueued();
     } else {
       queue_.erase(std::find(queue_.begin(), queue_.end(), &folder));
       std::make_heap(queue_.begin(), queue_.end(), walkedLater);
+      if (folder.parent != nullptr) {
+        --folder.parent->handleUsers;
+        closeIfUnused(folder.parent);
+      }
     }
-    folder.state = READING;
     lock.unlock();
-    readFolder(folder);
+    readFolder(folder, base, walkScratch_);
     lock.lock();
-    finishRead(folder);
+    finishRead(folder, base);
   } else {
     walkWaiting_ = true;
     folderRead_.wait(lock, [&folder] { return folder.state == READ; });
@@ -225,10 +329,18 @@ const FolderContents& TreeReader::read(TreeFolder& folder) {
 void TreeReader::release(TreeFolder& folder) {
   std::lock_guard lock(mutex_);
   entriesAhead_ -= folder.contents.entries.size() + 1;
-  // Every child has been walked and released before its parent is.
+  // Every child has been walked and released before its parent is, but for
+  // those given up: a worker may still be reading below them, or holding an
+  // ancestor open for them, and the queue may still name folders in them.
+  for (auto& child : folder.children) {
+    if (!child->abandoned && !child->holdsAbandoned) continue;
+    folder.holdsAbandoned = true;
+    givenUp_.push_back(std::move(child));
+  }
   folder.children.clear();
   folder.children.shrink_to_fit();
   folder.contents = FolderContents{};
+  dropHandle(folder);
   wakeHeldBackWorkers();
 }
 
@@ -243,7 +355,8 @@ void TreeReader::abandon(TreeFolder& folder) {
   entriesAhead_ -= folder.contents.entries.size() + 1;
   folder.contents.entries = {};
   folder.contents.names = {};
-  // Children a worker may still be reading stay allocated until the end.
+  folder.holdsAbandoned = true;
+  // What a worker may still be reading below it stays allocated until the end.
   for (auto& child : folder.children) abandonAll(*child, entriesAhead_);
   wakeHeldBackWorkers();
 }

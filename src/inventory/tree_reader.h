@@ -8,9 +8,17 @@
 // folder. Workers read pieces of the tree, a few thousand entries each, in
 // the order the walk will want them, and stay at most a bounded number of
 // entries ahead; a folder the walk needs before any worker has taken it is
-// read by the walk itself.
+// read by the walk itself. On a tree the system has not cached, each worker
+// waits for the disk most of the time: there are more workers than cores so
+// that many reads are under way at once.
+//
+// A folder is opened from its parent, which stays open while its subfolders
+// wait to be read (a bounded number stay open at once), so no folder is ever
+// reached by its whole path and a deep tree costs no more a folder than a
+// shallow one.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -22,6 +30,10 @@
 #include "platform/platform.h"
 
 namespace doppioni {
+
+// Workers when the run leaves the choice to the reader: reads under way at
+// once, which is what a tree not yet cached waits on.
+inline constexpr int READING_THREADS = 8;
 
 // The identities of the folders a walk has entered, so that a folder met
 // again through another path (a bind mount) is passed over. Open addressing
@@ -38,14 +50,23 @@ class FolderIdSet {
 };
 
 struct TreeFolder {
-  std::string path;
+  std::string name;  // the root's is its whole path
   TreeFolder* parent = nullptr;
-  std::vector<std::uint32_t> order;  // child positions from the root: the walk's order
+  // The ancestor a loop through a bind mount is checked against: the
+  // nearest one at a depth that is a power of two, so the check costs the
+  // same at any depth and still finds every loop a few turns in.
+  const TreeFolder* mark = nullptr;
+  std::uint32_t depth = 0;
+  std::uint32_t position = 0;  // among its parent's children
+  FileId id;
   FolderContents contents;
   // One per entry that is a folder and not a link, in listing order.
   std::vector<std::unique_ptr<TreeFolder>> children;
-  int state = 0;  // queued, reading or read
+  OpenFolder handle;    // open while subfolders wait to be read from it
+  int handleUsers = 0;  // subfolders waiting in the queue, and readers using the handle
+  int state = 0;        // queued, reading or read
   bool abandoned = false;
+  bool holdsAbandoned = false;  // some folder below it is abandoned
 };
 
 class TreeReader {
@@ -68,8 +89,12 @@ class TreeReader {
 
  private:
   void work();
-  void readFolder(TreeFolder& folder);
-  void finishRead(TreeFolder& folder);
+  void readFolder(TreeFolder& folder, TreeFolder* base, FolderContents& scratch);
+  TreeFolder* take(TreeFolder& folder);
+  void finishRead(TreeFolder& folder, TreeFolder* base);
+  void unpin(TreeFolder* base);
+  void closeIfUnused(TreeFolder* folder);
+  void dropHandle(TreeFolder& folder);
   void wakeHeldBackWorkers();
   void popQueued();
 
@@ -80,9 +105,12 @@ class TreeReader {
   std::condition_variable folderRead_;
   std::vector<TreeFolder*> queue_;  // a heap: the folder the walk wants first on top
   std::size_t entriesAhead_ = 0;    // read but not yet released
+  std::atomic<int> handlesKept_{0};
+  FolderContents walkScratch_;  // what the walk reads itself is listed here first
   bool stopping_ = false;
-  int idleWorkers_ = 0;       // workers waiting for a folder to read
-  bool walkWaiting_ = false;  // the walk waits for a folder being read
+  int idleWorkers_ = 0;                               // workers waiting for a folder to read
+  bool walkWaiting_ = false;                          // the walk waits for a folder being read
+  std::vector<std::unique_ptr<TreeFolder>> givenUp_;  // abandoned subtrees, kept to the end
   std::vector<std::thread> workers_;
 };
 

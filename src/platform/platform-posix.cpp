@@ -48,10 +48,11 @@ int openNoSymlinks(int dirFd, const char* path, int flags) {
   return ::openat(dirFd, path, flags | O_CLOEXEC | O_NOFOLLOW);
 }
 
-// Opens path (any length) with flags. Returns a descriptor or -1 with errno.
-int resolvePath(const std::string& path, int flags) {
+// Opens path (any length) with flags, from the folder at (or AT_FDCWD).
+// Returns a descriptor or -1 with errno.
+int resolvePath(int at, const std::string& path, int flags) {
   constexpr std::size_t PIECE = PATH_MAX - 1;
-  Fd base(AT_FDCWD);
+  Fd base;
   std::size_t pos = 0;
   std::string piece;
   while (path.size() - pos > PIECE) {
@@ -62,14 +63,18 @@ int resolvePath(const std::string& path, int flags) {
     }
     piece.assign(path, pos, cut - pos);
     if (piece.empty()) piece = "/";
-    int next = openNoSymlinks(base.fd, piece.c_str(), O_PATH | O_DIRECTORY);
+    int next = openNoSymlinks(base.fd >= 0 ? base.fd : at, piece.c_str(), O_PATH | O_DIRECTORY);
     if (next < 0) return -1;
     base.reset(next);
     pos = cut + 1;
   }
   piece.assign(path, pos, std::string::npos);
   if (piece.empty()) piece = ".";
-  return openNoSymlinks(base.fd, piece.c_str(), flags);
+  return openNoSymlinks(base.fd >= 0 ? base.fd : at, piece.c_str(), flags);
+}
+
+int resolvePath(const std::string& path, int flags) {
+  return resolvePath(AT_FDCWD, path, flags);
 }
 
 // Opens the folder that holds path and gives the last name in leaf.
@@ -106,13 +111,44 @@ struct linux_dirent64 {
 
 }  // namespace
 
+OpenFolder::~OpenFolder() {
+  close();
+}
+
+OpenFolder::OpenFolder(OpenFolder&& other) noexcept : fd(other.fd) {
+  other.fd = -1;
+}
+
+OpenFolder& OpenFolder::operator=(OpenFolder&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd = other.fd;
+    other.fd = -1;
+  }
+  return *this;
+}
+
+bool OpenFolder::isOpen() const {
+  return fd >= 0;
+}
+
+void OpenFolder::close() {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
 void listFolder(const std::string& path, ListingDetail detail, FolderContents& contents) {
+  listFolder(OpenFolder{}, path, detail, contents, nullptr);
+}
+
+void listFolder(const OpenFolder& from, const std::string& path, ListingDetail detail,
+                FolderContents& contents, OpenFolder* keep) {
   contents.error = 0;
   contents.folderId = FileId{};
   contents.entries.clear();
   contents.names.clear();
 
-  Fd dir(resolvePath(path, O_RDONLY | O_DIRECTORY));
+  Fd dir(resolvePath(from.isOpen() ? from.fd : AT_FDCWD, path, O_RDONLY | O_DIRECTORY));
   if (dir.fd < 0) {
     contents.error = errno;
     return;
@@ -126,7 +162,7 @@ void listFolder(const std::string& path, ListingDetail detail, FolderContents& c
   alignas(linux_dirent64) char buffer[32768];
   for (;;) {
     long got = ::syscall(SYS_getdents64, dir.fd, buffer, sizeof buffer);
-    if (got == 0) return;
+    if (got == 0) break;
     if (got < 0) {
       contents.error = errno;
       return;
@@ -164,6 +200,11 @@ void listFolder(const std::string& path, ListingDetail detail, FolderContents& c
       contents.names.append(name, length);
       contents.entries.push_back(entry);
     }
+  }
+  if (keep != nullptr) {  // the folders inside are opened from it
+    keep->close();
+    keep->fd = dir.fd;
+    dir.fd = -1;
   }
 }
 

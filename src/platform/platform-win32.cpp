@@ -309,6 +309,32 @@ DWORD reparseTag(HANDLE h, DWORD attributes) {
 
 }  // namespace
 
+OpenFolder::~OpenFolder() = default;
+OpenFolder::OpenFolder(OpenFolder&& other) noexcept = default;
+OpenFolder& OpenFolder::operator=(OpenFolder&& other) noexcept = default;
+
+bool OpenFolder::isOpen() const {
+  return !path.empty();
+}
+
+void OpenFolder::close() {
+  path.clear();
+}
+
+void listFolder(const OpenFolder& from, const std::string& path, ListingDetail detail,
+                FolderContents& contents, OpenFolder* keep) {
+  if (!from.isOpen()) {
+    listFolder(path, detail, contents);
+    if (keep != nullptr) keep->path = path;
+    return;
+  }
+  std::string whole = from.path;
+  whole.push_back('\\');
+  whole.append(path);
+  listFolder(whole, detail, contents);
+  if (keep != nullptr) keep->path = std::move(whole);
+}
+
 void listFolder(const std::string& path, ListingDetail, FolderContents& contents) {
   contents.error = 0;
   contents.folderId = FileId{};

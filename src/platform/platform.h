@@ -52,8 +52,8 @@ struct FolderEntry {
 };
 
 // The entries of one folder, in the order the platform gives them, without
-// "." and "..". The folder is read whole and closed at once, so a deep walk
-// never holds more than one folder open.
+// "." and "..". The folder is read whole and closed at once unless the
+// caller keeps it open (see OpenFolder).
 struct FolderContents {
   int error = 0;    // 0, or the platform's error number when the folder cannot be listed
   FileId folderId;  // identity of the listed folder itself, where known
@@ -67,6 +67,30 @@ struct FolderContents {
 
 // Lists one folder into contents (whose buffers are reused).
 void listFolder(const std::string& path, ListingDetail detail, FolderContents& contents);
+
+// A folder kept open while the folders inside it wait to be listed, so that
+// each of them is reached from it by its own name: reaching a folder then
+// costs the same at any depth, where a whole path costs its length. Closed
+// when it goes; moved, never copied.
+struct OpenFolder {
+#ifdef _WIN32
+  std::string path;  // Windows lists by path: the folder's whole path, empty when not open
+#else
+  int fd = -1;
+#endif
+  OpenFolder() = default;
+  ~OpenFolder();
+  OpenFolder(OpenFolder&& other) noexcept;
+  OpenFolder& operator=(OpenFolder&& other) noexcept;
+  bool isOpen() const;
+  void close();
+};
+
+// Lists the folder at path into contents; path is relative to from when from
+// is open (one or more names joined by the separator), else a path as above.
+// With keep, the folder listed stays open in it.
+void listFolder(const OpenFolder& from, const std::string& path, ListingDetail detail,
+                FolderContents& contents, OpenFolder* keep);
 
 // What a failed listing is shown as on the console: on Windows the search
 // pattern (path, separator, "*.*"), elsewhere the folder's path itself.
