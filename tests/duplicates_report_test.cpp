@@ -44,7 +44,7 @@ TEST(DuplicatesReport, WorkedExampleLineForLine) {
   EXPECT_TRUE(run.output.empty()) << "the report prints nothing on the console";
 }
 
-TEST(DuplicatesReport, DriveRootAndTheSizeAsItsLowWordSigned) {
+TEST(DuplicatesReport, DriveRootWholeSizesAndOneLineAName) {
   TempTree tree;
   ChangeDir into(tree.root());
   TestRun run;
@@ -52,11 +52,14 @@ TEST(DuplicatesReport, DriveRootAndTheSizeAsItsLowWordSigned) {
   addRecord(run.ctx, "C:\\", "a.bin", std::uint64_t{1} << 31);
   addRecord(run.ctx, "C:\\\\Foto", "b.bin", 3000000000u);  // root and name joined by a separator
   addRecord(run.ctx, "C:\\\\Foto\\2004", "c.bin", (std::uint64_t{1} << 32) + 5);
+  // A line feed or carriage return in a name or folder must not start a line of its own.
+  addRecord(run.ctx, "C:\\\\x\nC 1 y\r", "z\nC 0 a.bin 1 in ... w\r", 1);
   EXPECT_EQ(writeDuplicatesReport(run.ctx), 0);
   EXPECT_EQ(readReport(), std::string(HEAD) +
-                              "  0 a.bin -2147483648 in ... C:\\\n"
-                              "  0 b.bin -1294967296 in ... Foto\n"
-                              "  0 c.bin 5 in ... Foto\\2004\n"
+                              "  0 a.bin 2147483648 in ... C:\\\n"
+                              "  0 b.bin 3000000000 in ... Foto\n"
+                              "  0 c.bin 4294967301 in ... Foto\\2004\n"
+                              "  0 z?C 0 a.bin 1 in ... w? 1 in ... x?C 1 y?\n"
                               "fine del rapporto\n");
 }
 
