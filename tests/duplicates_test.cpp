@@ -34,9 +34,13 @@ TEST(Duplicates, MarksEveryCopyAfterTheFirstCandidateOfARun) {
        "B/y.gif 10",
        false, "0 1 4 5", 2,
        "A/x.gif, B/x.gif, C/x.gif C>1, C/Recycled/x.gif C>1, A/Recycled/y.gif C, B/y.gif, "},
-      {"A/P.htm 100, A/P_file/img.gif 5, B/P.htm 100, B/P_file/img.gif 6, B/P_file/list.xml 7",
-       true, "0 2 3 4", 1,
-       "A/P.htm, B/P.htm C>0, A/P_file/img.gif, B/P_file/img.gif C>0, B/P_file/list.xml C>0, "},
+      // A duplicate page takes a companion file only where the kept page's companion folder
+      // holds a copy of it: otherwise it is the only one (a copy elsewhere does not count).
+      {"A/P.htm 100, A/P_file/img.gif 5, A/P_file/list.xml 7, B/P.htm 100, B/P_file/img.gif 5, "
+       "B/P_file/list.xml 8, B/P_file/solo.jpg 9, C/solo.jpg 9",
+       true, "0 2 3 4 5 6 7", 1,
+       "A/P.htm, B/P.htm C>0, A/P_file/img.gif, B/P_file/img.gif C>2, A/P_file/list.xml, "
+       "B/P_file/list.xml, B/P_file/solo.jpg, C/solo.jpg, "},
       // A copy found in a run keeps its own candidate over a kept page, whichever comes first.
       {"A/a.gif 5, B/p_file/a.gif 5, A/p.htm 100, B/p.htm 100, B/q.htm 100, C/q.htm 100, "
        "C/z.gif 5, C/q_file/z.gif 5",
