@@ -395,6 +395,48 @@ int unlinkFile(const std::string& path) {
   return 0;
 }
 
+// --- Deleting exactly the file that was checked ---------------------------
+
+CheckedDeletion deleteCheckedFile(const std::string& path,
+                                  const std::function<bool(const EntryInfo&)>& accept) {
+  CheckedDeletion result;
+  std::wstring api;
+  if (!toApiPath(path, api)) {
+    result.error = EILSEQ;
+    return result;
+  }
+  // The handle that is checked is the one that deletes: whatever takes the
+  // name meanwhile is another file, never touched.
+  Handle file(openEntry(api, DELETE | FILE_READ_ATTRIBUTES));
+  BY_HANDLE_FILE_INFORMATION data;
+  if (!file.valid() || !::GetFileInformationByHandle(file.h, &data)) {
+    result.error = lastErrno();
+    return result;
+  }
+  // Refused as the runtime's _unlink refuses them, whatever the file system
+  // underneath would allow.
+  if (data.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
+    result.error = EACCES;
+    return result;
+  }
+  EntryInfo info;
+  fillInfo(data.dwFileAttributes, reparseTag(file.h, data.dwFileAttributes), data.nFileSizeHigh,
+           data.nFileSizeLow, data.ftLastWriteTime, info);
+  info.id = FileId{data.dwVolumeSerialNumber,
+                   (static_cast<std::uint64_t>(data.nFileIndexHigh) << 32) | data.nFileIndexLow};
+  if (!accept(info)) {
+    result.error = ECANCELED;
+    return result;
+  }
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  if (!::SetFileInformationByHandle(file.h, FileDispositionInfo, &disposition,
+                                    sizeof disposition)) {
+    result.error = lastErrno();
+  }
+  return result;
+}
+
 int removeFolder(const std::string& path) {
   std::wstring api;
   if (!toApiPath(path, api)) return EILSEQ;
