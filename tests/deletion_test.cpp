@@ -1,9 +1,13 @@
+// The deletion: its list, and no last copy lost whatever happens to the tree meanwhile.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <vector>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "platform/platform.h"
 #include "reports/reports.h"
@@ -15,6 +19,12 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::int32_t JUNK = -2;
+constexpr bool POSIX = PATH_SEPARATOR == '/';
+
+std::string readText(const std::string& path) {
+  std::ifstream in(path);  // text mode: CR LF reads back as "\n" on Windows
+  return {std::istreambuf_iterator<char>(in), {}};
+}
 
 class DeletionTest : public ::testing::Test {
  protected:
@@ -22,13 +32,15 @@ class DeletionTest : public ::testing::Test {
   ChangeDir here{tree.root()};
   TestRun run;
 
-  // Creates the file and its record: unmarked, a copy of the record at index kept, or JUNK.
+  // The record of a file as the scan saw it (the file is made first unless there is
+  // one): unmarked, a copy of the record at index kept, or JUNK.
   FileEntry& make(const std::string& folder, const std::string& name, std::int32_t kept = NO_COPY) {
-    tree.file(folder + "/" + name, "x");
+    if (!tree.exists(folder + "/" + name)) tree.file(folder + "/" + name, "x");
     tree.setWriteTime(folder + "/" + name, 1100000000);
     EntryInfo info;
     EXPECT_EQ(statEntry(tree.path(folder + "/" + name), info), 0) << name;
     FileEntry& e = addRecord(run.ctx, tree.path(folder), name, info.sizeLow, info.writeTime);
+    e.fileId = info.id.digest();
     e.deleteMark = kept == NO_COPY ? 0 : 1;
     e.kind = kept == JUNK ? KIND_JUNK : KIND_NORMAL;
     e.keptCopy = kept == JUNK ? NO_COPY : kept;
@@ -36,10 +48,6 @@ class DeletionTest : public ::testing::Test {
   }
   std::string line(char outcome, const std::string& folder, const std::string& name) {
     return outcome + (" " + name + " in ") + tree.path(folder) + "\n";
-  }
-  std::string written() {
-    std::ifstream in(DELETED_LIST);  // text mode: CR LF reads back as "\n" on Windows
-    return {std::istreambuf_iterator<char>(in), {}};
   }
   std::string list(std::string time = "09:05:41") {
     return "Elenco dei files cancellati\n\nCompilato il 07/03/2005 alle " + time +
@@ -53,23 +61,26 @@ TEST_F(DeletionTest, WorkedExampleLineForLine) {
   make("Documenti", "~$lettera.doc", JUNK);
   fs::permissions(tree.path("Documenti/~$lettera.doc"), fs::perms::owner_write,
                   fs::perm_options::remove);  // refused as if another program held it
+  make("Documenti", "senza.txt", JUNK).name = run.ctx.names.add("a\nC b in c\r");  // no such file
   std::tm later = fixedTime();
   later.tm_min = 6;
   later.tm_sec = 2;
   run.ctx.clock = [later] { return later; };
   EXPECT_EQ(deleteMarkedFiles(run.ctx), 0);
-  EXPECT_EQ(written(), list("09:06:02") + line('C', "Foto/2005", "mare.jpg") +
-                           line('R', "Documenti", "~$lettera.doc"));
-  const std::string b(31, ' ');
+  // A line feed or carriage return in a name never makes a line of its own.
+  EXPECT_EQ(readText(DELETED_LIST), list("09:06:02") + line('C', "Foto/2005", "mare.jpg") +
+                                        line('R', "Documenti", "~$lettera.doc") +
+                                        line('R', "Documenti", "a?C b in c?"));
+  const std::string b(31, ' '), documenti = tree.path("Documenti") + b + "\n";
   EXPECT_EQ(run.output, "mare.jpg" + b + "\n" + tree.path("Foto/2005") + b + "\n~$lettera.doc" + b +
-                            "\n" + tree.path("Documenti") + b + "\n");
+                            "\n" + documenti + "a\nC b in c\r" + b + "\n" + documenti);
   EXPECT_TRUE(!tree.exists("Foto/2005/mare.jpg") && tree.exists("Documenti/~$lettera.doc"));
 }
 
-TEST_F(DeletionTest, CopyStaysUnlessItAndItsKeptCopyAreUnchangedAndApart) {
+TEST_F(DeletionTest, NoLastCopyLost) {
   // A/x is kept, B/x its copy; x tells what happens to which of them while the question waits.
   std::vector<std::string> cases = {"B-grows", "B-dated", "B-goes", "A-goes", "A-grows", "A-dated"};
-  if (PATH_SEPARATOR == '/') cases.insert(cases.end(), {"A-links-to-B", "B-hard-links-to-A"});
+  if (POSIX) cases.insert(cases.end(), {"A-links-to-B", "B-hard-links-to-A"});
   std::string expected = list();
   for (const std::string& x : cases) {
     make("A", x);
@@ -84,14 +95,71 @@ TEST_F(DeletionTest, CopyStaysUnlessItAndItsKeptCopyAreUnchangedAndApart) {
   }
   make("A", "solo.txt").deleteMark = 1;  // marked, but no copy was kept for it
   make("P", "pagina.htm");
-  // C's file goes with its page, P's kept in its place: B's copy must not count on C's staying.
+  // C's file goes (a copy of P's), so B's copy of it must not count on C's staying.
   make("B", "x.txt", run.ctx.count + 1);
   make("C", "x.txt", run.ctx.count - 2);
   expected += line('R', "A", "solo.txt") + line('R', "B", "x.txt") + line('C', "C", "x.txt");
+  // A companion file goes only with its page, after it whatever the order: S's page goes,
+  // T's is refused (changed) and U's part changed; each part's copy is in P/p_file.
+  const std::int32_t keptPage = run.ctx.count;
+  make("P", "p.htm");
+  for (const std::string page : {"S", "T", "U"}) {
+    std::int32_t keptPart = run.ctx.count;
+    make("P/p_file", "img.gif").pageId = 1;
+    make(page + "/p_file", "img.gif", keptPart).pageId = page[0];
+    make(page, "p.htm", keptPage).pageId = page[0];
+    run.ctx.entries[run.ctx.count - 1].kind = KIND_PAGE;
+    run.ctx.entries[run.ctx.count - 2].kind = KIND_PAGE_PART;
+    expected += line(page == "S" ? 'C' : 'R', page + "/p_file", "img.gif") +
+                line(page == "T" ? 'R' : 'C', page, "p.htm");
+  }
+  std::ofstream(tree.path("T/p.htm"), std::ios::app) << "x";
+  std::ofstream(tree.path("U/p_file/img.gif"), std::ios::app) << "x";
+#ifndef _WIN32
+  // Junk goes whatever it is; a copy only as a regular file (here a pipe "copy" of an empty file).
+  tree.folder("R");
+  tree.folder("D");
+  ASSERT_EQ(
+      ::mkfifo(tree.path("R/tubo").c_str(), 0600) + ::mkfifo(tree.path("D/null").c_str(), 0600), 0);
+  tree.file("C/null");
+  make("C", "null");
+  make("D", "null", run.ctx.count - 1);
+  make("R", "tubo", JUNK);
+  expected += line('R', "D", "null") + line('C', "R", "tubo");
+#endif
   deleteMarkedFiles(run.ctx);
-  EXPECT_EQ(written(), expected);
+  EXPECT_EQ(readText(DELETED_LIST), expected);
   for (const std::string& x : cases) EXPECT_EQ(tree.exists("B/" + x), x != "B-goes") << x;
   EXPECT_TRUE(tree.exists("A/solo.txt") && tree.exists("B/x.txt") && !tree.exists("C/x.txt"));
+}
+
+TEST_F(DeletionTest, TheFileDeletedIsTheFileChecked) {
+  // At the moment between check and deletion, a program saves a new version of B's file
+  // (written aside, renamed over the name): the new version survives, every time.
+  for (int i = 0; i < 20; ++i) make("A", std::to_string(i)), make("B", std::to_string(i), 2 * i);
+  // This one had changed before: it is refused, and when a new file took its name, the
+  // old one stays beside it under a name of its own, as the console says.
+  make("A", "preso");
+  make("B", "preso", run.ctx.count - 1);
+  std::ofstream(tree.path("B/preso"), std::ios::app) << "x";
+  run.ctx.beforeDeletion = [](const std::string& path) {
+    std::ofstream(path + ".nuovo") << "nuova versione";
+    fs::rename(path + ".nuovo", path);
+  };
+  deleteMarkedFiles(run.ctx);
+  for (int i = 0; i < 20; ++i)
+    EXPECT_EQ(readText(tree.path("B/" + std::to_string(i))), "nuova versione");
+  EXPECT_EQ(readText(tree.path("B/preso")), "nuova versione");
+  EXPECT_TRUE(readText(DELETED_LIST).ends_with(line('R', "B", "preso")));
+  std::vector<fs::path> aside;
+  for (const auto& entry : fs::directory_iterator(tree.path("B"))) {
+    if (entry.path().filename().string().starts_with("doppioni-")) aside.push_back(entry.path());
+  }
+  ASSERT_EQ(aside.size(), POSIX ? 1u : 0u);
+  if (!POSIX) return;
+  EXPECT_EQ(readText(aside[0].string()), "xx");
+  EXPECT_NE(run.output.find(" non e' stato cancellato e ora si chiama " + aside[0].string()),
+            std::string::npos);
 }
 
 TEST_F(DeletionTest, ListThatCannotBeCreatedDeletesNothing) {
