@@ -1,5 +1,6 @@
 // A complete run of the real program answered "s": its reports and the disk afterwards.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -53,16 +54,19 @@ TEST(CompleteRun, EveryReportAndTheDiskAfterwards) {
   // Per file, in report order: its marks, the deletion (C, R refused, - not tried), its path.
   const std::vector<std::string> files = lines(
       "C 3 C Documenti/Thumbs.db\n  0 - A/cambiato.txt\nC 0 R B/cambiato.txt\n"
-      "  2 - Copia/index_file/img.png\nC 2 C Pagine/index_file/img.png\n  1 - Copia/index.htm\n"
-      "C 1 C Pagine/index.htm\n  0 - Foto/2004/mare.jpg\nC 0 C Foto/2005/mare.jpg\n"
-      "C 0 R Foto/2006/mare.jpg\nC 0 R Link/mare.jpg\n  0 - note.txt\n  0 - A/sparito.txt\n"
-      "C 0 R B/sparito.txt\n  0 - A/tenuto.txt\nC 0 R B/tenuto.txt\nC 3 C Recycled/Sotto/x.txt\n"
-      "C 3 C Documenti/~$lettera.doc");
+      "  2 - Pagine/index_file/foto.jpg\n  2 - Copia/index_file/img.png\n"
+      "C 2 R Modificata/index_file/img.png\nC 2 C Pagine/index_file/img.png\n"
+      "  1 - Copia/index.htm\nC 1 R Modificata/index.htm\nC 1 C Pagine/index.htm\n"
+      "  0 - Foto/2004/mare.jpg\nC 0 C Foto/2005/mare.jpg\nC 0 R Foto/2006/mare.jpg\n"
+      "C 0 R Link/mare.jpg\n  0 - note.txt\n  0 - A/null\nC 0 R Dev/null\n  0 - A/sparito.txt\n"
+      "C 0 R B/sparito.txt\n  0 - A/tenuto.txt\nC 0 R B/tenuto.txt\nC 3 C Recycled/tubo\n"
+      "C 3 C Recycled/Sotto/x.txt\nC 3 C Documenti/~$lettera.doc");
   // Per folder: files left, removal (r, n refused as not empty, - not tried), path.
   const std::vector<std::string> folders = lines(
-      " 2 - A\n 2 - B\n-4 - Chiusa\n 1 - Copia\n 1 - Copia/index_file\n 0 r Documenti\n"
-      " 0 n Foto\n 1 - Foto/2004\n 0 r Foto/2005\n 1 - Foto/2006\n 1 - Link\n 0 r Pagine\n"
-      " 0 r Pagine/index_file\n 0 r Recycled\n 0 r Recycled/Sotto\n 0 r Vuota");
+      " 3 - A\n 2 - B\n-4 - Chiusa\n 1 - Copia\n 1 - Copia/index_file\n 1 - Dev\n 0 r Documenti\n"
+      " 0 n Foto\n 1 - Foto/2004\n 0 r Foto/2005\n 1 - Foto/2006\n 1 - Link\n 1 - Modificata\n"
+      " 1 - Modificata/index_file\n 0 n Pagine\n 1 - Pagine/index_file\n 0 r Recycled\n"
+      " 0 r Recycled/Sotto\n 0 r Vuota");
   TempTree tree;
   Lines foldersLeft, folderReport, attempts;
   for (const std::string& folder : folders) {
@@ -85,11 +89,18 @@ TEST(CompleteRun, EveryReportAndTheDiskAfterwards) {
                      "Rapporto_cartelle.txt", "Rapporto_rimozione_cartelle.txt"};
   for (const std::string& file : files) {
     std::string rel = file.substr(6);
-    rel == "Link/mare.jpg" ? fs::create_hard_link(tree.path("Foto/2004/mare.jpg"), tree.path(rel))
-                           : tree.file(rel, "x");
-    tree.setWriteTime(rel, 1100000000);  // copies are copies only with one write time
+    // A pipe is no copy of an empty file, though junk whatever it is.
     std::string dir = fs::path(rel).parent_path(), name = fs::path(rel).filename();
-    report += file.substr(0, 4) + name + " 1 in ... " + (dir.empty() ? tree.root() : dir) + "\n";
+    if (rel == "Dev/null" || name == "tubo") {
+      tree.folder(dir);
+      ASSERT_EQ(::mkfifo(tree.path(rel).c_str(), 0600), 0);
+    }
+    if (rel == "Link/mare.jpg")
+      fs::create_hard_link(tree.path("Foto/2004/mare.jpg"), tree.path(rel));
+    if (!tree.exists(rel)) tree.file(rel, name == "null" ? "" : "x");
+    tree.setWriteTime(rel, 1100000000);  // copies are copies only with one write time
+    report += file.substr(0, 4) + name + (name == "null" || name == "tubo" ? " 0" : " 1") +
+              " in ... " + (dir.empty() ? tree.root() : dir) + "\n";
     if (file[4] != '-') deleted += file[4] + (" " + name + " in " + tree.path(dir) + "\n");
     if (file[4] != 'C' && rel != "A/tenuto.txt" && rel != "B/sparito.txt") filesLeft.insert(rel);
   }
@@ -101,6 +112,7 @@ TEST(CompleteRun, EveryReportAndTheDiskAfterwards) {
     fs::remove(tree.path("A/tenuto.txt"));  // the kept copy goes: its copy must stay
     tree.file("B/cambiato.txt", "cambiato dopo");
     fs::remove(tree.path("B/sparito.txt"));
+    tree.file("Modificata/index.htm", "cambiata");          // its pictures must stay with it
     fs::permissions(tree.path("Chiusa"), fs::perms::none);  // listed, never tried
   });
   ASSERT_EQ(run.status, 0) << run.output;
@@ -110,10 +122,12 @@ TEST(CompleteRun, EveryReportAndTheDiskAfterwards) {
   EXPECT_EQ(folderLines(tree, "Rapporto_cartelle.txt"), folderReport);
   EXPECT_EQ(folderLines(tree, "Rapporto_rimozione_cartelle.txt"), attempts);
   const std::string totals =
-      "Totale cartelle 16\nCartelle senza files 8\nCartelle rimosse 7\n"
-      "Accesso negato a 1 cartelle\n\n";
+      "Totale cartelle 19\nCartelle senza files 7\nCartelle rimosse 5\n"
+      "Accesso negato a 2 cartelle\n\n";
   EXPECT_NE(readFile(tree.path("Rapporto_rimozione_cartelle.txt")).find(totals), std::string::npos);
   EXPECT_NE(run.output.find(totals), std::string::npos) << run.output;
+  const std::string b(31, ' ');  // each attempt shows its name and folder, wiping 31 more
+  EXPECT_NE(run.output.find("\nnull" + b + "\n" + tree.path("Dev") + b + "\n"), std::string::npos);
   fs::permissions(tree.path("Chiusa"), fs::perms::owner_all);
   EXPECT_EQ(onDisk(tree, false), filesLeft);
   EXPECT_EQ(onDisk(tree, true), foldersLeft);
