@@ -91,7 +91,6 @@ void fillInfo(const struct stat& st, EntryInfo& info) {
   auto size = static_cast<std::uint64_t>(st.st_size);
   info.sizeHigh = static_cast<std::uint32_t>(size >> 32);
   info.sizeLow = static_cast<std::uint32_t>(size);
-  info.attrib = st.st_mode;
   info.writeTime = static_cast<std::uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
                    static_cast<std::uint64_t>(st.st_mtim.tv_nsec);
   info.id = FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};

@@ -273,7 +273,6 @@ void fillInfo(DWORD attributes, DWORD tag, DWORD sizeHigh, DWORD sizeLow, FILETI
   info.isRegular = !info.isFolder && !info.isLink;
   info.sizeHigh = sizeHigh;
   info.sizeLow = sizeLow;
-  info.attrib = attributes;
   info.writeTime =
       (static_cast<std::uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
 }

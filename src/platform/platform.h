@@ -46,7 +46,6 @@ struct EntryInfo {
   bool isRegular = false;  // a plain file: not a link, device, pipe...
   std::uint32_t sizeHigh = 0;
   std::uint32_t sizeLow = 0;
-  std::uint32_t attrib = 0;     // Windows attribute bits, or st_mode on POSIX
   std::uint64_t writeTime = 0;  // FILETIME, or nanoseconds since 1970 on POSIX
   FileId id;                    // where the platform tells it (POSIX listings, statEntry)
 };
