@@ -47,7 +47,7 @@ struct EntryInfo {
   std::uint32_t sizeHigh = 0;
   std::uint32_t sizeLow = 0;
   std::uint64_t writeTime = 0;  // FILETIME, or nanoseconds since 1970 on POSIX
-  FileId id;                    // where the platform tells it (POSIX listings, statEntry)
+  FileId id;                    // its identity on its volume
 };
 
 // How much a listing must tell of each entry. TYPES_ONLY may leave sizes,
