@@ -14,7 +14,6 @@ namespace {
 struct Case {
   // "folder/name size", "+n" adds n to the write time, "#k" is the kind (junk is marked).
   std::string records;
-  bool pages;            // run the web-page pass first
   std::string progress;  // the indices the progress lines show
   int found;
   std::string marks;  // table order: folder/name, "C" when marked, ">" and the kept copy
@@ -22,29 +21,31 @@ struct Case {
 
 TEST(Duplicates, MarksEveryCopyAfterTheFirstCandidateOfARun) {
   const std::vector<Case> cases = {
-      {"A/x.txt 10, B/x.txt 10, C/x.txt 10, A/y.txt 10, B/y.txt 10, C/z.txt 10", false, "0 3 5", 3,
+      {"A/x.txt 10, B/x.txt 10, C/x.txt 10, A/y.txt 10, B/y.txt 10, C/z.txt 10", "0 3 5", 3,
        "A/x.txt, B/x.txt C>0, C/x.txt C>0, A/y.txt, B/y.txt C>3, C/z.txt, "},
       {"A/t.txt 10, B/t.txt 10+1, A/s.txt 10, B/s.txt 4294967306, A/Foto.jpg 10, B/foto.jpg 10, "
        "A/w.txt 10, B/w.txt 10+4294967296",
-       false, "0 1 2 3 4 5 6 7", 0,
+       "0 1 2 3 4 5 6 7", 0,
        "A/Foto.jpg, B/foto.jpg, A/s.txt, B/s.txt, A/t.txt, B/t.txt, A/w.txt, B/w.txt, "},
-      {"A/x.txt 10, B/x.txt 99, C/x.txt 10", false, "0 1 2", 0, "A/x.txt, B/x.txt, C/x.txt, "},
+      {"A/x.txt 10, B/x.txt 99, C/x.txt 10", "0 1 2", 0, "A/x.txt, B/x.txt, C/x.txt, "},
       // Companion files and junk are no candidates, but copies of one.
       {"A/x.gif 10#2, B/x.gif 10, C/x.gif 10, C/Recycled/x.gif 10#3, A/Recycled/y.gif 10#3, "
        "B/y.gif 10",
-       false, "0 1 4 5", 2,
+       "0 1 4 5", 2,
        "A/x.gif, B/x.gif, C/x.gif C>1, C/Recycled/x.gif C>1, A/Recycled/y.gif C, B/y.gif, "},
-      {"A/P.htm 100, A/P_file/img.gif 5, B/P.htm 100, B/P_file/img.gif 6, B/P_file/list.xml 7",
-       true, "0 2 3 4", 1,
-       "A/P.htm, B/P.htm C>0, A/P_file/img.gif, B/P_file/img.gif C>0, B/P_file/list.xml C>0, "},
+      // A duplicate page takes a companion file only where the kept page's companion folder
+      // holds a copy of it: otherwise it is the only one (a copy elsewhere does not count).
+      {"A/P.htm 100, A/P_file/img.gif 5, A/P_file/list.xml 7, B/P.htm 100, B/P_file/img.gif 5, "
+       "B/P_file/list.xml 8, B/P_file/solo.jpg 9, C/solo.jpg 9",
+       "0 2 3 4 5 6 7", 1,
+       "A/P.htm, B/P.htm C>0, A/P_file/img.gif, B/P_file/img.gif C>2, A/P_file/list.xml, "
+       "B/P_file/list.xml, B/P_file/solo.jpg, C/solo.jpg, "},
       // A copy found in a run keeps its own candidate over a kept page, whichever comes first.
       {"A/a.gif 5, B/p_file/a.gif 5, A/p.htm 100, B/p.htm 100, B/q.htm 100, C/q.htm 100, "
        "C/z.gif 5, C/q_file/z.gif 5",
-       true, "0 2 4 6", 4,
+       "0 2 4 6", 4,
        "A/a.gif, B/p_file/a.gif C>0, A/p.htm, B/p.htm C>2, B/q.htm, C/q.htm C>4, C/z.gif, "
        "C/q_file/z.gif C>6, "},
-      {"A/P.htm 100#1, B/P.htm 100#1, A/o.txt 1", false, "0 2", 1,
-       "A/P.htm, B/P.htm C>0, A/o.txt, "},
   };
   for (const Case& c : cases) {
     TestRun run;
@@ -59,7 +60,7 @@ TEST(Duplicates, MarksEveryCopyAfterTheFirstCandidateOfARun) {
       e.deleteMark = e.kind == KIND_JUNK ? 1 : 0;
     }
     sortFiles(run.ctx);
-    if (c.pages) markWebPages(run.ctx);
+    markWebPages(run.ctx);
     run.output.clear();
     EXPECT_EQ(markDuplicates(run.ctx), 0);
 

@@ -16,8 +16,9 @@ namespace doppioni {
 void markWebPages(RunContext& ctx);
 
 // Marks every copy (same name, size and write time) after the first
-// candidate of its run in table order; a duplicate page takes its companion
-// files with it. Records for each marked copy the record kept for it. 0.
+// candidate of its run in table order; a duplicate page takes with it each
+// companion file that the kept page's companion folder holds a copy of.
+// Records for each marked copy the record kept for it. 0.
 int markDuplicates(RunContext& ctx);
 
 // Marks "Thumbs.db" (any case) and names beginning with "~$" or "~WRL" as

@@ -1,8 +1,9 @@
 // Duplicate files: the sorted table puts the copies of one file side by side,
 // so each candidate is compared only with the records that follow it while
-// they stay identical. A duplicate web page takes every record of its page
-// number with it; those are found through an index by page number, built the
-// first time a duplicate page turns up.
+// they stay identical. A duplicate web page takes with it the files of its
+// companion folder that the kept page's companion folder holds copies of;
+// those are found through an index by page number, built the first time a
+// duplicate page turns up.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -51,6 +52,28 @@ struct PageIndex {
   bool built() const { return !start.empty(); }
 };
 
+// A record identical to record `part` among the companion files of page
+// number `page`, or NO_COPY. Identical records share a name, and the sorted
+// table holds the records of one name side by side.
+std::int32_t companionCopy(const RunContext& ctx, std::int32_t part, std::int32_t page) {
+  if (page <= 0) return NO_COPY;
+  const FileEntry& file = ctx.entries[part];
+  auto isCopy = [&](std::int32_t i) {
+    const FileEntry& e = ctx.entries[i];
+    return e.pageId == page && e.kind == KIND_PAGE_PART && identical(ctx, file, e);
+  };
+  const char* name = nameOf(ctx, file);
+  for (std::int32_t i = part - 1; i >= 0 && std::strcmp(nameOf(ctx, ctx.entries[i]), name) == 0;
+       --i) {
+    if (isCopy(i)) return i;
+  }
+  for (std::int32_t i = part + 1;
+       i < ctx.count && std::strcmp(nameOf(ctx, ctx.entries[i]), name) == 0; ++i) {
+    if (isCopy(i)) return i;
+  }
+  return NO_COPY;
+}
+
 }  // namespace
 
 int markDuplicates(RunContext& ctx) {
@@ -71,15 +94,20 @@ int markDuplicates(RunContext& ctx) {
       copy.keptCopy = candidate;
       ++duplicates;
       if (copy.kind != KIND_PAGE || copy.pageId <= 0) continue;
-      // The page goes, and with it every file of its companion folder; each
-      // is deleted only while the kept page stays.
+      // The page goes, and with it each file of its companion folder of
+      // which the kept page's companion folder holds a copy; a file without
+      // one is the only copy of its data and stays.
       if (!pages.built()) pages.build(ctx);
       auto id = static_cast<std::size_t>(copy.pageId);
       if (id + 1 >= pages.start.size()) continue;
       for (std::uint32_t at = pages.start[id]; at < pages.start[id + 1]; ++at) {
-        FileEntry& part = ctx.entries[pages.records[at]];
-        part.deleteMark = 1;
-        if (part.keptCopy == NO_COPY) part.keptCopy = candidate;
+        std::int32_t part = pages.records[at];
+        FileEntry& file = ctx.entries[part];
+        if (file.kind != KIND_PAGE_PART || file.keptCopy != NO_COPY) continue;
+        std::int32_t kept = companionCopy(ctx, part, ctx.entries[candidate].pageId);
+        if (kept == NO_COPY) continue;
+        file.deleteMark = 1;
+        file.keptCopy = kept;
       }
     }
   }

@@ -73,7 +73,7 @@ int removeEmptyFolders(RunContext& ctx) {
       line.push_back('\n');
       ctx.console.progress(ctx.progressRow, line);
 
-      out.append(path);
+      appendReportText(out, path);
       out.push_back('\t');
       if (error == 0) {
         ++removed;

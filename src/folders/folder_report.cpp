@@ -37,7 +37,7 @@ int writeFolderReport(RunContext& ctx) {
     out.append("    ");
     appendPadded(out, record.depth, 3);
     out.append("    ");
-    out.append(dirOf(ctx, record));
+    appendReportText(out, dirOf(ctx, record));
     out.push_back('\n');
     report.flushIfFull();
   }

@@ -56,7 +56,7 @@ struct FileEntry {
   std::uint32_t name;  // the name: an offset in RunContext::names
   std::uint32_t sizeHigh;
   std::uint32_t sizeLow;
-  std::uint32_t attrib;
+  std::uint32_t fileId;  // FileId::digest of the file the scan saw, 0 when unknown
   union {
     std::int32_t pageId;     // file records: 0, or the number of the record's web page
     std::int32_t fileCount;  // folder records: files directly inside, -4 when unreadable
@@ -147,6 +147,10 @@ struct RunContext {
   // Set when the folder table could not hold every folder: a table that
   // misses folders must not drive any removal.
   bool folderTableIncomplete = false;
+  // Tests only: called with a file's path once the deletion has checked the
+  // file it holds in hand and before that file is deleted or given back, so
+  // that a test can change the tree at that very moment.
+  std::function<void(const std::string& path)> beforeDeletion;
 };
 
 // Obtains the storage for the first TABLE_STEP records. 1, or -2 when there

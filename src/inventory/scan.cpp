@@ -112,7 +112,7 @@ int walkTree(Walk& walk, bool recycled) {
     record.name = nameOffset;
     record.sizeLow = entry.info.sizeLow;
     record.sizeHigh = entry.info.sizeHigh;
-    record.attrib = entry.info.attrib;
+    record.fileId = entry.info.id.digest();
     record.writeTime = entry.info.writeTime;
     record.ext = frame.recycled ? EXT_RECYCLED : EXT_OF_NAME;
     record.traits = nameTraits(name);

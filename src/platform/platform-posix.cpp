@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -95,7 +96,6 @@ void fillInfo(const struct stat& st, EntryInfo& info) {
   auto size = static_cast<std::uint64_t>(st.st_size);
   info.sizeHigh = static_cast<std::uint32_t>(size >> 32);
   info.sizeLow = static_cast<std::uint32_t>(size);
-  info.attrib = st.st_mode;
   info.writeTime = static_cast<std::uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
                    static_cast<std::uint64_t>(st.st_mtim.tv_nsec);
   info.id = FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
@@ -182,7 +182,6 @@ void listFolder(const OpenFolder& from, const std::string& path, ListingDetail d
           return;
         }
         fillInfo(st, entry.info);
-        entry.info.id = FileId{};
       } else {
         entry.info.isFolder = d->d_type == DT_DIR;
         entry.info.isLink = d->d_type == DT_LNK;
@@ -245,6 +244,77 @@ int unlinkFile(const std::string& path) {
   if (!S_ISLNK(st.st_mode) && !(st.st_mode & S_IWUSR)) return EACCES;
   if (::unlinkat(parent.fd, leaf.c_str(), 0) != 0) return errno;
   return 0;
+}
+
+// --- Deleting exactly the file that was checked ---------------------------
+
+namespace {
+
+// The private name an entry takes in its folder while it is checked. It
+// says whose it is and keeps the name's end (its extension), so that one
+// left behind is recognised; cut to fit the system's limit on a name.
+std::string asideName(const std::string& leaf, int attempt) {
+  std::string name = "doppioni-" + std::to_string(::getpid()) + "-" + std::to_string(attempt) + "-";
+  std::size_t room = NAME_MAX > name.size() ? NAME_MAX - name.size() : 0;
+  name.append(leaf, leaf.size() > room ? leaf.size() - room : 0, std::string::npos);
+  return name;
+}
+
+// What a deletion may take at all: no folder, no read-only file (refused as
+// on Windows; a link has no such bit of its own).
+int deletable(const struct stat& st) {
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  if (!S_ISLNK(st.st_mode) && !(st.st_mode & S_IWUSR)) return EACCES;
+  return 0;
+}
+
+}  // namespace
+
+CheckedDeletion deleteCheckedFile(const std::string& path,
+                                  const std::function<bool(const EntryInfo&)>& accept) {
+  constexpr int ATTEMPTS = 100;  // private names tried before giving up
+  CheckedDeletion result;
+  std::string leaf;
+  Fd parent(openParent(path, leaf));
+  struct stat st;
+  if (parent.fd < 0 || ::fstatat(parent.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    result.error = errno;
+    return result;
+  }
+  if ((result.error = deletable(st)) != 0) return result;
+
+  // The entry is moved aside, never over anything, so that what is checked
+  // under the private name is what gets deleted, whatever comes to the name.
+  std::string aside;
+  for (int attempt = 0;; ++attempt) {
+    aside = asideName(leaf, attempt);
+    if (::renameat2(parent.fd, leaf.c_str(), parent.fd, aside.c_str(), RENAME_NOREPLACE) == 0)
+      break;
+    if (errno != EEXIST || attempt == ATTEMPTS - 1) {
+      result.error = errno;
+      return result;
+    }
+  }
+  EntryInfo info;
+  if (::fstatat(parent.fd, aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    result.error = errno;
+  } else if ((result.error = deletable(st)) == 0) {
+    fillInfo(st, info);
+    if (!accept(info)) {
+      result.error = ECANCELED;
+    } else if (::unlinkat(parent.fd, aside.c_str(), 0) == 0) {
+      return result;
+    } else {
+      result.error = errno;
+    }
+  }
+  // Back under its name, unless a new file took it: that one is never replaced.
+  if (::renameat2(parent.fd, aside.c_str(), parent.fd, leaf.c_str(), RENAME_NOREPLACE) != 0 &&
+      errno != ENOENT) {
+    result.leftAt.assign(path, 0, path.size() - leaf.size());
+    result.leftAt.append(aside);
+  }
+  return result;
 }
 
 int removeFolder(const std::string& path) {

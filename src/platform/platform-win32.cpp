@@ -276,7 +276,6 @@ void fillInfo(DWORD attributes, DWORD tag, DWORD sizeHigh, DWORD sizeLow, FILETI
   info.isRegular = !info.isFolder && !info.isLink;
   info.sizeHigh = sizeHigh;
   info.sizeLow = sizeLow;
-  info.attrib = attributes;
   info.writeTime =
       (static_cast<std::uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
 }
@@ -341,43 +340,54 @@ void listFolder(const std::string& path, ListingDetail, FolderContents& contents
   contents.entries.clear();
   contents.names.clear();
 
-  std::wstring pattern;
-  if (!toApiPath(path + "\\*", pattern)) {
+  std::wstring api;
+  if (!toApiPath(path, api)) {
     contents.error = EILSEQ;
     return;
   }
-  WIN32_FIND_DATAW data;
-  HANDLE find = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
-                                   nullptr, FIND_FIRST_EX_LARGE_FETCH);
-  if (find == INVALID_HANDLE_VALUE) {
-    DWORD code = ::GetLastError();
-    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_NO_MORE_FILES) {
-      // Nothing matched: an empty folder, as long as the folder is there.
-      pattern.resize(pattern.size() - 2);
-      DWORD attributes = ::GetFileAttributesW(pattern.c_str());
-      if (attributes == INVALID_FILE_ATTRIBUTES) {
-        contents.error = lastErrno();
-      } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        contents.error = ENOTDIR;
-      }
-      return;
-    }
-    contents.error = errnoOf(code);
+  // Read through a handle on the folder, which gives each entry's file id
+  // too: the deletion tells by it that a file is still the one listed.
+  Handle folder(::CreateFileW(api.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION self;
+  if (!folder.valid() || !::GetFileInformationByHandle(folder.h, &self)) {
+    contents.error = lastErrno();
     return;
   }
-  do {
-    const wchar_t* name = data.cFileName;
-    if (name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0))) continue;
-    FolderEntry entry;
-    fillInfo(data.dwFileAttributes, data.dwReserved0, data.nFileSizeHigh, data.nFileSizeLow,
-             data.ftLastWriteTime, entry.info);
-    entry.nameOffset = static_cast<std::uint32_t>(contents.names.size());
-    appendWtf8(name, std::wcslen(name), contents.names);
-    entry.nameLength = static_cast<std::uint32_t>(contents.names.size() - entry.nameOffset);
-    contents.entries.push_back(entry);
-  } while (::FindNextFileW(find, &data));
+  if ((self.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    contents.error = ENOTDIR;
+    return;
+  }
+  const DWORD volume = self.dwVolumeSerialNumber;
+  contents.folderId =
+      FileId{volume, (static_cast<std::uint64_t>(self.nFileIndexHigh) << 32) | self.nFileIndexLow};
+
+  alignas(LARGE_INTEGER) char buffer[32768];
+  while (::GetFileInformationByHandleEx(folder.h, FileIdBothDirectoryInfo, buffer, sizeof buffer)) {
+    for (DWORD at = 0;;) {
+      const auto* d = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer + at);
+      const wchar_t* name = d->FileName;
+      std::size_t length = d->FileNameLength / sizeof(wchar_t);
+      bool dots = name[0] == L'.' && (length == 1 || (length == 2 && name[1] == L'.'));
+      if (!dots) {
+        FolderEntry entry;
+        FILETIME written{d->LastWriteTime.LowPart, static_cast<DWORD>(d->LastWriteTime.HighPart)};
+        auto size = static_cast<std::uint64_t>(d->EndOfFile.QuadPart);
+        // A reparse point's tag stands where the extended attributes' size would.
+        fillInfo(d->FileAttributes, d->EaSize, static_cast<DWORD>(size >> 32),
+                 static_cast<DWORD>(size), written, entry.info);
+        entry.info.id = FileId{volume, static_cast<std::uint64_t>(d->FileId.QuadPart)};
+        entry.nameOffset = static_cast<std::uint32_t>(contents.names.size());
+        appendWtf8(name, length, contents.names);
+        entry.nameLength = static_cast<std::uint32_t>(contents.names.size() - entry.nameOffset);
+        contents.entries.push_back(entry);
+      }
+      if (d->NextEntryOffset == 0) break;
+      at += d->NextEntryOffset;
+    }
+  }
   DWORD code = ::GetLastError();
-  ::FindClose(find);
   if (code != ERROR_NO_MORE_FILES) contents.error = errnoOf(code);
 }
 
@@ -422,6 +432,48 @@ int unlinkFile(const std::string& path) {
   if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return EACCES;
   if (!::DeleteFileW(api.c_str())) return lastErrno();
   return 0;
+}
+
+// --- Deleting exactly the file that was checked ---------------------------
+
+CheckedDeletion deleteCheckedFile(const std::string& path,
+                                  const std::function<bool(const EntryInfo&)>& accept) {
+  CheckedDeletion result;
+  std::wstring api;
+  if (!toApiPath(path, api)) {
+    result.error = EILSEQ;
+    return result;
+  }
+  // The handle that is checked is the one that deletes: whatever takes the
+  // name meanwhile is another file, never touched.
+  Handle file(openEntry(api, DELETE | FILE_READ_ATTRIBUTES));
+  BY_HANDLE_FILE_INFORMATION data;
+  if (!file.valid() || !::GetFileInformationByHandle(file.h, &data)) {
+    result.error = lastErrno();
+    return result;
+  }
+  // Refused as the runtime's _unlink refuses them, whatever the file system
+  // underneath would allow.
+  if (data.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
+    result.error = EACCES;
+    return result;
+  }
+  EntryInfo info;
+  fillInfo(data.dwFileAttributes, reparseTag(file.h, data.dwFileAttributes), data.nFileSizeHigh,
+           data.nFileSizeLow, data.ftLastWriteTime, info);
+  info.id = FileId{data.dwVolumeSerialNumber,
+                   (static_cast<std::uint64_t>(data.nFileIndexHigh) << 32) | data.nFileIndexLow};
+  if (!accept(info)) {
+    result.error = ECANCELED;
+    return result;
+  }
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  if (!::SetFileInformationByHandle(file.h, FileDispositionInfo, &disposition,
+                                    sizeof disposition)) {
+    result.error = lastErrno();
+  }
+  return result;
 }
 
 int removeFolder(const std::string& path) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,15 @@ struct FileId {
   std::uint64_t index = 0;
   bool known() const { return volume != 0 || index != 0; }
   bool operator==(const FileId&) const = default;
+  // 32 bits that a table of a million files can afford: two files of one
+  // volume whose indices fit in 32 bits never share it. 0 when unknown.
+  std::uint32_t digest() const {
+    if (!known()) return 0;
+    auto mixed = static_cast<std::uint32_t>(index) ^
+                 static_cast<std::uint32_t>(index >> 32) * 0x85EBCA6Bu ^
+                 static_cast<std::uint32_t>((volume * 0x9E3779B97F4A7C15ull) >> 32);
+    return mixed == 0 ? 1 : mixed;
+  }
 };
 
 // What the file system says of one entry, read without following a link.
@@ -36,9 +46,8 @@ struct EntryInfo {
   bool isRegular = false;  // a plain file: not a link, device, pipe...
   std::uint32_t sizeHigh = 0;
   std::uint32_t sizeLow = 0;
-  std::uint32_t attrib = 0;     // Windows attribute bits, or st_mode on POSIX
   std::uint64_t writeTime = 0;  // FILETIME, or nanoseconds since 1970 on POSIX
-  FileId id;                    // only filled by statEntry
+  FileId id;                    // its identity on its volume
 };
 
 // How much a listing must tell of each entry. TYPES_ONLY may leave sizes,
@@ -107,6 +116,26 @@ int makeWritable(const std::string& path);
 // _unlink. A read-only file (on POSIX: without the owner's write permission)
 // is refused. 0 or an error number.
 int unlinkFile(const std::string& path);
+
+// --- Deleting exactly the file that was checked ---------------------------
+
+// What a checked deletion did. error: 0 when the file was deleted, else why
+// not (ECANCELED when the check refused it). leftAt: when the entry had been
+// moved aside for the check and another file took its name meanwhile, the
+// path it stays at; otherwise empty.
+struct CheckedDeletion {
+  int error = 0;
+  std::string leftAt;
+};
+
+// Deletes the entry at path (the link itself for a link; never a folder,
+// nor a read-only file) only when accept approves of it, and then exactly
+// the entry that accept was shown: a file that takes the name meanwhile is
+// never the one deleted. accept sees the entry as the handle that deletes it
+// (Windows) or under a private name in the same folder (POSIX, which has no
+// deletion by descriptor) and may run on any thread.
+CheckedDeletion deleteCheckedFile(const std::string& path,
+                                  const std::function<bool(const EntryInfo&)>& accept);
 
 // Removes an empty folder: the runtime's _rmdir. Never recursive.
 // 0 or the error number the runtime leaves in errno.

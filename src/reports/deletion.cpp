@@ -2,9 +2,12 @@
 //
 // The user answered on the report written before the question; the tree may
 // have changed while the question waited. So a file is deleted only when it
-// is still the file the scan saw, and a copy only while the copy kept for it
-// is still there, unchanged and a different file: otherwise the deletion is
-// refused and listed like any other refusal.
+// is still the file the scan saw, a copy only while the copy kept for it is
+// still there, unchanged and a different file, and a companion file of a
+// marked page only with its page: otherwise the deletion is refused and
+// listed like any other refusal.
+#include <map>
+#include <mutex>
 #include <vector>
 
 #include "inventory/in_order.h"
@@ -16,36 +19,107 @@ namespace {
 
 constexpr std::string_view BLANKS_31 = "                               ";
 
-// Whether the entry on disk is still the one the record describes.
+// Whether the entry on disk is still the one the record describes: the same
+// file, where the scan could tell, of the same size and write time.
 bool unchangedSinceScan(const EntryInfo& info, const FileEntry& record) {
   return !info.isFolder && info.sizeHigh == record.sizeHigh && info.sizeLow == record.sizeLow &&
-         info.writeTime == record.writeTime;
+         info.writeTime == record.writeTime &&
+         (record.fileId == 0 || info.id.digest() == record.fileId);
 }
 
-// Whether the copy kept for record `index` is still there to take its place.
-bool keptCopyStands(const RunContext& ctx, std::int32_t index, const EntryInfo& copy) {
+// The identity of the copy kept for record `index` while it stands to take
+// its place; unknown (no id) when it does not.
+FileId standingKeptCopy(const RunContext& ctx, std::int32_t index) {
   std::int32_t kept = ctx.entries[index].keptCopy;
-  if (kept < 0 || kept >= ctx.count || kept == index) return false;
+  if (kept < 0 || kept >= ctx.count || kept == index) return {};
   const FileEntry& keptRecord = ctx.entries[kept];
   // A kept copy that is going away itself keeps nothing.
-  if (keptRecord.deleteMark == 1) return false;
+  if (keptRecord.deleteMark == 1) return {};
   EntryInfo info;
-  if (statEntry(filePathOf(ctx, keptRecord), info) != 0) return false;
-  if (!info.isRegular || !unchangedSinceScan(info, keptRecord)) return false;
-  // A second name for the same file frees nothing and loses everything; when
-  // the platform cannot tell files apart, no risk is taken.
-  return info.id.known() && copy.id.known() && !(info.id == copy.id);
+  if (statEntry(filePathOf(ctx, keptRecord), info) != 0) return {};
+  if (!info.isRegular || !unchangedSinceScan(info, keptRecord)) return {};
+  return info.id;
 }
 
-// Deletes the file of record `index` when that is safe; true when it was deleted.
-bool deleteIfSafe(const RunContext& ctx, std::int32_t index) {
-  const FileEntry& record = ctx.entries[index];
-  std::string path = filePathOf(ctx, record);
-  EntryInfo info;
-  if (statEntry(path, info) != 0 || !unchangedSinceScan(info, record)) return false;
-  if (record.kind != KIND_JUNK && !keptCopyStands(ctx, index, info)) return false;
-  return unlinkFile(path) == 0;
-}
+// The attempts of one run, each marked record tried once. A companion file
+// of a marked page goes only when its page went, so it needs the page's
+// outcome first: whichever thread needs that first tries the page, and the
+// page's own turn then finds it done. No attempt ever waits for one that is
+// not under way, so the attempts may run in any order on any threads.
+class Attempts {
+ public:
+  explicit Attempts(const RunContext& ctx) : ctx_(ctx) {
+    for (std::int32_t i = 0; i < ctx.count; ++i) {
+      const FileEntry& e = ctx.entries[i];
+      if (e.deleteMark != 1 || e.kind != KIND_PAGE || e.pageId <= 0) continue;
+      auto id = static_cast<std::size_t>(e.pageId);
+      if (id >= pageRecord_.size()) pageRecord_.resize(id + 1, -1);
+      pageRecord_[id] = i;
+    }
+    pageTried_ = std::vector<std::once_flag>(pageRecord_.size());
+    pageDeleted_.assign(pageRecord_.size(), 0);
+  }
+
+  // Tries the file of record `index`, once, and tells whether it was deleted.
+  bool deleted(std::int32_t index) {
+    const FileEntry& record = ctx_.entries[index];
+    std::int32_t page = markedPageOf(record);
+    if (page == index) {
+      auto id = static_cast<std::size_t>(record.pageId);
+      std::call_once(pageTried_[id], [&] { pageDeleted_[id] = attempt(index) ? 1 : 0; });
+      return pageDeleted_[id] != 0;
+    }
+    if (page >= 0 && record.kind == KIND_PAGE_PART && !deleted(page)) return false;
+    return attempt(index);
+  }
+
+  // Tells where the file of record `index` stays if it was moved aside for
+  // its check and a new file took its name meanwhile.
+  void tellLeftAside(Console& console, std::int32_t index) {
+    std::lock_guard lock(mutex_);
+    auto found = leftAside_.find(index);
+    if (found == leftAside_.end()) return;
+    console.print("Il file " + filePathOf(ctx_, ctx_.entries[index]) +
+                  " non e' stato cancellato e ora si chiama " + found->second +
+                  ": un altro file ha preso il suo nome\n");
+  }
+
+ private:
+  // The marked page a record belongs to (for a page, itself); -1 for none.
+  std::int32_t markedPageOf(const FileEntry& record) const {
+    auto id = static_cast<std::size_t>(record.pageId);
+    return record.pageId > 0 && id < pageRecord_.size() ? pageRecord_[id] : -1;
+  }
+
+  bool attempt(std::int32_t index) {
+    const FileEntry& record = ctx_.entries[index];
+    const bool junk = record.kind == KIND_JUNK;
+    FileId kept = junk ? FileId{} : standingKeptCopy(ctx_, index);
+    if (!junk && !kept.known()) return false;
+    const std::string path = filePathOf(ctx_, record);
+    // Junk goes whatever it is; a copy only as a regular file, and never as
+    // a second name for the file kept in its place.
+    auto accept = [&](const EntryInfo& info) {
+      bool sound = unchangedSinceScan(info, record) &&
+                   (junk || (info.isRegular && info.id.known() && !(info.id == kept)));
+      if (ctx_.beforeDeletion) ctx_.beforeDeletion(path);
+      return sound;
+    };
+    CheckedDeletion done = deleteCheckedFile(path, accept);
+    if (!done.leftAt.empty()) {
+      std::lock_guard lock(mutex_);
+      leftAside_[index] = std::move(done.leftAt);
+    }
+    return done.error == 0;
+  }
+
+  const RunContext& ctx_;
+  std::vector<std::int32_t> pageRecord_;  // page number -> its marked page record, or -1
+  std::vector<std::once_flag> pageTried_;
+  std::vector<char> pageDeleted_;  // written once, under pageTried_
+  std::mutex mutex_;
+  std::map<std::int32_t, std::string> leftAside_;
+};
 
 }  // namespace
 
@@ -62,13 +136,17 @@ int deleteMarkedFiles(RunContext& ctx) {
 
   // The attempts run on a few threads, the waiting for the file system
   // shared out; each one depends on nothing another changes (a kept copy is
-  // never marked itself), and the list and the console follow table order.
+  // never marked itself) but a companion file on its page, which Attempts
+  // sees to; the list and the console follow table order.
   std::vector<std::int32_t> marked;
   for (std::int32_t i = 0; i < ctx.count; ++i) {
     if (ctx.entries[i].deleteMark == 1) marked.push_back(i);
   }
   std::string lines;
-  auto attempt = [&ctx, &marked](std::size_t k) { return deleteIfSafe(ctx, marked[k]) ? 1 : 0; };
+  Attempts attempts(ctx);
+  auto attempt = [&attempts, &marked](std::size_t k) {
+    return attempts.deleted(marked[k]) ? 1 : 0;
+  };
   runInOrder(threadCount(ctx), marked.size(), attempt, [&](std::size_t k, int deleted) {
     const FileEntry& record = ctx.entries[marked[k]];
     std::string_view dir = dirOf(ctx, record);
@@ -84,11 +162,12 @@ int deleteMarkedFiles(RunContext& ctx) {
     ctx.console.progress(ctx.progressRow, lines);
 
     out.append(deleted ? "C " : "R ");
-    out.append(name);
+    appendReportText(out, name);
     out.append(" in ");
-    out.append(dir);
+    appendReportText(out, dir);
     out.push_back('\n');
     list.flushIfFull();
+    attempts.tellLeftAside(ctx.console, marked[k]);
   });
 
   if (!list.close()) {

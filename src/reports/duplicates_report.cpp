@@ -41,15 +41,14 @@ int writeDuplicatesReport(RunContext& ctx) {
     out.push_back(' ');
     appendNumber(out, e.kind);
     out.push_back(' ');
-    out.append(nameOf(ctx, e));
+    appendReportText(out, nameOf(ctx, e));
     out.push_back(' ');
-    // Only the low word, read as signed: the size column has always read so.
-    appendNumber(out, static_cast<std::int32_t>(e.sizeLow));
+    appendNumber(out, static_cast<std::int64_t>((std::uint64_t{e.sizeHigh} << 32) | e.sizeLow));
     out.append(" in ... ");
     // The folder below the working directory; a file in the working
     // directory itself shows the whole path.
     std::string_view dir = dirOf(ctx, e);
-    out.append(dir.size() > workDirLength ? dir.substr(workDirLength + 1) : dir);
+    appendReportText(out, dir.size() > workDirLength ? dir.substr(workDirLength + 1) : dir);
     out.push_back('\n');
     report.flushIfFull();
   }

@@ -55,6 +55,15 @@ class ReportFile {
 void tellCannotCreate(Console& console, const char* fileName, std::string_view consequence);
 void tellWriteError(Console& console, const char* fileName, std::string_view consequence);
 
+// Appends a name or path to a report line with each line feed and carriage
+// return written as '?', so that a name can never make a line of its own;
+// every other byte as it is.
+inline void appendReportText(std::string& out, std::string_view text) {
+  std::size_t at = out.size();
+  out.append(text);
+  while ((at = out.find_first_of("\r\n", at)) != std::string::npos) out[at++] = '?';
+}
+
 // "Compilato il DD/MM/YYYY alle hh:mm:ss\n\n", from the local time given.
 void appendTimestampLine(std::string& out, const std::tm& time);
 

@@ -1,12 +1,13 @@
 // A complete run of the real program answered "s": its reports and the disk afterwards.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <sstream>
 #include <vector>
@@ -52,28 +53,30 @@ Lines folderLines(const TempTree& tree, const char* report) {
 TEST(CompleteRun, EveryReportAndTheDiskAfterwards) {
   // Per file, in report order: its marks, the deletion (C, R refused, - not tried), its path.
   const std::vector<std::string> files = lines(
-      "C 3 C Documenti/Thumbs.db\n  0 - A/cambiato.txt\nC 0 R B/cambiato.txt\n"
-      "  2 - Copia/index_file/img.png\nC 2 C Pagine/index_file/img.png\n  1 - Copia/index.htm\n"
-      "C 1 C Pagine/index.htm\n  0 - Foto/2004/mare.jpg\nC 0 C Foto/2005/mare.jpg\n"
-      "C 0 R Foto/2006/mare.jpg\nC 0 R Link/mare.jpg\n  0 - note.txt\n  0 - A/sparito.txt\n"
-      "C 0 R B/sparito.txt\n  0 - A/tenuto.txt\nC 0 R B/tenuto.txt\nC 3 C Recycled/Sotto/x.txt\n"
-      "C 3 C Documenti/~$lettera.doc");
-  // Per folder: files left, removal (r, n refused as not empty, - not tried), path.
+      "C 3 C Documenti/Thumbs.db\n  0 - A/cambiato.txt\nC 0 R B/cambiato.txt\n  0 - "
+      "A/cresciuto.txt\n"
+      "C 0 R B/cresciuto.txt\n  0 - A/datato.txt\nC 0 R B/datato.txt\n  2 - "
+      "Pagine/index_file/foto.jpg\n  2 - Copia/index_file/img.png\n"
+      "C 2 R Modificata/index_file/img.png\nC 2 C Pagine/index_file/img.png\n"
+      "  1 - Copia/index.htm\nC 1 R Modificata/index.htm\nC 1 C Pagine/index.htm\n"
+      "  0 - A/legame.txt\nC 0 R B/legame.txt\n"
+      "  0 - Foto/2004/mare.jpg\nC 0 C Foto/2005/mare.jpg\nC 0 R Foto/2006/mare.jpg\n"
+      "C 0 R Link/mare.jpg\n  0 - note.txt\n  0 - A/null\nC 0 R Dev/null\n  0 - A/sparito.txt\n"
+      "C 0 R B/sparito.txt\n  0 - A/tenuto.txt\nC 0 R B/tenuto.txt\nC 3 C Recycled/tubo\n"
+      "C 3 C Recycled/Sotto/x.txt\nC 3 C Documenti/~$lettera.doc");
+  // Per folder: its removal (r, n refused as not empty, - not tried), its path.
   const std::vector<std::string> folders = lines(
-      " 2 - A\n 2 - B\n-4 - Chiusa\n 1 - Copia\n 1 - Copia/index_file\n 0 r Documenti\n"
-      " 0 n Foto\n 1 - Foto/2004\n 0 r Foto/2005\n 1 - Foto/2006\n 1 - Link\n 0 r Pagine\n"
-      " 0 r Pagine/index_file\n 0 r Recycled\n 0 r Recycled/Sotto\n 0 r Vuota");
+      "- A\n- B\n- Chiusa\n- Copia\n- Copia/index_file\n- Dev\nr Documenti\nn Foto\n- Foto/2004\n"
+      "r Foto/2005\n- Foto/2006\n- Link\n- Modificata\n- Modificata/index_file\nn Pagine\n"
+      "- Pagine/index_file\nr Recycled\nr Recycled/Sotto\nr Vuota");
   TempTree tree;
-  Lines foldersLeft, folderReport, attempts;
+  Lines foldersLeft, attempts;
   for (const std::string& folder : folders) {
-    std::string rel = folder.substr(5), path = tree.path(rel);
+    std::string rel = folder.substr(2), path = tree.path(rel);
     tree.folder(rel);
-    char numbers[32];
-    std::snprintf(numbers, 32, "%4d    %3td    ", std::stoi(folder), std::ranges::count(path, '/'));
-    folderReport.insert(numbers + path);
     std::string refused = "\taccesso negato " + std::to_string(ENOTEMPTY);
-    if (folder[3] != '-') attempts.insert(path + (folder[3] == 'r' ? "\trimossa" : refused));
-    if (folder[3] != 'r') foldersLeft.insert(rel);
+    if (folder[0] != '-') attempts.insert(path + (folder[0] == 'r' ? "\trimossa" : refused));
+    if (folder[0] != 'r') foldersLeft.insert(rel);
   }
   std::string report =
       "RAPPORTO DOPPIONI\n\nCompilato il <ora>\n\nC - da cancellare\n0 - normale\n1 - file htm\n"
@@ -84,12 +87,17 @@ TEST(CompleteRun, EveryReportAndTheDiskAfterwards) {
   Lines filesLeft = {"Rapporto_doppioni.txt", "Elenco_files_cancellati.txt",
                      "Rapporto_cartelle.txt", "Rapporto_rimozione_cartelle.txt"};
   for (const std::string& file : files) {
-    std::string rel = file.substr(6);
-    rel == "Link/mare.jpg" ? fs::create_hard_link(tree.path("Foto/2004/mare.jpg"), tree.path(rel))
-                           : tree.file(rel, "x");
+    std::string rel = file.substr(6), dir = fs::path(rel).parent_path();
+    std::string name = fs::path(rel).filename();
+    // A pipe is no copy of an empty file, though junk whatever it is.
+    bool pipe = rel == "Dev/null" || name == "tubo";
+    ASSERT_TRUE(!pipe || ::mkfifo(tree.path(rel).c_str(), 0600) == 0);
+    if (rel == "Link/mare.jpg")
+      fs::create_hard_link(tree.path("Foto/2004/mare.jpg"), tree.path(rel));
+    if (!tree.exists(rel)) tree.file(rel, name == "null" ? "" : "x");
     tree.setWriteTime(rel, 1100000000);  // copies are copies only with one write time
-    std::string dir = fs::path(rel).parent_path(), name = fs::path(rel).filename();
-    report += file.substr(0, 4) + name + " 1 in ... " + (dir.empty() ? tree.root() : dir) + "\n";
+    report += file.substr(0, 4) + name + (name == "null" || name == "tubo" ? " 0" : " 1") +
+              " in ... " + (dir.empty() ? tree.root() : dir) + "\n";
     if (file[4] != '-') deleted += file[4] + (" " + name + " in " + tree.path(dir) + "\n");
     if (file[4] != 'C' && rel != "A/tenuto.txt" && rel != "B/sparito.txt") filesLeft.insert(rel);
   }
@@ -99,21 +107,27 @@ TEST(CompleteRun, EveryReportAndTheDiskAfterwards) {
   ASSERT_EQ(std::system((setUp + (::geteuid() == 0 ? " && chown -R 65534 ." : "")).c_str()), 0);
   ProgramRun run = runProgram(tree.root(), "sx", true, [&] {
     fs::remove(tree.path("A/tenuto.txt"));  // the kept copy goes: its copy must stay
+    std::ofstream(tree.path("A/cresciuto.txt"), std::ios::app) << "x";
+    tree.setWriteTime("B/datato.txt", 1200000000);
+    fs::remove(tree.path("A/legame.txt"));  // now a link to its copy: that copy must stay
+    fs::create_symlink(tree.path("B/legame.txt"), tree.path("A/legame.txt"));
     tree.file("B/cambiato.txt", "cambiato dopo");
     fs::remove(tree.path("B/sparito.txt"));
+    tree.file("Modificata/index.htm", "cambiata");          // its pictures must stay with it
     fs::permissions(tree.path("Chiusa"), fs::perms::none);  // listed, never tried
   });
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(withoutTime(readFile(tree.path("Rapporto_doppioni.txt"))),
             report + "fine del rapporto\n");
   EXPECT_EQ(withoutTime(readFile(tree.path("Elenco_files_cancellati.txt"))), deleted);
-  EXPECT_EQ(folderLines(tree, "Rapporto_cartelle.txt"), folderReport);
   EXPECT_EQ(folderLines(tree, "Rapporto_rimozione_cartelle.txt"), attempts);
   const std::string totals =
-      "Totale cartelle 16\nCartelle senza files 8\nCartelle rimosse 7\n"
-      "Accesso negato a 1 cartelle\n\n";
+      "Totale cartelle 19\nCartelle senza files 7\nCartelle rimosse 5\n"
+      "Accesso negato a 2 cartelle\n\n";
   EXPECT_NE(readFile(tree.path("Rapporto_rimozione_cartelle.txt")).find(totals), std::string::npos);
   EXPECT_NE(run.output.find(totals), std::string::npos) << run.output;
+  const std::string b(31, ' ');  // each attempt shows its name and folder, wiping 31 more
+  EXPECT_NE(run.output.find("\nnull" + b + "\n" + tree.path("Dev") + b + "\n"), std::string::npos);
   fs::permissions(tree.path("Chiusa"), fs::perms::owner_all);
   EXPECT_EQ(onDisk(tree, false), filesLeft);
   EXPECT_EQ(onDisk(tree, true), foldersLeft);
