@@ -60,16 +60,13 @@ TEST(DuplicatesReport, DriveRootAndTheSizeAsItsLowWordSigned) {
                               "fine del rapporto\n");
 }
 
-TEST(DuplicatesReport, ReportThatCannotBeCreatedOrWrittenWholeStopsTheRun) {
-  for (int obstacle = 0; obstacle < (PATH_SEPARATOR == '/' ? 2 : 1); ++obstacle) {
-    TempTree tree;
-    if (obstacle == 0) tree.folder(DUPLICATES_REPORT);  // in the way; next, a full disk
-    if (obstacle == 1) fs::create_symlink("/dev/full", tree.path(DUPLICATES_REPORT));
-    ChangeDir into(tree.root());
-    TestRun run;
-    EXPECT_EQ(writeDuplicatesReport(run.ctx), -1);
-    EXPECT_TRUE(run.output.starts_with("Impossibile scrivere Rapporto_doppioni.txt")) << obstacle;
-  }
+TEST(DuplicatesReport, ReportThatCannotBeCreatedStopsTheRun) {
+  TempTree tree;
+  tree.folder(DUPLICATES_REPORT);  // in the way (a full disk: the safety tests)
+  ChangeDir into(tree.root());
+  TestRun run;
+  EXPECT_EQ(writeDuplicatesReport(run.ctx), -1);
+  EXPECT_TRUE(run.output.starts_with("Impossibile scrivere Rapporto_doppioni.txt"));
 }
 
 }  // namespace

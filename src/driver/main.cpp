@@ -2,8 +2,10 @@
 #include <new>
 
 #include "driver/run.h"
+#include "platform/platform.h"
 
 int main() {
+  doppioni::prepareStandardStreams();
   try {
     doppioni::Console console;
     return doppioni::runDoppioni(console);

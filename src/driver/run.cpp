@@ -31,10 +31,10 @@ void showTitle(Console& console, const std::string& workDir) {
   console.print("ELIMINAZIONE DOPPIONI\n");
   console.gotoXY(1, 2);
   console.print(workDir + "\n\n");
-  console.print(
-      "doppioni " DOPPIONI_VERSION "\n"
-      "Trova pagine web salvate, files doppi, files inutili e cartelle vuote\n"
-      "Non cancella nulla senza chiedertelo");
+  console.print("doppioni " DOPPIONI_VERSION
+                "\n"
+                "Trova pagine web salvate, files doppi, files inutili e cartelle vuote\n"
+                "Non cancella nulla senza chiedertelo");
 }
 
 int runDoppioni(Console& console) {
@@ -93,7 +93,8 @@ int runDoppioni(RunContext& ctx) {
     return 1;
   }
   heading(ctx, "\nCancello i doppioni\n");
-  if (deleteMarkedFiles(ctx) != 0) return -1;  // nothing was deleted
+  // Without the list, or with an incomplete one, the run goes no further.
+  if (deleteMarkedFiles(ctx) != 0) return -1;
 
   emptyTable(ctx);
   heading(ctx, "Compilo l'elenco delle cartelle vuote\n");
@@ -115,7 +116,7 @@ int runDoppioni(RunContext& ctx) {
   writeFolderReport(ctx);
 
   heading(ctx, "\nRimuovo le cartelle vuote\n");
-  removeEmptyFolders(ctx);
+  if (removeEmptyFolders(ctx) != 1) return -1;  // the report is incomplete
 
   console.print(
       "\nFatto. \nPuoi vedere i risultati dell'operazione aprendo con un editor\n"
