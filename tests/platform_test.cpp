@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -81,7 +80,7 @@ TEST(Platform, PathsOfAnyLengthAreReachedWhole) {
 }
 #endif
 
-TEST(Platform, ReadOnlyIsRefusedLinksAreNeverFollowedAndHardLinksAreOneFile) {
+TEST(Platform, ReadOnlyIsRefusedAndLinksAreNeverFollowed) {
   TempTree tree;
   tree.file("piena/a.txt", "1");
   tree.file("b.txt", "1");
@@ -89,22 +88,14 @@ TEST(Platform, ReadOnlyIsRefusedLinksAreNeverFollowedAndHardLinksAreOneFile) {
   for (const char* entry : {"piena/a.txt", "b.txt", "chiusa"}) {
     fs::permissions(tree.path(entry), fs::perms::owner_write, fs::perm_options::remove);
   }
-  const std::string a = tree.path("piena/a.txt"), b = tree.path("b.txt"),
-                    folder = tree.path("chiusa");
+  const std::string a = tree.path("piena/a.txt"), b = tree.path("b.txt");
   EXPECT_EQ(unlinkFile(b), EACCES);
   EXPECT_EQ(removeFolder(tree.path("piena")), ENOTEMPTY);
   EXPECT_EQ(makeWritable(b), 0);
   EXPECT_EQ(unlinkFile(b), 0);
-  EXPECT_EQ(removeFolder(folder), 0);  // read-only or not
-  EXPECT_EQ(removeFolder(folder), ENOENT);
+  EXPECT_EQ(removeFolder(tree.path("chiusa")), 0);  // read-only or not
 
   std::error_code error;
-  fs::create_hard_link(a, tree.path("legame.txt"), error);
-  EntryInfo infoA, other, same;
-  ASSERT_EQ(statEntry(a, infoA) + statEntry(tree.path("piena"), other), 0);
-  EXPECT_TRUE(infoA.id.known() && infoA.id != other.id);
-  EXPECT_TRUE(error || (statEntry(tree.path("legame.txt"), same) == 0 && same.id == infoA.id));
-
   fs::create_directory_symlink(tree.path("piena"), tree.path("collegamento"), error);
   if (!error) fs::create_symlink(a, tree.path("rimando.txt"), error);
   if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
@@ -117,15 +108,14 @@ TEST(Platform, ReadOnlyIsRefusedLinksAreNeverFollowedAndHardLinksAreOneFile) {
   tree.file("c.txt");
   fs::create_hard_link(tree.path("c.txt"), tree.path("stesso"));
   const std::string c = tree.path("c.txt"), link = tree.path("rimando.txt");
-  std::atomic<bool> done = false;
   auto swap = [&] { ::renameat2(AT_FDCWD, c.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE); };
-  std::thread swapper([&] {
-    while (!done) swap();
+  std::jthread swapper([&](std::stop_token stop) {
+    while (!stop.stop_requested()) swap();
   });
   for (int i = 0; i < 50000; ++i, makeWritable(c)) {
     fs::permissions(tree.path("stesso"), fs::perms::owner_write, fs::perm_options::remove);
   }
-  done = true;
+  swapper.request_stop();
   swapper.join();
   if (!fs::is_symlink(link)) swap();
 #endif
@@ -137,7 +127,7 @@ TEST(Platform, ReadOnlyIsRefusedLinksAreNeverFollowedAndHardLinksAreOneFile) {
 TEST(Platform, AReportIsAlwaysAFreshFileOfItsOwn) {
   TempTree tree, outside;
   outside.file("altro", "mio");
-  tree.file("vecchio", "il rapporto di prima");
+  tree.file("vecchio", "il rapporto di prima");  // replaced, as any file at the name
   tree.folder("cartella");
   std::error_code error;  // where links cannot be made, plain new names are tried instead
   fs::create_hard_link(outside.path("altro"), tree.path("legame"), error);
