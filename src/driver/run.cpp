@@ -31,10 +31,10 @@ void showTitle(Console& console, const std::string& workDir) {
   console.print("ELIMINAZIONE DOPPIONI\n");
   console.gotoXY(1, 2);
   console.print(workDir + "\n\n");
-  console.print("doppioni " DOPPIONI_VERSION
-                "\n"
-                "Trova pagine web salvate, files doppi, files inutili e cartelle vuote\n"
-                "Non cancella nulla senza chiedertelo");
+  console.print(
+      "doppioni " DOPPIONI_VERSION "\n"
+      "Trova pagine web salvate, files doppi, files inutili e cartelle vuote\n"
+      "Non cancella nulla senza chiedertelo");
 }
 
 int runDoppioni(Console& console) {
