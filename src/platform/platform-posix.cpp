@@ -8,7 +8,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/falloc.h>
 #include <linux/openat2.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -225,11 +227,17 @@ int makeWritable(const std::string& path) {
   std::string leaf;
   Fd parent(openParent(path, leaf));
   if (parent.fd < 0) return errno;
+  // The entry itself, never what a link leads to; checked and changed
+  // through the same descriptor, so a swap in between changes nothing.
+  Fd entry(::openat(parent.fd, leaf.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (entry.fd < 0) return errno;
   struct stat st;
-  if (::fstatat(parent.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
-  if (S_ISLNK(st.st_mode)) return 0;  // a link has no permissions of its own
+  if (::fstat(entry.fd, &st) != 0) return errno;
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return 0;
   if (st.st_mode & S_IWUSR) return 0;
-  if (::fchmodat(parent.fd, leaf.c_str(), (st.st_mode & 07777) | S_IWUSR, 0) != 0) return errno;
+  // A path descriptor takes no fchmod; its /proc name reaches that very file.
+  std::string self = "/proc/self/fd/" + std::to_string(entry.fd);
+  if (::fchmodat(AT_FDCWD, self.c_str(), (st.st_mode & 07777) | S_IWUSR, 0) != 0) return errno;
   return 0;
 }
 
@@ -333,6 +341,69 @@ int statEntry(const std::string& path, EntryInfo& info) {
   if (::fstatat(parent.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
   fillInfo(st, info);
   return 0;
+}
+
+// --- reports and the process's start ------------------------------------
+
+Failure createReport(const std::string& path, ReportHandle& report) {
+  std::size_t cut = path.rfind('/');
+  std::string hidden = path.substr(0, cut + 1) + ".~" + path.substr(cut + 1) + "." +
+                       std::to_string(::getpid()) + ".";
+  int fd = -1;
+  for (int attempt = 0; fd < 0; ++attempt) {
+    std::string name = hidden + std::to_string(attempt);
+    fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && (errno != EEXIST || attempt == 100)) return {"create", errno};
+    // A rename replaces the name itself, whatever it holds, and fails on a folder.
+    if (fd >= 0 && ::rename(name.c_str(), path.c_str()) != 0) {
+      int error = errno;
+      ::unlink(name.c_str());
+      ::close(fd);
+      return {"create", error};
+    }
+  }
+  report.value = fd;
+  return {};
+}
+
+Failure reserveReportRoom(ReportHandle report, std::uint64_t bytes) {
+  int fd = static_cast<int>(report.value);
+  off_t at = ::lseek(fd, 0, SEEK_CUR);
+  if (at < 0) return {"reserve", errno};
+  int error = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, at, static_cast<off_t>(bytes));
+  if (error == 0) return {};
+  if (errno != EOPNOTSUPP && errno != ENOSYS) return {"reserve", errno};
+  // A file system without it: the room is taken as file size, cut back at close.
+  error = ::posix_fallocate(fd, at, static_cast<off_t>(bytes));
+  return error == 0 ? Failure{} : Failure{"reserve", error};
+}
+
+Failure writeReport(ReportHandle report, std::string_view text) {
+  while (!text.empty()) {
+    ssize_t done = ::write(static_cast<int>(report.value), text.data(), text.size());
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return {"write", done < 0 ? errno : EIO};
+    text.remove_prefix(static_cast<std::size_t>(done));
+  }
+  return {};
+}
+
+Failure closeReport(ReportHandle& report) {
+  int fd = static_cast<int>(report.value);
+  report.value = -1;
+  Failure result;
+  off_t end = ::lseek(fd, 0, SEEK_CUR);
+  if (end < 0 || ::ftruncate(fd, end) != 0) result = {"close", errno};
+  if (::close(fd) != 0 && !result.failed()) result = {"close", errno};
+  return result;
+}
+
+void prepareStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    // The lowest free number is the one taken: the closed stream's own.
+    if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) ::open("/dev/null", O_RDWR);
+  }
+  ::signal(SIGPIPE, SIG_IGN);
 }
 
 std::tm localTime(std::time_t when) {
