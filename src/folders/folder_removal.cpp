@@ -15,8 +15,6 @@ namespace doppioni {
 namespace {
 
 constexpr std::string_view BLANKS_22 = "                      ";
-// Removals made between two writes of the report.
-constexpr std::size_t REPORT_BATCH = 64;
 // What a line adds to its folder's path at most: tab, "accesso negato ",
 // an error number, and the line end (twice "\n" counts as on Windows).
 constexpr std::uint64_t LONGER_FORM = 1 + 15 + 11 + 2;
@@ -39,7 +37,7 @@ void appendSummary(std::string& out, std::int32_t folders, std::int32_t tried, s
 }  // namespace
 
 int removeEmptyFolders(RunContext& ctx) {
-  // As for the deletions: an interrupt lets the batch in progress finish and
+  // As for the deletions: an interrupt lets the removals under way finish and
   // be reported first.
   holdInterrupts();
   // A table that misses folders could hold a folder without the ones inside
@@ -104,7 +102,7 @@ int removeEmptyFolders(RunContext& ctx) {
         out.push_back('\n');
       }
     };
-    runInOrder(threadCount(ctx), level.size(), REPORT_BATCH, attempt, show, [&] {
+    runInOrder(threadCount(ctx), level.size(), attempt, show, [&] {
       written = report.flush();
       return written && heldInterrupt() == 0;
     });

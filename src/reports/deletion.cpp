@@ -19,9 +19,6 @@ namespace doppioni {
 namespace {
 
 constexpr std::string_view BLANKS_31 = "                               ";
-// Attempts made between two writes of the list: few, since a process killed
-// outright may leave at most one batch unlisted.
-constexpr std::size_t LIST_BATCH = 64;
 constexpr std::string_view INTERRUPTED_LIST =
     "Programma interrotto: nessun altro file e' stato cancellato\n";
 
@@ -130,7 +127,7 @@ class Attempts {
 }  // namespace
 
 int deleteMarkedFiles(RunContext& ctx) {
-  // An interrupt from here on only notes itself: the batch in progress is
+  // An interrupt from here on only notes itself: the attempts under way are
   // finished and listed, and the list closed, before the process ends.
   holdInterrupts();
   std::vector<std::int32_t> marked;
@@ -160,8 +157,9 @@ int deleteMarkedFiles(RunContext& ctx) {
 
   // The attempts run on a few threads, the waiting for the file system
   // shared out; each one depends on nothing another changes (a kept copy is
-  // never marked itself), and the list and the console follow table order.
-  // Each batch's lines reach the system before the next batch starts.
+  // never marked itself) but a companion file on its page, which Attempts
+  // sees to; the list and the console follow table order. Each line reaches
+  // the system before more than one attempt a thread follows it.
   std::string lines;
   Attempts attempts(ctx);
   auto attempt = [&attempts, &marked](std::size_t k) {
@@ -189,7 +187,7 @@ int deleteMarkedFiles(RunContext& ctx) {
     attempts.tellLeftAside(ctx.console, marked[k]);
   };
   bool written = true;
-  runInOrder(threadCount(ctx), marked.size(), LIST_BATCH, attempt, show, [&] {
+  runInOrder(threadCount(ctx), marked.size(), attempt, show, [&] {
     written = list.flush();
     return written && heldInterrupt() == 0;
   });

@@ -83,8 +83,8 @@ int writeDuplicatesReport(RunContext& ctx);
 
 // Deletes the marked files that are unchanged since the scan (a copy only
 // while the copy kept for it is still there, unchanged) and lists every
-// attempt in "Elenco_files_cancellati.txt", each batch's lines written before
-// the next batch is tried. 0; -1 when the list cannot be created or its room
+// attempt in "Elenco_files_cancellati.txt", each line written before more
+// than one attempt a worker thread follows it. 0; -1 when the list cannot be created or its room
 // on disk reserved, in which case nothing is deleted, or when a line could not
 // be written, which stops the deletions there (the message is on the console).
 int deleteMarkedFiles(RunContext& ctx);
