@@ -68,6 +68,9 @@ int removeEmptyFolders(RunContext& ctx) {
   bool written = true;
   std::vector<std::int32_t> level;
   std::string line;
+  // A chain of folders is removed from the bottom up: the way down to each
+  // is kept, rather than walked from the top again for every one.
+  FolderPathCache way;
   // Folders of one depth never hold one another: each depth is tried on a
   // few threads at once, and reported in table order before the next,
   // shallower depth is tried.
@@ -78,8 +81,8 @@ int removeEmptyFolders(RunContext& ctx) {
       if (ctx.entries[end].fileCount == 0) level.push_back(end);
       ++end;
     }
-    auto attempt = [&ctx, &level](std::size_t k) {
-      return removeFolder(std::string(dirOf(ctx, ctx.entries[level[k]])));
+    auto attempt = [&ctx, &level, &way](std::size_t k) {
+      return way.removeFolder(std::string(dirOf(ctx, ctx.entries[level[k]])));
     };
     auto show = [&](std::size_t k, int error) {
       std::string_view path = dirOf(ctx, ctx.entries[level[k]]);

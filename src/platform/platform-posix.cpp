@@ -20,6 +20,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 
 namespace doppioni {
 namespace {
@@ -328,6 +330,84 @@ CheckedDeletion deleteCheckedFile(const std::string& path,
 int removeFolder(const std::string& path) {
   std::string leaf;
   Fd parent(openParent(path, leaf));
+  if (parent.fd < 0) return errno;
+  if (::unlinkat(parent.fd, leaf.c_str(), AT_REMOVEDIR) != 0) return errno;
+  return 0;
+}
+
+struct FolderPathCache::Kept {
+  static constexpr std::size_t STRIDE = 64;  // names between two folders kept
+  static constexpr std::size_t MOST = 512;   // folders kept at most: descriptors are few
+  std::mutex mutex;
+  std::unordered_map<std::string, int> folders;  // path -> O_PATH descriptor
+
+  int find(std::string_view path) {
+    std::lock_guard lock(mutex);
+    auto found = folders.find(std::string(path));
+    return found == folders.end() ? -1 : found->second;
+  }
+
+  // Keeps fd for path, or closes it in favour of one kept already; the
+  // descriptor to use, or -1 when fd is the caller's to close.
+  int keep(std::string_view path, int fd) {
+    std::lock_guard lock(mutex);
+    auto [at, added] = folders.size() < MOST ? folders.emplace(std::string(path), fd)
+                                             : std::pair{folders.end(), false};
+    if (added) return fd;
+    if (at == folders.end()) return -1;
+    ::close(fd);
+    return at->second;
+  }
+
+  // Opens the folder holding path, gives the last name in leaf.
+  int openParent(const std::string& path, std::string& leaf) {
+    std::size_t cut = path.rfind('/');
+    if (cut == std::string::npos || cut == 0) return doppioni::openParent(path, leaf);
+    leaf.assign(path, cut + 1, std::string::npos);
+    std::string_view parent(path.data(), cut);
+    // The ends of the prefixes worth keeping, every STRIDE names.
+    std::vector<std::size_t> ends;
+    std::size_t names = 0;
+    for (std::size_t pos = parent.find('/', 1); pos != std::string_view::npos;
+         pos = parent.find('/', pos + 1)) {
+      if (++names % STRIDE == 0) ends.push_back(pos);
+    }
+    // The deepest one kept; then the way on from there, keeping as it goes.
+    std::size_t next = ends.size();
+    int base = AT_FDCWD;
+    std::size_t from = 0;
+    while (next > 0) {
+      int fd = find(parent.substr(0, ends[next - 1]));
+      if (fd >= 0) {
+        base = fd;
+        from = ends[next - 1] + 1;
+        break;
+      }
+      --next;
+    }
+    Fd own;  // a folder on the way that could not be kept
+    for (; next < ends.size(); ++next) {
+      int fd = resolvePath(base, std::string(parent.substr(from, ends[next] - from)),
+                           O_PATH | O_DIRECTORY);
+      if (fd < 0) return -1;
+      int kept = keep(parent.substr(0, ends[next]), fd);
+      own.reset(kept < 0 ? fd : -1);
+      base = kept < 0 ? fd : kept;
+      from = ends[next] + 1;
+    }
+    return resolvePath(base, std::string(parent.substr(from)), O_PATH | O_DIRECTORY);
+  }
+};
+
+FolderPathCache::FolderPathCache() : kept_(std::make_unique<Kept>()) {}
+
+FolderPathCache::~FolderPathCache() {
+  for (auto& [path, fd] : kept_->folders) ::close(fd);
+}
+
+int FolderPathCache::removeFolder(const std::string& path) {
+  std::string leaf;
+  Fd parent(kept_->openParent(path, leaf));
   if (parent.fd < 0) return errno;
   if (::unlinkat(parent.fd, leaf.c_str(), AT_REMOVEDIR) != 0) return errno;
   return 0;

@@ -510,6 +510,15 @@ int removeFolder(const std::string& path) {
   return 0;
 }
 
+struct FolderPathCache::Kept {};
+
+FolderPathCache::FolderPathCache() = default;
+FolderPathCache::~FolderPathCache() = default;
+
+int FolderPathCache::removeFolder(const std::string& path) {
+  return doppioni::removeFolder(path);
+}
+
 int statEntry(const std::string& path, EntryInfo& info) {
   std::wstring api;
   if (!toApiPath(path, api)) return EILSEQ;

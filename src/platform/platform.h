@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -144,6 +145,26 @@ CheckedDeletion deleteCheckedFile(const std::string& path,
 // that cleared its attribute, and keeps it when it stays). 0 or an error
 // number as the runtime's _rmdir leaves it in errno.
 int removeFolder(const std::string& path);
+
+// Keeps open some of the folders on the way to the paths it is given (one
+// every few dozen names), so that a deep path is not walked again from the
+// top for every folder below it. Threads may share it; what it keeps stays
+// open as long as it lives. On Windows, which reaches a path whole, it keeps
+// nothing.
+class FolderPathCache {
+ public:
+  FolderPathCache();
+  ~FolderPathCache();
+  FolderPathCache(const FolderPathCache&) = delete;
+  FolderPathCache& operator=(const FolderPathCache&) = delete;
+
+  // removeFolder(path), reaching the folder's parent through the cache.
+  int removeFolder(const std::string& path);
+
+ private:
+  struct Kept;
+  std::unique_ptr<Kept> kept_;
+};
 
 // Reads an entry's metadata without following a link. 0 or an error number.
 int statEntry(const std::string& path, EntryInfo& info);
