@@ -46,9 +46,10 @@ FileId standingKeptCopy(const RunContext& ctx, std::int32_t index) {
 
 // The attempts of one run, each marked record tried once. A companion file
 // of a marked page goes only when its page went, so it needs the page's
-// outcome first: whichever thread needs that first tries the page, and the
-// page's own turn then finds it done. No attempt ever waits for one that is
-// not under way, so the attempts may run in any order on any threads.
+// outcome first: the companion files of marked pages are tried after every
+// other marked file, so that a page is never deleted before its own turn
+// (and its line); a companion file whose page is still under way on another
+// thread waits for it.
 class Attempts {
  public:
   explicit Attempts(const RunContext& ctx) : ctx_(ctx) {
@@ -74,6 +75,11 @@ class Attempts {
     }
     if (page >= 0 && record.kind == KIND_PAGE_PART && !deleted(page)) return false;
     return attempt(index);
+  }
+
+  // Whether the record is a companion file that goes only with its page.
+  bool followsPage(const FileEntry& record) const {
+    return record.kind == KIND_PAGE_PART && markedPageOf(record) >= 0;
   }
 
   // Tells where the file of record `index` stays if it was moved aside for
@@ -130,10 +136,14 @@ int deleteMarkedFiles(RunContext& ctx) {
   // An interrupt from here on only notes itself: the attempts under way are
   // finished and listed, and the list closed, before the process ends.
   holdInterrupts();
-  std::vector<std::int32_t> marked;
+  // Table order, but the companion files of marked pages after the rest.
+  Attempts attempts(ctx);
+  std::vector<std::int32_t> marked, followers;
   for (std::int32_t i = 0; i < ctx.count; ++i) {
-    if (ctx.entries[i].deleteMark == 1) marked.push_back(i);
+    const FileEntry& record = ctx.entries[i];
+    if (record.deleteMark == 1) (attempts.followsPage(record) ? followers : marked).push_back(i);
   }
+  marked.insert(marked.end(), followers.begin(), followers.end());
   ReportFile list(DELETED_LIST);
   std::string& out = list.text();
   out.append("Elenco dei files cancellati\n\n");
@@ -158,10 +168,9 @@ int deleteMarkedFiles(RunContext& ctx) {
   // The attempts run on a few threads, the waiting for the file system
   // shared out; each one depends on nothing another changes (a kept copy is
   // never marked itself) but a companion file on its page, which Attempts
-  // sees to; the list and the console follow table order. Each line reaches
+  // sees to; the list and the console follow the order of `marked`. Each line reaches
   // the system before more than one attempt a thread follows it.
   std::string lines;
-  Attempts attempts(ctx);
   auto attempt = [&attempts, &marked](std::size_t k) {
     return attempts.deleted(marked[k]) ? 1 : 0;
   };
