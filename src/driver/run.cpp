@@ -106,7 +106,6 @@ int runDoppioni(RunContext& ctx) {
         "nessuna cartella sara' rimossa\n");
   }
   computeFolderDepths(ctx);
-  countFolderFiles(ctx);
 
   printCount(console, "Trovate ", ctx.count, " cartelle \n");
   console.print("Le ordino   \n");

@@ -90,26 +90,12 @@ int computeFolderDepths(RunContext& ctx) {
   return 1;
 }
 
-int countFolderFiles(RunContext&) {
-  // listFolders has set every record's fileCount from the very listing that
-  // found the folder's subfolders, and nothing on disk changes between the
-  // two calls: listing every folder again would only give the same numbers.
-  return 1;
-}
-
 int countBackslashes(std::string_view path) {
   int separators = 0;
   for (char c : path) {
     if (c == PATH_SEPARATOR) ++separators;
   }
   return separators;
-}
-
-int countFilesInFolder(const std::string& path) {
-  FolderContents listing;
-  listFolder(path, ListingDetail::TYPES_ONLY, listing);
-  if (listing.error != 0) return -4;
-  return countFiles(listing);
 }
 
 }  // namespace doppioni

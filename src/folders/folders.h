@@ -15,13 +15,8 @@ namespace doppioni {
 int listFolders(RunContext& ctx, const std::string& path);
 // Sets every folder record's depth. 1.
 int computeFolderDepths(RunContext& ctx);
-// Sets every folder record's fileCount. 1.
-int countFolderFiles(RunContext& ctx);
 // The number of path separators in path.
 int countBackslashes(std::string_view path);
-// The number of entries directly in path that are not folders; -4 when path
-// cannot be listed.
-int countFilesInFolder(const std::string& path);
 
 // Sorts the folder records deepest first.
 void sortFoldersByDepth(RunContext& ctx);

@@ -42,10 +42,6 @@ void TextArena::clear() {
   used_ = BLOCK_SIZE;
 }
 
-std::size_t TextArena::bytesUsed() const {
-  return blocks_.empty() ? 0 : (blocks_.size() - 1) * BLOCK_SIZE + used_;
-}
-
 std::uint32_t FolderStore::add(std::string_view path) {
   if (path.size() > 0xFFFFFFFEu) return NO_ROOM;
   std::uint32_t offset = texts_.add(path);
@@ -126,14 +122,6 @@ std::uint8_t nameTraits(std::string_view name) {
   if (name.starts_with("~$")) traits |= NAME_OFFICE_TEMP;
   if (name.starts_with("~WRL")) traits |= NAME_WRL_TEMP;
   return traits;
-}
-
-std::string_view extOf(const RunContext& ctx, const FileEntry& e) {
-  if (e.ext == EXT_RECYCLED) return "___";
-  std::string_view name = nameOf(ctx, e);
-  std::size_t dot = name.rfind('.');
-  if (dot == std::string_view::npos) return "_";
-  return name.substr(dot);
 }
 
 }  // namespace doppioni

@@ -89,7 +89,6 @@ class TextArena {
     return blocks_[offset >> BLOCK_BITS] + (offset & (BLOCK_SIZE - 1));
   }
   void clear();
-  std::size_t bytesUsed() const;
 
  private:
   static constexpr int BLOCK_BITS = 22;
@@ -181,20 +180,12 @@ inline std::string filePathOf(const RunContext& ctx, const FileEntry& e) {
   return path;
 }
 
-// The extension: the name from its last dot on, "_" without a dot, "___"
-// below a recycle bin.
-std::string_view extOf(const RunContext& ctx, const FileEntry& e);
-
 // Lists every file below path, at every depth, into the table. 1; -2 when
 // the table cannot grow; -4 when a folder cannot be listed (its path is
 // printed on a line of its own first).
 int scanFolder(RunContext& ctx, const std::string& path);
-// The same for a recycle bin: every file comes in as junk marked for deletion.
-int scanRecycled(RunContext& ctx, const std::string& path);
 
 // Sorts the records by name, then by folder, byte for byte.
 void sortFiles(RunContext& ctx);
-// Negative, zero or positive as a sorts before, with or after b.
-int compareFiles(const RunContext& ctx, const FileEntry& a, const FileEntry& b);
 
 }  // namespace doppioni

@@ -69,11 +69,11 @@ int enterFolder(Walk& walk, TreeFolder& folder, bool recycled, std::vector<Frame
 // Depth first, each folder's entries in listing order, a subfolder's whole
 // contents where its parent's listing gives it. The stack is the walk's own,
 // so no depth of tree can exhaust the call stack.
-int walkTree(Walk& walk, bool recycled) {
+int walkTree(Walk& walk) {
   RunContext& ctx = walk.ctx;
   std::vector<Frame> stack;
   walk.path = walk.reader.root().name;
-  int result = enterFolder(walk, walk.reader.root(), recycled, stack);
+  int result = enterFolder(walk, walk.reader.root(), false, stack);
   while (result == 1 && !stack.empty()) {
     Frame& frame = stack.back();
     if (frame.entry == frame.listing->entries.size()) {
@@ -125,21 +125,13 @@ int walkTree(Walk& walk, bool recycled) {
   return result;
 }
 
-int scanTree(RunContext& ctx, const std::string& path, bool recycled) {
-  int threads = ctx.workerThreads >= 0 ? ctx.workerThreads : READING_THREADS;
-  TreeReader reader(path, ListingDetail::FULL, threads);
-  Walk walk{ctx, reader, {}, {}, {}};
-  return walkTree(walk, recycled);
-}
-
 }  // namespace
 
 int scanFolder(RunContext& ctx, const std::string& path) {
-  return scanTree(ctx, path, false);
-}
-
-int scanRecycled(RunContext& ctx, const std::string& path) {
-  return scanTree(ctx, path, true);
+  int threads = ctx.workerThreads >= 0 ? ctx.workerThreads : READING_THREADS;
+  TreeReader reader(path, ListingDetail::FULL, threads);
+  Walk walk{ctx, reader, {}, {}, {}};
+  return walkTree(walk);
 }
 
 }  // namespace doppioni
