@@ -44,7 +44,7 @@ int runDoppioni(Console& console) {
 
 int runDoppioni(RunContext& ctx) {
   Console& console = ctx.console;
-  if (ctx.entries == nullptr && allocateTable(ctx) != 1) {
+  if (ctx.entries == nullptr && allocateTable(ctx).has_value()) {
     console.print("MEMORIA INSUFFICIENTE\n");
     return -1;
   }
@@ -58,13 +58,12 @@ int runDoppioni(RunContext& ctx) {
   showTitle(console, ctx.workDir);
 
   heading(ctx, "\n\nPreparo l'elenco dei files presenti\n");
-  int scanned = scanFolder(ctx, ctx.workDir);
-  if (scanned == -2) {
-    console.print("MEMORIA INSUFFICIENTE\n");
-    return -1;
-  }
-  if (scanned == -4) {
-    console.print("INVALID HANDLE\n");
+  if (std::optional<Failure> failure = scanFolder(ctx, ctx.workDir)) {
+    if (failure->kind == FailureKind::FOLDER_UNREADABLE) {
+      console.print(listingPattern(failure->path) + "\nINVALID HANDLE\n");
+    } else {
+      console.print("MEMORIA INSUFFICIENTE\n");
+    }
     return -1;
   }
 
@@ -96,10 +95,10 @@ int runDoppioni(RunContext& ctx) {
 
   emptyTable(ctx);
   heading(ctx, "Compilo l'elenco delle cartelle vuote\n");
-  int listed = listFolders(ctx, ctx.workDir);
-  if (listed == -1) {
+  std::optional<Failure> listed = listFolders(ctx, ctx.workDir);
+  if (listed && listed->kind == FailureKind::FOLDER_UNREADABLE) {
     console.print("Impossibile leggere la cartella di lavoro: nessuna cartella sara' rimossa\n");
-  } else if (listed == -2) {
+  } else if (listed) {
     ctx.folderTableIncomplete = true;
     console.print(
         "MEMORIA INSUFFICIENTE: elenco delle cartelle incompleto, "

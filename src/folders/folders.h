@@ -3,6 +3,7 @@
 // files, deepest first.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,11 +11,12 @@
 
 namespace doppioni {
 
-// Appends a record for every folder below path, in pre-order. 1; -1 when path cannot be listed; -2
-// when the table cannot grow (no more records are added then).
-int listFolders(RunContext& ctx, const std::string& path);
-// Sets every folder record's depth. 1.
-int computeFolderDepths(RunContext& ctx);
+// Appends a record for every folder below path, in pre-order.
+// FOLDER_UNREADABLE when path itself cannot be listed; NO_MEMORY when the
+// table cannot grow (no more records are added then).
+std::optional<Failure> listFolders(RunContext& ctx, const std::string& path);
+// Sets every folder record's depth.
+void computeFolderDepths(RunContext& ctx);
 // The number of path separators in path.
 int countBackslashes(std::string_view path);
 

@@ -70,25 +70,25 @@ RunContext::~RunContext() {
   std::free(entries);
 }
 
-int allocateTable(RunContext& ctx) {
+std::optional<Failure> allocateTable(RunContext& ctx) {
   // Records are plain data: realloc may move them, and on large tables it
   // remaps pages instead of copying.
   auto* storage = static_cast<FileEntry*>(std::malloc(sizeof(FileEntry) * TABLE_STEP));
-  if (storage == nullptr) return -2;
+  if (storage == nullptr) return noMemory();
   ctx.entries = storage;
   ctx.capacity = TABLE_STEP;
   ctx.count = 0;
-  return 1;
+  return std::nullopt;
 }
 
-int growTable(RunContext& ctx, std::int32_t step) {
-  if (ctx.capacity > ctx.capacityLimit - step) return -2;
+std::optional<Failure> growTable(RunContext& ctx, std::int32_t step) {
+  if (ctx.capacity > ctx.capacityLimit - step) return noMemory();
   std::size_t bytes = sizeof(FileEntry) * static_cast<std::size_t>(ctx.capacity + step);
   auto* storage = static_cast<FileEntry*>(std::realloc(ctx.entries, bytes));
-  if (storage == nullptr) return -2;  // the old storage is still there, untouched
+  if (storage == nullptr) return noMemory();  // the old storage is still there, untouched
   ctx.entries = storage;
   ctx.capacity += step;
-  return 1;
+  return std::nullopt;
 }
 
 int threadCount(const RunContext& ctx) {

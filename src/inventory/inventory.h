@@ -9,11 +9,13 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "console/console.h"
+#include "inventory/failure.h"
 #include "platform/platform.h"
 
 namespace doppioni {
@@ -152,13 +154,13 @@ struct RunContext {
   std::function<void(const std::string& path)> beforeDeletion;
 };
 
-// Obtains the storage for the first TABLE_STEP records. 1, or -2 when there
-// is no memory for it.
-int allocateTable(RunContext& ctx);
+// Obtains the storage for the first TABLE_STEP records; NO_MEMORY when
+// there is none for it.
+std::optional<Failure> allocateTable(RunContext& ctx);
 
-// Makes room for step more records. 1, or -2 when the table cannot grow;
-// the table is then unchanged and still usable.
-int growTable(RunContext& ctx, std::int32_t step);
+// Makes room for step more records; NO_MEMORY when the table cannot grow,
+// which leaves it unchanged and still usable.
+std::optional<Failure> growTable(RunContext& ctx, std::int32_t step);
 
 // The worker threads a phase may use: the context's choice, or one a core.
 int threadCount(const RunContext& ctx);
@@ -180,10 +182,10 @@ inline std::string filePathOf(const RunContext& ctx, const FileEntry& e) {
   return path;
 }
 
-// Lists every file below path, at every depth, into the table. 1; -2 when
-// the table cannot grow; -4 when a folder cannot be listed (its path is
-// printed on a line of its own first).
-int scanFolder(RunContext& ctx, const std::string& path);
+// Lists every file below path, at every depth, into the table. Stops at the
+// first failure: NO_MEMORY when the table cannot grow, FOLDER_UNREADABLE
+// with the folder's path when a folder cannot be listed.
+std::optional<Failure> scanFolder(RunContext& ctx, const std::string& path);
 
 // Sorts the records by name, then by folder, byte for byte.
 void sortFiles(RunContext& ctx);
