@@ -62,7 +62,7 @@ TEST(Duplicates, MarksEveryCopyAfterTheFirstCandidateOfARun) {
     sortFiles(run.ctx);
     markWebPages(run.ctx);
     run.output.clear();
-    EXPECT_EQ(markDuplicates(run.ctx), 0);
+    EXPECT_EQ(markDuplicates(run.ctx), c.found);
 
     std::string marks, out;
     for (int i = 0; i < run.ctx.count; ++i) {
@@ -75,7 +75,7 @@ TEST(Duplicates, MarksEveryCopyAfterTheFirstCandidateOfARun) {
     EXPECT_EQ(marks, c.marks);
     std::istringstream shown(c.progress);
     for (int i; shown >> i;) out += "Esamino il " + std::to_string(i) + " esimo file\n";
-    EXPECT_EQ(run.output, out + "Trovati " + std::to_string(c.found) + " doppioni\n");
+    EXPECT_EQ(run.output, out);
   }
 }
 

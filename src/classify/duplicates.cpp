@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "classify/classify.h"
-#include "console/text.h"
 
 namespace doppioni {
 namespace {
@@ -76,13 +75,13 @@ std::int32_t companionCopy(const RunContext& ctx, std::int32_t part, std::int32_
 
 }  // namespace
 
-int markDuplicates(RunContext& ctx) {
+std::int32_t markDuplicates(RunContext& ctx) {
   std::int32_t duplicates = 0;
   PageIndex pages;
   std::string line;
   std::int32_t current = 0;
   while (current < ctx.count) {
-    showExamined(ctx, line, current, "\n");
+    showExamined(ctx, line, current, "");
     const std::int32_t candidate = current;
     ++current;
     if (ctx.entries[candidate].kind >= KIND_PAGE_PART) continue;
@@ -111,12 +110,7 @@ int markDuplicates(RunContext& ctx) {
       }
     }
   }
-
-  line.assign("Trovati ");
-  appendNumber(line, duplicates);
-  line.append(" doppioni\n");
-  ctx.console.print(line);
-  return 0;
+  return duplicates;
 }
 
 }  // namespace doppioni

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "classify/classify.h"
-#include "console/text.h"
 #include "platform/platform.h"
 
 namespace doppioni {
@@ -87,7 +86,7 @@ void companionPath(const RunContext& ctx, const FileEntry& page, std::string& ou
 
 }  // namespace
 
-void markWebPages(RunContext& ctx) {
+WebPageCounts markWebPages(RunContext& ctx) {
   std::int32_t pages = 0;
   for (std::int32_t i = 0; i < ctx.count; ++i) {
     if (isWebPage(ctx.entries[i])) ++pages;
@@ -120,7 +119,7 @@ void markWebPages(RunContext& ctx) {
   std::int32_t number = 0;
   std::int64_t companions = 0;
   for (std::int32_t i = 0; i < ctx.count; ++i) {
-    showExamined(ctx, line, i, "                \n");
+    showExamined(ctx, line, i, PAGES_PROGRESS_BLANKS);
     if (!index) continue;
     FileEntry& e = ctx.entries[i];
     std::int32_t own = isWebPage(e) ? ++number : 0;
@@ -137,13 +136,7 @@ void markWebPages(RunContext& ctx) {
       e.pageId = claim;
     }
   }
-
-  line.assign("Trovati ");
-  appendNumber(line, pages);
-  line.append(" files htm e ");
-  appendNumber(line, companions);
-  line.append(" file collegati                       \n");
-  ctx.console.print(line);
+  return {pages, companions};
 }
 
 }  // namespace doppioni

@@ -9,10 +9,14 @@
 namespace doppioni {
 namespace {
 
-void printCount(Console& console, const char* before, std::int64_t number, const char* after) {
+// before, the number, after, the blanks and a line feed.
+void printCount(Console& console, std::string_view before, std::int64_t number,
+                std::string_view after, std::string_view blanks = {}) {
   std::string line(before);
   appendNumber(line, number);
   line.append(after);
+  line.append(blanks);
+  line.push_back('\n');
   console.print(line);
 }
 
@@ -67,16 +71,18 @@ int runDoppioni(RunContext& ctx) {
     return -1;
   }
 
-  printCount(console, "Elenco fatto, ", ctx.count, " files trovati\n");
+  printCount(console, "Elenco fatto, ", ctx.count, " files trovati");
   console.print("Li ordino\n");
   sortFiles(ctx);
 
   heading(ctx, "Cerco i files htm\n");
-  markWebPages(ctx);
+  WebPageCounts pages = markWebPages(ctx);
+  std::string found = "Trovati " + std::to_string(pages.pages) + " files htm e ";
+  printCount(console, found, pages.companions, " file collegati", PAGES_COUNT_BLANKS);
   heading(ctx, "Cerco i doppioni\n");
-  markDuplicates(ctx);
+  printCount(console, "Trovati ", markDuplicates(ctx), " doppioni");
   heading(ctx, "Trovo i files inutili\n");
-  markJunkFiles(ctx);
+  printCount(console, "Trovati ", markJunkFiles(ctx), " files inutili");
 
   console.print("Scrivo l'elenco dei file da cancellare\n");
   if (writeDuplicatesReport(ctx) != 0) return -1;  // nothing to decide on without it
@@ -106,7 +112,7 @@ int runDoppioni(RunContext& ctx) {
   }
   computeFolderDepths(ctx);
 
-  printCount(console, "Trovate ", ctx.count, " cartelle \n");
+  printCount(console, "Trovate ", ctx.count, " cartelle ");
   console.print("Le ordino   \n");
   sortFoldersByDepth(ctx);
   writeFolderReport(ctx);

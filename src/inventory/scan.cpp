@@ -28,11 +28,13 @@ void showGrowth(Walk& walk, bool recycled, bool firstEntry) {
   std::string& line = walk.line;
   line.assign("Trovati ");
   appendNumber(line, walk.ctx.count);
+  line.append(" files");
   if (recycled) {
-    line.append(" files\n");
-    walk.ctx.console.progress(6, line);
+    line.push_back('\n');
+    walk.ctx.console.progress(RECYCLED_GROWTH_ROW, line);
   } else {
-    line.append(firstEntry ? " files                \n" : " files                 \n");
+    line.append(firstEntry ? GROWTH_BLANKS_FIRST_ENTRY : GROWTH_BLANKS);
+    line.push_back('\n');
     walk.ctx.console.progress(walk.ctx.progressRow, line);
   }
 }
