@@ -15,7 +15,7 @@ std::string marks(const RunContext& ctx) {
   std::string result;
   for (int i = 0; i < ctx.count; ++i) {
     const FileEntry& e = ctx.entries[i];
-    result += nameOf(ctx, e) + (" " + std::to_string(e.kind)) + "/" +
+    result += nameOf(ctx, e) + (" " + std::to_string(static_cast<int>(e.kind))) + "/" +
               std::to_string(e.pageId + e.deleteMark) + ", ";
   }
   return result;
@@ -33,7 +33,7 @@ TEST(WebPages, PageTakesTheFilesDirectlyInItsCompanionFolder) {
     addRecord(run.ctx, path.substr(0, slash), path.substr(slash + 1));
   }
   run.ctx.entries[11].ext = EXT_RECYCLED;  // as the scan adds what is in a bin
-  run.ctx.entries[11].kind = KIND_JUNK;
+  run.ctx.entries[11].kind = Kind::JUNK;
   sortFiles(run.ctx);
   WebPageCounts found = markWebPages(run.ctx);
   EXPECT_TRUE(found.pages == 4 && found.companions == 4);
@@ -52,9 +52,9 @@ TEST(JunkFiles, NamesDecideAndOverrideEarlierMarks) {
     addRecord(run.ctx, "D", name);
   // The last four as earlier passes left them: a page, a copy, two files below a bin.
   FileEntry* e = run.ctx.entries + 10;
-  e[0].kind = KIND_PAGE;
+  e[0].kind = Kind::PAGE;
   e[1].deleteMark = e[2].deleteMark = e[3].deleteMark = 1;
-  e[2].kind = e[3].kind = KIND_JUNK;
+  e[2].kind = e[3].kind = Kind::JUNK;
   EXPECT_EQ(markJunkFiles(run.ctx), 8);
   EXPECT_EQ(marks(run.ctx),
             "Thumbs.db 3/1, THUMBS.DB 3/1, ~$Rel.doc 3/1, ~$ 3/1, ~WRL3.tmp 3/1, xThumbs.db 0/0, "

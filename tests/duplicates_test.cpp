@@ -56,8 +56,8 @@ TEST(Duplicates, MarksEveryCopyAfterTheFirstCandidateOfARun) {
       std::uint64_t time = plus == std::string::npos ? 0 : std::stoull(spec.substr(plus + 1));
       FileEntry& e = addRecord(run.ctx, path.substr(0, cut), path.substr(cut + 1),
                                std::stoull(spec), time + 127000000000000000ull);
-      e.kind = static_cast<std::int8_t>(hash == std::string::npos ? 0 : spec[hash + 1] - '0');
-      e.deleteMark = e.kind == KIND_JUNK ? 1 : 0;
+      e.kind = static_cast<Kind>(hash == std::string::npos ? 0 : spec[hash + 1] - '0');
+      e.deleteMark = e.kind == Kind::JUNK ? 1 : 0;
     }
     sortFiles(run.ctx);
     markWebPages(run.ctx);

@@ -90,7 +90,7 @@ TEST(TreeScan, RecordsEveryFileWithItsMetadataAndKindInOneOrderOnAnyThreads) {
   for (const std::string& file : files) {
     const FileEntry& e = *records.at(file.substr(0, file.find(' ')));
     const bool junk = file.ends_with(" bin");
-    EXPECT_TRUE(e.kind == (junk ? KIND_JUNK : KIND_NORMAL) && e.deleteMark == junk &&
+    EXPECT_TRUE(e.kind == (junk ? Kind::JUNK : Kind::NORMAL) && e.deleteMark == junk &&
                 e.ext == (junk ? EXT_RECYCLED : EXT_OF_NAME))
         << file;
     EXPECT_TRUE(e.sizeLow == 5 && e.sizeHigh == 0) << file;
@@ -150,7 +150,7 @@ TEST(TreeScan, RecordsEveryFileWithItsMetadataAndKindInOneOrderOnAnyThreads) {
                                         "x/RECYCLED/deep 0 3", "x/RECYCLED/deep/er 1 4", "z 1 1"}));
   TestRun inside;
   ASSERT_FALSE(scanFolder(inside.ctx, tree.path("Recycled")).has_value());
-  EXPECT_EQ(inside.ctx.entries[0].kind, KIND_NORMAL) << "the working directory is no bin";
+  EXPECT_EQ(inside.ctx.entries[0].kind, Kind::NORMAL) << "the working directory is no bin";
 }
 
 }  // namespace

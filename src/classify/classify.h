@@ -15,9 +15,9 @@ struct WebPageCounts {
   std::int64_t companions = 0;  // a file counts once for each page that claims its folder
 };
 
-// Gives every saved web page (an extension containing "htm") kind
-// KIND_PAGE and a page number, and every file directly in its companion
-// folder ("<stem>_file" beside it) kind KIND_PAGE_PART and the same number.
+// Gives every saved web page (an extension containing "htm") the kind PAGE
+// and a page number, and every file directly in its companion folder
+// ("<stem>_file" beside it) the kind PAGE_PART and the same number.
 WebPageCounts markWebPages(RunContext& ctx);
 
 // Marks every copy (same name, size and write time) after the first

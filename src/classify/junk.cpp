@@ -12,7 +12,7 @@ namespace {
 
 void markJunk(FileEntry& e, std::int32_t& count) {
   e.deleteMark = 1;
-  e.kind = KIND_JUNK;
+  e.kind = Kind::JUNK;
   ++count;
 }
 

@@ -129,10 +129,10 @@ WebPageCounts markWebPages(RunContext& ctx) {
     // The later of the two assignments wins: the record's own turn as a
     // page, or the last page that claims its folder.
     if (own > claim) {
-      e.kind = KIND_PAGE;
+      e.kind = Kind::PAGE;
       e.pageId = own;
     } else if (claim > 0) {
-      e.kind = KIND_PAGE_PART;
+      e.kind = Kind::PAGE_PART;
       e.pageId = claim;
     }
   }

@@ -23,11 +23,13 @@ namespace doppioni {
 inline constexpr std::int32_t TABLE_STEP = 10000;    // growth of the table
 inline constexpr std::int32_t RECYCLED_STEP = 1000;  // growth below a recycle bin
 
-// What a record is.
-inline constexpr std::int8_t KIND_NORMAL = 0;     // an ordinary file
-inline constexpr std::int8_t KIND_PAGE = 1;       // a saved web page
-inline constexpr std::int8_t KIND_PAGE_PART = 2;  // a file in a web page's companion folder
-inline constexpr std::int8_t KIND_JUNK = 3;       // a useless file
+// What a record is. The duplicates report prints the number.
+enum class Kind : std::int8_t {
+  NORMAL = 0,     // an ordinary file
+  PAGE = 1,       // a saved web page
+  PAGE_PART = 2,  // a file in a web page's companion folder
+  JUNK = 3,       // a useless file
+};
 
 // Where a record's extension comes from.
 inline constexpr std::uint8_t EXT_OF_NAME = 0;   // from the name's last dot, or "_"
@@ -68,9 +70,9 @@ struct FileEntry {
     std::int32_t depth;     // folder records: separators in the path
   };
   std::int8_t deleteMark;  // 1: to be deleted
-  std::int8_t kind;        // KIND_*
-  std::uint8_t ext;        // EXT_*
-  std::uint8_t traits;     // NAME_*: what the name says
+  Kind kind;
+  std::uint8_t ext;     // EXT_*
+  std::uint8_t traits;  // NAME_*: what the name says
 };
 static_assert(sizeof(FileEntry) == 40);
 

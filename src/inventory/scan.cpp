@@ -118,7 +118,7 @@ std::optional<Failure> walkTree(Walk& walk) {
     record.pageId = 0;
     record.keptCopy = NO_COPY;
     record.deleteMark = frame.recycled ? 1 : 0;
-    record.kind = frame.recycled ? KIND_JUNK : KIND_NORMAL;
+    record.kind = frame.recycled ? Kind::JUNK : Kind::NORMAL;
     ++ctx.count;
   }
   return failure;
