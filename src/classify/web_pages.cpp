@@ -4,8 +4,8 @@
 // Rather than comparing every page's companion path with every record, the
 // pass finds the companion folder's id once per page through a hash index of
 // the folder paths, then gives each record the mark of the last page (in
-// table order) that claims its folder. That is the mark that comparing every
-// page with every record, page after page, leaves behind.
+// table order) that claims its folder: a folder claimed by several pages
+// belongs to the last of them.
 #include <cstdint>
 #include <functional>
 #include <optional>

@@ -98,8 +98,8 @@ class Console {
   void gotoXY(int x, int y);
   int cursorRow();
   void setCursorShape(int code);
-  // Shows the question and waits for one key, as the runtime's _getche does:
-  // echoes it, returns its code; -1 at the end of input. On a terminal, keys
+  // Shows the question and waits for one key without Enter: echoes it,
+  // returns its code; -1 at the end of input. On a terminal, keys
   // typed before the question was on screen are dropped first, so that no
   // stray key answers it, and those typed with it after (the Enter after an
   // "n", the rest of an arrow key's sequence). After a stop the question is

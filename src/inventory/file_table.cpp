@@ -85,7 +85,7 @@ std::optional<Failure> growTable(RunContext& ctx, std::int32_t step) {
   if (ctx.capacity > ctx.capacityLimit - step) return noMemory();
   std::size_t bytes = sizeof(FileEntry) * static_cast<std::size_t>(ctx.capacity + step);
   auto* storage = static_cast<FileEntry*>(std::realloc(ctx.entries, bytes));
-  if (storage == nullptr) return noMemory();  // the old storage is still there, untouched
+  if (storage == nullptr) return noMemory();  // the storage it had is still there, untouched
   ctx.entries = storage;
   ctx.capacity += step;
   return std::nullopt;

@@ -31,9 +31,9 @@ enum class Kind : std::int8_t {
   JUNK = 3,       // a useless file
 };
 
-// Where a record's extension comes from.
-inline constexpr std::uint8_t EXT_OF_NAME = 0;   // from the name's last dot, or "_"
-inline constexpr std::uint8_t EXT_RECYCLED = 1;  // "___": a file below a recycle bin
+// Whether a record's name gives its extension.
+inline constexpr std::uint8_t EXT_OF_NAME = 0;   // yes: from the name's last dot
+inline constexpr std::uint8_t EXT_RECYCLED = 1;  // no: a file below a recycle bin, never a page
 
 inline constexpr std::int32_t NO_COPY = -1;
 
