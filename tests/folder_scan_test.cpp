@@ -9,9 +9,8 @@ namespace {
 // Growth in steps, small below a bin, with its line; a full table stops either stage.
 TEST(TableGrowth, BothStagesGrowTheTableAndStopWhenItCannot) {
   TempTree tree;
-  for (const char* rel : {"f/1", "f/2", "f/3", "g/Recycled/1", "g/Recycled/2", "g/Recycled/3"}) {
+  for (const char* rel : {"f/1", "f/2", "f/3", "g/Recycled/1", "g/Recycled/2", "g/Recycled/3"})
     tree.file(rel);
-  }
   for (bool bin : {false, true}) {
     TestRun run;
     run.ctx.capacity = 2;  // pretend the table is almost full
