@@ -4,9 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <thread>
+#ifndef _WIN32
+#include <fcntl.h>  // AT_FDCWD, for renameat2
+#endif
 
 #include "test_tree.h"
 
@@ -24,6 +29,11 @@ std::map<std::string, EntryInfo> listByName(const std::string& path) {
   std::map<std::string, EntryInfo> result;
   for (const FolderEntry& e : listing.entries) result[std::string(listing.name(e))] = e.info;
   return result;
+}
+
+std::string contentOf(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 TEST(Platform, NamesAndPathsAreTheBytesGiven) {
@@ -51,28 +61,16 @@ TEST(Platform, NamesAndPathsAreTheBytesGiven) {
   }
 }
 
+#ifdef _WIN32  // elsewhere the scan's tests go past the system's limit
 TEST(Platform, PathsOfAnyLengthAreReachedWhole) {
   TempTree tree;
   std::vector<std::string> chain{tree.root()};
-  const std::string name(120, 'd');
-#ifdef _WIN32
   std::string rel;
   while (chain.back().size() < 1000) {  // wine's Unix paths stop at 4096 bytes
-    rel += name + "/";
-    chain.push_back(chain.back() + PATH_SEPARATOR + name);
+    rel += std::string(120, 'd') + "/";
+    chain.push_back(chain.back() + PATH_SEPARATOR + std::string(120, 'd'));
   }
   tree.file(rel + "fine.txt", "1234");
-#else
-  {
-    testing::ChangeDir start(tree.root());  // only relative steps reach below PATH_MAX
-    while (chain.back().size() < 5000) {
-      fs::create_directory(name);
-      fs::current_path(name);
-      chain.push_back(chain.back() + PATH_SEPARATOR + name);
-    }
-    std::ofstream("fine.txt") << "1234";
-  }
-#endif
   const std::string file = chain.back() + PATH_SEPARATOR + "fine.txt";
   EXPECT_EQ(listByName(chain.back())["fine.txt"].sizeLow, 4u);
   EntryInfo info;
@@ -80,8 +78,9 @@ TEST(Platform, PathsOfAnyLengthAreReachedWhole) {
   EXPECT_EQ(unlinkFile(file), 0);
   for (; chain.size() > 1; chain.pop_back()) EXPECT_EQ(removeFolder(chain.back()), 0);
 }
+#endif
 
-TEST(Platform, ReadOnlyIsRefusedLinksAreNeverFollowedAndHardLinksAreOneFile) {
+TEST(Platform, ReadOnlyIsRefusedAndLinksAreNeverFollowed) {
   TempTree tree;
   tree.file("piena/a.txt", "1");
   tree.file("b.txt", "1");
@@ -89,24 +88,14 @@ TEST(Platform, ReadOnlyIsRefusedLinksAreNeverFollowedAndHardLinksAreOneFile) {
   for (const char* entry : {"piena/a.txt", "b.txt", "chiusa"}) {
     fs::permissions(tree.path(entry), fs::perms::owner_write, fs::perm_options::remove);
   }
-  const std::string a = tree.path("piena/a.txt"), b = tree.path("b.txt"),
-                    folder = tree.path("chiusa");
+  const std::string a = tree.path("piena/a.txt"), b = tree.path("b.txt");
   EXPECT_EQ(unlinkFile(b), EACCES);
   EXPECT_EQ(removeFolder(tree.path("piena")), ENOTEMPTY);
   EXPECT_EQ(makeWritable(b), 0);
   EXPECT_EQ(unlinkFile(b), 0);
-  EXPECT_EQ(makeWritable(folder), 0);
-  EXPECT_NE(fs::status(folder).permissions() & fs::perms::owner_write, fs::perms::none);
-  EXPECT_EQ(removeFolder(folder), 0);
-  EXPECT_EQ(removeFolder(folder), ENOENT);
+  EXPECT_EQ(removeFolder(tree.path("chiusa")), 0);  // read-only or not
 
   std::error_code error;
-  fs::create_hard_link(a, tree.path("legame.txt"), error);
-  EntryInfo infoA, other, same;
-  ASSERT_EQ(statEntry(a, infoA) + statEntry(tree.path("piena"), other), 0);
-  EXPECT_TRUE(infoA.id.known() && infoA.id != other.id);
-  EXPECT_TRUE(error || (statEntry(tree.path("legame.txt"), same) == 0 && same.id == infoA.id));
-
   fs::create_directory_symlink(tree.path("piena"), tree.path("collegamento"), error);
   if (!error) fs::create_symlink(a, tree.path("rimando.txt"), error);
   if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
@@ -114,9 +103,45 @@ TEST(Platform, ReadOnlyIsRefusedLinksAreNeverFollowedAndHardLinksAreOneFile) {
   EXPECT_TRUE(entries["collegamento"].isLink && entries["collegamento"].isFolder);
   EXPECT_TRUE(entries["rimando.txt"].isLink && !entries["rimando.txt"].isRegular);
   EXPECT_EQ(makeWritable(tree.path("rimando.txt")), 0);
+#ifndef _WIN32
+  // A file and the link trade names all the while the file's mode is changed.
+  tree.file("c.txt");
+  fs::create_hard_link(tree.path("c.txt"), tree.path("stesso"));
+  const std::string c = tree.path("c.txt"), link = tree.path("rimando.txt");
+  auto swap = [&] { ::renameat2(AT_FDCWD, c.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE); };
+  std::jthread swapper([&](std::stop_token stop) {
+    while (!stop.stop_requested()) swap();
+  });
+  for (int i = 0; i < 50000; ++i, makeWritable(c)) {
+    fs::permissions(tree.path("stesso"), fs::perms::owner_write, fs::perm_options::remove);
+  }
+  swapper.request_stop();
+  swapper.join();
+  if (!fs::is_symlink(link)) swap();
+#endif
   EXPECT_EQ(unlinkFile(a), EACCES) << "the link's target stays read-only";
   EXPECT_EQ(unlinkFile(tree.path("rimando.txt")), 0);
   EXPECT_TRUE(tree.exists("piena/a.txt") && !tree.exists("rimando.txt"));
+}
+
+TEST(Platform, AReportIsAlwaysAFreshFileOfItsOwn) {
+  TempTree tree, outside;
+  outside.file("altro", "mio");
+  tree.file("vecchio", "il rapporto di prima");  // replaced, as any file at the name
+  tree.folder("cartella");
+  std::error_code error;  // where links cannot be made, plain new names are tried instead
+  fs::create_hard_link(outside.path("altro"), tree.path("legame"), error);
+  fs::create_symlink(outside.path("altro"), tree.path("rimando"), error);
+  ReportHandle report;
+  EXPECT_EQ(createReport(tree.path("cartella"), report).step, std::string("create"));
+  for (std::string name : {"nuovo", "vecchio", "legame", "rimando"}) {
+    ASSERT_FALSE(createReport(tree.path(name), report).failed()) << name;
+    EXPECT_FALSE(reserveReportRoom(report, 1 << 20).failed() ||
+                 writeReport(report, "a\nb").failed() || closeReport(report).failed());
+    EXPECT_EQ(contentOf(tree.path(name)), PATH_SEPARATOR == '/' ? "a\nb" : "a\r\nb") << name;
+  }
+  EXPECT_EQ(contentOf(outside.path("altro")), "mio");
+  EXPECT_EQ(listByName(tree.root()).size(), 5u) << "nothing left under a private name";
 }
 
 }  // namespace

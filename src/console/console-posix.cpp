@@ -352,7 +352,10 @@ void holdInterrupts() {
   note.sa_handler = noteSignal;
   sigemptyset(&note.sa_mask);
   for (std::size_t i = 0; i < std::size(HELD_SIGNALS); ++i) {
-    ::sigaction(HELD_SIGNALS[i], &note, &handlersBeforeHold[i]);
+    ::sigaction(HELD_SIGNALS[i], nullptr, &handlersBeforeHold[i]);
+    // A signal the run was started ignoring (nohup) stays ignored: it
+    // interrupts nothing.
+    if (handlersBeforeHold[i].sa_handler != SIG_IGN) ::sigaction(HELD_SIGNALS[i], &note, nullptr);
   }
 }
 

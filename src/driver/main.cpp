@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
+  doppioni::prepareStandardStreams();
   try {
     doppioni::CommandLine command = doppioni::enterWorkFolder(
         doppioni::parseCommandLine(doppioni::commandArguments(argc, argv)));

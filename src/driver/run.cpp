@@ -97,7 +97,8 @@ int runDoppioni(RunContext& ctx) {
     return 1;
   }
   heading(ctx, "\nCancello i doppioni\n");
-  if (deleteMarkedFiles(ctx) != 0) return -1;  // nothing was deleted
+  // Without the list, or with an incomplete one, the run goes no further.
+  if (deleteMarkedFiles(ctx) != 0) return -1;
 
   emptyTable(ctx);
   heading(ctx, "Compilo l'elenco delle cartelle vuote\n");
@@ -118,7 +119,7 @@ int runDoppioni(RunContext& ctx) {
   writeFolderReport(ctx);
 
   heading(ctx, "\nRimuovo le cartelle vuote\n");
-  removeEmptyFolders(ctx);
+  if (removeEmptyFolders(ctx) != 1) return -1;  // the report is incomplete
 
   console.print(
       "\nFatto. \nPuoi vedere i risultati dell'operazione aprendo con un editor\n"

@@ -3,6 +3,7 @@
 // its own and never recursively: one that is not empty stays, whatever it
 // holds.
 #include <vector>
+
 #include "console/text.h"
 
 #include "folders/folders.h"
@@ -14,6 +15,11 @@ namespace doppioni {
 namespace {
 
 constexpr std::string_view BLANKS_22 = "                      ";
+// What a line adds to its folder's path at most: tab, "accesso negato ",
+// an error number, and the line end (twice "\n" counts as on Windows).
+constexpr std::uint64_t LONGER_FORM = 1 + 15 + 11 + 2;
+constexpr std::string_view INTERRUPTED_REPORT =
+    "Programma interrotto: nessun'altra cartella e' stata rimossa\n";
 
 void appendSummary(std::string& out, std::int32_t folders, std::int32_t tried, std::int32_t removed,
                    std::int32_t failed) {
@@ -31,40 +37,54 @@ void appendSummary(std::string& out, std::int32_t folders, std::int32_t tried, s
 }  // namespace
 
 int removeEmptyFolders(RunContext& ctx) {
+  // As for the deletions: an interrupt lets the removals under way finish and
+  // be reported first.
+  holdInterrupts();
+  // A table that misses folders could hold a folder without the ones inside
+  // it: then nothing is tried.
+  std::int32_t last = ctx.folderTableIncomplete ? 0 : ctx.count;
   ReportFile report(REMOVAL_REPORT);
-  if (!report.isOpen()) {
-    // Every removal is accounted for in the report, or none is made.
-    tellCannotCreate(ctx.console, REMOVAL_REPORT, ": nessuna cartella e' stata rimossa");
-    return 1;
-  }
   std::string& out = report.text();
   out.append("Rapporto rimozione cartelle\n\n");
   appendTimestampLine(out, ctx.clock());
+  // Room for every line in its longer form, and for the totals, before the
+  // first removal.
+  std::uint64_t room = 2 * out.size() + 2 * INTERRUPTED_REPORT.size() + 256;
+  for (std::int32_t i = 0; i < last; ++i) {
+    if (ctx.entries[i].fileCount == 0) room += dirOf(ctx, ctx.entries[i]).size() + LONGER_FORM;
+  }
+  if (!report.reserve(room) || !report.flush()) {
+    report.close();
+    // Every removal is accounted for in the report, or none is made.
+    tellCannotCreate(ctx.console, REMOVAL_REPORT, ": nessuna cartella e' stata rimossa");
+    ctx.console.flush();
+    releaseInterrupts();
+    return 1;
+  }
 
   std::int32_t tried = 0;
   std::int32_t removed = 0;
   std::int32_t failed = 0;
-  // A table that misses folders could hold a folder without the ones inside
-  // it: then nothing is tried.
-  std::int32_t last = ctx.folderTableIncomplete ? 0 : ctx.count;
+  bool written = true;
   std::vector<std::int32_t> level;
   std::string line;
+  // A chain of folders is removed from the bottom up: the way down to each
+  // is kept, rather than walked from the top again for every one.
+  FolderPathCache way;
   // Folders of one depth never hold one another: each depth is tried on a
   // few threads at once, and reported in table order before the next,
   // shallower depth is tried.
-  for (std::int32_t first = 0; first < last;) {
+  for (std::int32_t first = 0; first < last && written && heldInterrupt() == 0;) {
     std::int32_t end = first;
     level.clear();
     while (end < last && ctx.entries[end].depth == ctx.entries[first].depth) {
       if (ctx.entries[end].fileCount == 0) level.push_back(end);
       ++end;
     }
-    auto attempt = [&ctx, &level](std::size_t k) {
-      std::string path(dirOf(ctx, ctx.entries[level[k]]));
-      makeWritable(path);
-      return removeFolder(path);
+    auto attempt = [&ctx, &level, &way](std::size_t k) {
+      return way.removeFolder(std::string(dirOf(ctx, ctx.entries[level[k]])));
     };
-    runInOrder(threadCount(ctx), level.size(), attempt, [&](std::size_t k, int error) {
+    auto show = [&](std::size_t k, int error) {
       std::string_view path = dirOf(ctx, ctx.entries[level[k]]);
       ++tried;
       line.assign("Rimuovo ");
@@ -84,21 +104,30 @@ int removeEmptyFolders(RunContext& ctx) {
         appendNumber(out, error);
         out.push_back('\n');
       }
-      report.flushIfFull();
+    };
+    runInOrder(threadCount(ctx), level.size(), attempt, show, [&] {
+      written = report.flush();
+      return written && heldInterrupt() == 0;
     });
     first = end;
   }
 
-  std::string summary;
-  appendSummary(summary, ctx.count, tried, removed, failed);
-  ctx.console.print(summary);
-  out.append("\n\n");
-  out.append(summary);
-  out.append("Fine rapporto\n");
-  if (!report.close()) {
-    tellWriteError(ctx.console, REMOVAL_REPORT, ": il rapporto e' incompleto");
+  bool interrupted = written && heldInterrupt() != 0;
+  if (interrupted) {
+    out.append(INTERRUPTED_REPORT);
+  } else if (written) {
+    std::string summary;
+    appendSummary(summary, ctx.count, tried, removed, failed);
+    ctx.console.print(summary);
+    out.append("\n\n");
+    out.append(summary);
+    out.append("Fine rapporto\n");
   }
-  return 1;
+  written = report.close() && written;
+  if (!written) tellWriteError(ctx.console, REMOVAL_REPORT, ": il rapporto e' incompleto");
+  ctx.console.flush();
+  releaseInterrupts();  // an interrupt noted ends the process here
+  return written && !interrupted ? 1 : -1;
 }
 
 }  // namespace doppioni

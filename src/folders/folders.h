@@ -27,7 +27,8 @@ int compareFolderDepth(const FileEntry& a, const FileEntry& b);
 int writeFolderReport(RunContext& ctx);
 
 // Removes, deepest first, every folder with fileCount 0, and reports each
-// attempt and the totals. 1.
+// attempt and the totals. 1; -1 when a line of the report could not be
+// written (the removals stopped there; the message is on the console).
 int removeEmptyFolders(RunContext& ctx);
 
 }  // namespace doppioni

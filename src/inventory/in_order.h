@@ -1,8 +1,8 @@
 // Attempts that wait on the file system, run on a few threads and reported
-// in their own order.
+// in their own order, each settled before more than a few others may start.
 #pragma once
 
-#include <atomic>
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
@@ -13,22 +13,33 @@ namespace doppioni {
 
 // Runs attempt(k) for every k below n on `threads` threads and hands each
 // result to report(k, result) in the order of k, as soon as it is known, on
-// the calling thread. The attempts must not depend on one another.
-template <typename Attempt, typename Report>
-void runInOrder(int threads, std::size_t n, Attempt attempt, Report report) {
+// the calling thread, then settle(). Attempt k + threads (one for each
+// thread) starts only once settle() has returned for attempt k. When it
+// returns false no attempt starts any more, and those under way are still
+// reported and settled. So whatever settle() records covers every attempt
+// made but those under way. The attempts must not
+// depend on one another.
+template <typename Attempt, typename Report, typename Settle>
+void runInOrder(int threads, std::size_t n, Attempt attempt, Report report, Settle settle) {
+  const std::size_t window = static_cast<std::size_t>(std::max(threads, 1));
   std::vector<int> results(n);
   std::vector<char> known(n, 0);
   std::mutex mutex;
-  std::condition_variable resultKnown;
-  std::atomic<std::size_t> next{0};
+  std::condition_variable resultKnown, slotOpen;
+  std::size_t next = 0;                    // the next attempt to start
+  std::size_t open = std::min(window, n);  // attempts below this may start
+  bool stop = false;
   auto work = [&] {
-    for (std::size_t k; (k = next.fetch_add(1)) < n;) {
+    std::unique_lock lock(mutex);
+    for (;;) {
+      slotOpen.wait(lock, [&] { return stop || next >= n || next < open; });
+      if (stop || next >= n) return;
+      std::size_t k = next++;
+      lock.unlock();
       int result = attempt(k);
-      {
-        std::lock_guard lock(mutex);
-        results[k] = result;
-        known[k] = 1;
-      }
+      lock.lock();
+      results[k] = result;
+      known[k] = 1;
       resultKnown.notify_one();
     }
   };
@@ -36,15 +47,31 @@ void runInOrder(int threads, std::size_t n, Attempt attempt, Report report) {
   if (n > 1) {
     for (int t = 0; t < threads; ++t) helpers.emplace_back(work);
   }
-  if (helpers.empty()) work();
-  for (std::size_t k = 0; k < n; ++k) {
+  std::size_t end = n;  // once settle() fails: the attempts already made
+  for (std::size_t k = 0; k < end; ++k) {
     int result;
-    {
+    if (helpers.empty()) {
+      result = attempt(k);
+      next = k + 1;
+    } else {
       std::unique_lock lock(mutex);
       resultKnown.wait(lock, [&] { return known[k] != 0; });
       result = results[k];
     }
     report(k, result);
+    bool go = settle();
+    {
+      std::lock_guard lock(mutex);
+      if (stop) {
+        // Reporting what was under way when settle() failed.
+      } else if (go) {
+        open = std::min(k + 1 + window, n);
+      } else {
+        stop = true;
+        end = next;
+      }
+    }
+    slotOpen.notify_all();
   }
   for (std::thread& helper : helpers) helper.join();
 }

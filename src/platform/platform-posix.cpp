@@ -8,7 +8,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/falloc.h>
 #include <linux/openat2.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -18,6 +20,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 
 namespace doppioni {
 namespace {
@@ -225,11 +229,17 @@ int makeWritable(const std::string& path) {
   std::string leaf;
   Fd parent(openParent(path, leaf));
   if (parent.fd < 0) return errno;
+  // The entry itself, never what a link leads to; checked and changed
+  // through the same descriptor, so a swap in between changes nothing.
+  Fd entry(::openat(parent.fd, leaf.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (entry.fd < 0) return errno;
   struct stat st;
-  if (::fstatat(parent.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
-  if (S_ISLNK(st.st_mode)) return 0;  // a link has no permissions of its own
+  if (::fstat(entry.fd, &st) != 0) return errno;
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return 0;
   if (st.st_mode & S_IWUSR) return 0;
-  if (::fchmodat(parent.fd, leaf.c_str(), (st.st_mode & 07777) | S_IWUSR, 0) != 0) return errno;
+  // A path descriptor takes no fchmod; its /proc name reaches that very file.
+  std::string self = "/proc/self/fd/" + std::to_string(entry.fd);
+  if (::fchmodat(AT_FDCWD, self.c_str(), (st.st_mode & 07777) | S_IWUSR, 0) != 0) return errno;
   return 0;
 }
 
@@ -325,6 +335,84 @@ int removeFolder(const std::string& path) {
   return 0;
 }
 
+struct FolderPathCache::Kept {
+  static constexpr std::size_t STRIDE = 64;  // names between two folders kept
+  static constexpr std::size_t MOST = 512;   // folders kept at most: descriptors are few
+  std::mutex mutex;
+  std::unordered_map<std::string, int> folders;  // path -> O_PATH descriptor
+
+  int find(std::string_view path) {
+    std::lock_guard lock(mutex);
+    auto found = folders.find(std::string(path));
+    return found == folders.end() ? -1 : found->second;
+  }
+
+  // Keeps fd for path, or closes it in favour of one kept already; the
+  // descriptor to use, or -1 when fd is the caller's to close.
+  int keep(std::string_view path, int fd) {
+    std::lock_guard lock(mutex);
+    auto [at, added] = folders.size() < MOST ? folders.emplace(std::string(path), fd)
+                                             : std::pair{folders.end(), false};
+    if (added) return fd;
+    if (at == folders.end()) return -1;
+    ::close(fd);
+    return at->second;
+  }
+
+  // Opens the folder holding path, gives the last name in leaf.
+  int openParent(const std::string& path, std::string& leaf) {
+    std::size_t cut = path.rfind('/');
+    if (cut == std::string::npos || cut == 0) return doppioni::openParent(path, leaf);
+    leaf.assign(path, cut + 1, std::string::npos);
+    std::string_view parent(path.data(), cut);
+    // The ends of the prefixes worth keeping, every STRIDE names.
+    std::vector<std::size_t> ends;
+    std::size_t names = 0;
+    for (std::size_t pos = parent.find('/', 1); pos != std::string_view::npos;
+         pos = parent.find('/', pos + 1)) {
+      if (++names % STRIDE == 0) ends.push_back(pos);
+    }
+    // The deepest one kept; then the way on from there, keeping as it goes.
+    std::size_t next = ends.size();
+    int base = AT_FDCWD;
+    std::size_t from = 0;
+    while (next > 0) {
+      int fd = find(parent.substr(0, ends[next - 1]));
+      if (fd >= 0) {
+        base = fd;
+        from = ends[next - 1] + 1;
+        break;
+      }
+      --next;
+    }
+    Fd own;  // a folder on the way that could not be kept
+    for (; next < ends.size(); ++next) {
+      int fd = resolvePath(base, std::string(parent.substr(from, ends[next] - from)),
+                           O_PATH | O_DIRECTORY);
+      if (fd < 0) return -1;
+      int kept = keep(parent.substr(0, ends[next]), fd);
+      own.reset(kept < 0 ? fd : -1);
+      base = kept < 0 ? fd : kept;
+      from = ends[next] + 1;
+    }
+    return resolvePath(base, std::string(parent.substr(from)), O_PATH | O_DIRECTORY);
+  }
+};
+
+FolderPathCache::FolderPathCache() : kept_(std::make_unique<Kept>()) {}
+
+FolderPathCache::~FolderPathCache() {
+  for (auto& [path, fd] : kept_->folders) ::close(fd);
+}
+
+int FolderPathCache::removeFolder(const std::string& path) {
+  std::string leaf;
+  Fd parent(kept_->openParent(path, leaf));
+  if (parent.fd < 0) return errno;
+  if (::unlinkat(parent.fd, leaf.c_str(), AT_REMOVEDIR) != 0) return errno;
+  return 0;
+}
+
 int statEntry(const std::string& path, EntryInfo& info) {
   std::string leaf;
   Fd parent(openParent(path, leaf));
@@ -333,6 +421,69 @@ int statEntry(const std::string& path, EntryInfo& info) {
   if (::fstatat(parent.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
   fillInfo(st, info);
   return 0;
+}
+
+// --- reports and the process's start ------------------------------------
+
+Failure createReport(const std::string& path, ReportHandle& report) {
+  std::size_t cut = path.rfind('/');
+  std::string hidden = path.substr(0, cut + 1) + ".~" + path.substr(cut + 1) + "." +
+                       std::to_string(::getpid()) + ".";
+  int fd = -1;
+  for (int attempt = 0; fd < 0; ++attempt) {
+    std::string name = hidden + std::to_string(attempt);
+    fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && (errno != EEXIST || attempt == 100)) return {"create", errno};
+    // A rename replaces the name itself, whatever it holds, and fails on a folder.
+    if (fd >= 0 && ::rename(name.c_str(), path.c_str()) != 0) {
+      int error = errno;
+      ::unlink(name.c_str());
+      ::close(fd);
+      return {"create", error};
+    }
+  }
+  report.value = fd;
+  return {};
+}
+
+Failure reserveReportRoom(ReportHandle report, std::uint64_t bytes) {
+  int fd = static_cast<int>(report.value);
+  off_t at = ::lseek(fd, 0, SEEK_CUR);
+  if (at < 0) return {"reserve", errno};
+  int error = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, at, static_cast<off_t>(bytes));
+  if (error == 0) return {};
+  if (errno != EOPNOTSUPP && errno != ENOSYS) return {"reserve", errno};
+  // A file system without it: the room is taken as file size, cut back at close.
+  error = ::posix_fallocate(fd, at, static_cast<off_t>(bytes));
+  return error == 0 ? Failure{} : Failure{"reserve", error};
+}
+
+Failure writeReport(ReportHandle report, std::string_view text) {
+  while (!text.empty()) {
+    ssize_t done = ::write(static_cast<int>(report.value), text.data(), text.size());
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return {"write", done < 0 ? errno : EIO};
+    text.remove_prefix(static_cast<std::size_t>(done));
+  }
+  return {};
+}
+
+Failure closeReport(ReportHandle& report) {
+  int fd = static_cast<int>(report.value);
+  report.value = -1;
+  Failure result;
+  off_t end = ::lseek(fd, 0, SEEK_CUR);
+  if (end < 0 || ::ftruncate(fd, end) != 0) result = {"close", errno};
+  if (::close(fd) != 0 && !result.failed()) result = {"close", errno};
+  return result;
+}
+
+void prepareStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    // The lowest free number is the one taken: the closed stream's own.
+    if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) ::open("/dev/null", O_RDWR);
+  }
+  ::signal(SIGPIPE, SIG_IGN);
 }
 
 std::tm localTime(std::time_t when) {

@@ -10,9 +10,11 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <cwchar>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/wtf8.h"
@@ -410,6 +412,7 @@ int makeWritable(const std::string& path) {
   if (!file.valid()) return lastErrno();
   BY_HANDLE_FILE_INFORMATION info;
   if (!::GetFileInformationByHandle(file.h, &info)) return lastErrno();
+  // Checked and changed through the one handle, which is the entry itself.
   DWORD attributes = info.dwFileAttributes;
   if (isNameSurrogate(attributes, reparseTag(file.h, attributes))) return 0;
   if ((attributes & FILE_ATTRIBUTE_READONLY) == 0) return 0;
@@ -479,8 +482,41 @@ CheckedDeletion deleteCheckedFile(const std::string& path,
 int removeFolder(const std::string& path) {
   std::wstring api;
   if (!toApiPath(path, api)) return EILSEQ;
-  if (!::RemoveDirectoryW(api.c_str())) return lastErrno();
+  Handle folder(openEntry(api, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES));
+  if (!folder.valid()) return lastErrno();
+  FILE_BASIC_INFO basic{};
+  if (!::GetFileInformationByHandleEx(folder.h, FileBasicInfo, &basic, sizeof basic)) {
+    return lastErrno();
+  }
+  if ((basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return ENOTDIR;
+  // A read-only folder is not removed: its attribute is cleared through this
+  // handle, on this folder alone, and set again if the folder stays.
+  DWORD attributes = basic.FileAttributes;
+  bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+                  !isNameSurrogate(attributes, reparseTag(folder.h, attributes));
+  FILE_BASIC_INFO changed{};  // zero times: left as they are
+  changed.FileAttributes = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+  if (readOnly &&
+      !::SetFileInformationByHandle(folder.h, FileBasicInfo, &changed, sizeof changed)) {
+    return lastErrno();
+  }
+  FILE_DISPOSITION_INFO dispose{TRUE};
+  if (!::SetFileInformationByHandle(folder.h, FileDispositionInfo, &dispose, sizeof dispose)) {
+    int error = lastErrno();
+    changed.FileAttributes = attributes;
+    if (readOnly) ::SetFileInformationByHandle(folder.h, FileBasicInfo, &changed, sizeof changed);
+    return error;
+  }
   return 0;
+}
+
+struct FolderPathCache::Kept {};
+
+FolderPathCache::FolderPathCache() = default;
+FolderPathCache::~FolderPathCache() = default;
+
+int FolderPathCache::removeFolder(const std::string& path) {
+  return doppioni::removeFolder(path);
 }
 
 int statEntry(const std::string& path, EntryInfo& info) {
@@ -495,6 +531,99 @@ int statEntry(const std::string& path, EntryInfo& info) {
   info.id = FileId{data.dwVolumeSerialNumber,
                    (static_cast<std::uint64_t>(data.nFileIndexHigh) << 32) | data.nFileIndexLow};
   return 0;
+}
+
+// --- reports and the process's start ------------------------------------
+
+Failure createReport(const std::string& path, ReportHandle& report) {
+  std::wstring api;
+  if (!toApiPath(path, api)) return {"create", EILSEQ};
+  std::size_t cut = api.rfind(L'\\');
+  std::wstring hidden = api.substr(0, cut + 1) + L".~" + api.substr(cut + 1) + L"." +
+                        std::to_wstring(::GetCurrentProcessId()) + L".";
+  for (int attempt = 0;; ++attempt) {
+    std::wstring name = hidden + std::to_wstring(attempt);
+    HANDLE h =
+        ::CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      if (::GetLastError() == ERROR_FILE_EXISTS && attempt < 100) continue;
+      return {"create", lastErrno()};
+    }
+    // Renamed through its handle: what held the name is replaced, never
+    // written through; a folder there makes the rename fail.
+    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + api.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(api.size() * sizeof(wchar_t));
+    std::memcpy(rename->FileName, api.c_str(), api.size() * sizeof(wchar_t));
+    if (!::SetFileInformationByHandle(h, FileRenameInfo, rename,
+                                      static_cast<DWORD>(buffer.size()))) {
+      int error = lastErrno();
+      FILE_DISPOSITION_INFO dispose{TRUE};
+      ::SetFileInformationByHandle(h, FileDispositionInfo, &dispose, sizeof dispose);
+      ::CloseHandle(h);
+      return {"create", error};
+    }
+    report.value = reinterpret_cast<std::intptr_t>(h);
+    return {};
+  }
+}
+
+Failure reserveReportRoom(ReportHandle report, std::uint64_t bytes) {
+  HANDLE h = reinterpret_cast<HANDLE>(report.value);
+  LARGE_INTEGER zero{}, at{};
+  if (!::SetFilePointerEx(h, zero, &at, FILE_CURRENT)) return {"reserve", lastErrno()};
+  // The file is made that long and written from where it was; the end is
+  // set back at close.
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = at.QuadPart + static_cast<LONGLONG>(bytes);
+  if (!::SetFileInformationByHandle(h, FileEndOfFileInfo, &end, sizeof end)) {
+    return {"reserve", lastErrno()};
+  }
+  return {};
+}
+
+Failure writeReport(ReportHandle report, std::string_view text) {
+  HANDLE h = reinterpret_cast<HANDLE>(report.value);
+  std::string crlf;
+  crlf.reserve(text.size() + text.size() / 16);
+  for (char c : text) {
+    if (c == '\n') crlf.push_back('\r');
+    crlf.push_back(c);
+  }
+  std::string_view rest(crlf);
+  while (!rest.empty()) {
+    DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(rest.size(), 1u << 30));
+    DWORD done = 0;
+    if (!::WriteFile(h, rest.data(), chunk, &done, nullptr) || done == 0) {
+      return {"write", done == 0 && ::GetLastError() == 0 ? EIO : lastErrno()};
+    }
+    rest.remove_prefix(done);
+  }
+  return {};
+}
+
+Failure closeReport(ReportHandle& report) {
+  HANDLE h = reinterpret_cast<HANDLE>(report.value);
+  report.value = -1;
+  Failure result;
+  if (!::SetEndOfFile(h)) result = {"close", lastErrno()};
+  if (!::CloseHandle(h) && !result.failed()) result = {"close", lastErrno()};
+  return result;
+}
+
+void prepareStandardStreams() {
+  const DWORD STREAMS[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+  for (DWORD stream : STREAMS) {
+    HANDLE h = ::GetStdHandle(stream);
+    if (h != nullptr && h != INVALID_HANDLE_VALUE) continue;
+    HANDLE null =
+        ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_EXISTING, 0, nullptr);
+    if (null != INVALID_HANDLE_VALUE) ::SetStdHandle(stream, null);
+  }
 }
 
 std::tm localTime(std::time_t when) {

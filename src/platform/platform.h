@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -108,8 +109,10 @@ std::string listingPattern(const std::string& path);
 // The process's current directory, whole. Returns 0 or an error number.
 int currentDirectory(std::string& path);
 
-// Gives the owner write permission (clears the read-only attribute): the
-// runtime's _chmod(path, _S_IWRITE). A link is left alone. 0 or an error number.
+// Gives the owner write permission (clears the read-only attribute) to the
+// regular file or folder at path, acting on the very entry it checked: a link,
+// or anything that is neither, is left alone, and no other bit is added.
+// 0 or an error number.
 int makeWritable(const std::string& path);
 
 // Deletes a file, or only the link when the entry is a link: the runtime's
@@ -137,12 +140,67 @@ struct CheckedDeletion {
 CheckedDeletion deleteCheckedFile(const std::string& path,
                                   const std::function<bool(const EntryInfo&)>& accept);
 
-// Removes an empty folder: the runtime's _rmdir. Never recursive.
-// 0 or the error number the runtime leaves in errno.
+// Removes an empty folder, never recursively, and changes no folder's mode
+// on the way (on Windows a read-only folder is removed through the handle
+// that cleared its attribute, and keeps it when it stays). 0 or an error
+// number as the runtime's _rmdir leaves it in errno.
 int removeFolder(const std::string& path);
+
+// Keeps open some of the folders on the way to the paths it is given (one
+// every few dozen names), so that a deep path is not walked again from the
+// top for every folder below it. Threads may share it; what it keeps stays
+// open as long as it lives. On Windows, which reaches a path whole, it keeps
+// nothing.
+class FolderPathCache {
+ public:
+  FolderPathCache();
+  ~FolderPathCache();
+  FolderPathCache(const FolderPathCache&) = delete;
+  FolderPathCache& operator=(const FolderPathCache&) = delete;
+
+  // removeFolder(path), reaching the folder's parent through the cache.
+  int removeFolder(const std::string& path);
+
+ private:
+  struct Kept;
+  std::unique_ptr<Kept> kept_;
+};
 
 // Reads an entry's metadata without following a link. 0 or an error number.
 int statEntry(const std::string& path, EntryInfo& info);
+
+// --- reports and the process's start ------------------------------------
+
+// What failed (the step, for messages and tests) and the error number.
+struct Failure {
+  const char* step = nullptr;
+  int error = 0;
+  bool failed() const { return error != 0; }
+};
+
+// An open report: a descriptor, or a handle on Windows.
+struct ReportHandle {
+  std::intptr_t value = -1;
+  bool isOpen() const { return value != -1; }
+};
+
+// Makes path a new, empty regular file of its own and opens it for writing:
+// created under a private name beside it and moved over path at once, so
+// that a link, a second name of another file, a pipe or a device under path
+// is never written through, and an old report is replaced.
+Failure createReport(const std::string& path, ReportHandle& report);
+// Sets aside room on disk for `bytes` more bytes, the file's size unchanged,
+// so that writes into it cannot meet a full disk.
+Failure reserveReportRoom(ReportHandle report, std::uint64_t bytes);
+// Hands text to the system whole; "\n" becomes CR LF on Windows.
+Failure writeReport(ReportHandle report, std::string_view text);
+// Gives back the room reserved and not used, and closes.
+Failure closeReport(ReportHandle& report);
+
+// Opens the null device in place of a standard input, output or error that
+// is closed, so that no file the program opens takes their numbers, and lets
+// a console that went away fail writes rather than end the process.
+void prepareStandardStreams();
 
 // The local time, broken down as localtime() gives it.
 std::tm localTime(std::time_t when);

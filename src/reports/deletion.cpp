@@ -6,6 +6,7 @@
 // still there, unchanged and a different file, and a companion file of a
 // marked page only with its page: otherwise the deletion is refused and
 // listed like any other refusal.
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -18,6 +19,8 @@ namespace doppioni {
 namespace {
 
 constexpr std::string_view BLANKS_31 = "                               ";
+constexpr std::string_view INTERRUPTED_LIST =
+    "Programma interrotto: nessun altro file e' stato cancellato\n";
 
 // Whether the entry on disk is still the one the record describes: the same
 // file, where the scan could tell, of the same size and write time.
@@ -124,30 +127,45 @@ class Attempts {
 }  // namespace
 
 int deleteMarkedFiles(RunContext& ctx) {
-  ReportFile list(DELETED_LIST);
-  if (!list.isOpen()) {
-    tellCannotCreate(ctx.console, DELETED_LIST, ": nessun file e' stato cancellato");
-    return -1;
-  }
-  std::string& out = list.text();
-  out.append("Elenco dei files cancellati\n\n");
-  appendTimestampLine(out, ctx.clock());
-  out.append("C - cancellato, R - accesso negato\n\n\n");
-
-  // The attempts run on a few threads, the waiting for the file system
-  // shared out; each one depends on nothing another changes (a kept copy is
-  // never marked itself) but a companion file on its page, which Attempts
-  // sees to; the list and the console follow table order.
+  // An interrupt from here on only notes itself: the attempts under way are
+  // finished and listed, and the list closed, before the process ends.
+  holdInterrupts();
   std::vector<std::int32_t> marked;
   for (std::int32_t i = 0; i < ctx.count; ++i) {
     if (ctx.entries[i].deleteMark == 1) marked.push_back(i);
   }
+  ReportFile list(DELETED_LIST);
+  std::string& out = list.text();
+  out.append("Elenco dei files cancellati\n\n");
+  appendTimestampLine(out, ctx.clock());
+  out.append("C - cancellato, R - accesso negato\n\n\n");
+  // Its whole size is known now ("C " and "R " are as long), so its room on
+  // disk is taken before the first deletion: a full disk cannot leave one
+  // off the list.
+  std::uint64_t room = out.size() + 8 + 2 * INTERRUPTED_LIST.size();
+  for (std::int32_t index : marked) {
+    const FileEntry& record = ctx.entries[index];
+    room += 2 * 2 + std::strlen(nameOf(ctx, record)) + 4 + dirOf(ctx, record).size();
+  }
+  if (!list.reserve(room) || !list.flush()) {
+    list.close();
+    tellCannotCreate(ctx.console, DELETED_LIST, ": nessun file e' stato cancellato");
+    ctx.console.flush();
+    releaseInterrupts();
+    return -1;
+  }
+
+  // The attempts run on a few threads, the waiting for the file system
+  // shared out; each one depends on nothing another changes (a kept copy is
+  // never marked itself) but a companion file on its page, which Attempts
+  // sees to; the list and the console follow table order. Each line reaches
+  // the system before more than one attempt a thread follows it.
   std::string lines;
   Attempts attempts(ctx);
   auto attempt = [&attempts, &marked](std::size_t k) {
     return attempts.deleted(marked[k]) ? 1 : 0;
   };
-  runInOrder(threadCount(ctx), marked.size(), attempt, [&](std::size_t k, int deleted) {
+  auto show = [&](std::size_t k, int deleted) {
     const FileEntry& record = ctx.entries[marked[k]];
     std::string_view dir = dirOf(ctx, record);
     const char* name = nameOf(ctx, record);
@@ -166,14 +184,23 @@ int deleteMarkedFiles(RunContext& ctx) {
     out.append(" in ");
     appendReportText(out, dir);
     out.push_back('\n');
-    list.flushIfFull();
     attempts.tellLeftAside(ctx.console, marked[k]);
+  };
+  bool written = true;
+  runInOrder(threadCount(ctx), marked.size(), attempt, show, [&] {
+    written = list.flush();
+    return written && heldInterrupt() == 0;
   });
 
-  if (!list.close()) {
+  bool interrupted = written && heldInterrupt() != 0;
+  if (interrupted) out.append(INTERRUPTED_LIST);
+  written = list.close() && written;
+  if (!written) {
     tellWriteError(ctx.console, DELETED_LIST, ": l'elenco dei files cancellati e' incompleto");
   }
-  return 0;
+  ctx.console.flush();
+  releaseInterrupts();  // an interrupt noted ends the process here
+  return written && !interrupted ? 0 : -1;
 }
 
 }  // namespace doppioni

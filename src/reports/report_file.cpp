@@ -4,7 +4,9 @@
 namespace doppioni {
 
 ReportFile::ReportFile(const char* fileName) : fileName_(fileName) {
-  file_ = std::fopen(fileName, "w");
+  // The one place that decides where a report goes: the working directory,
+  // which is the process's current one.
+  if (createReport(fileName, handle_).failed()) handle_ = ReportHandle{};
   buffer_.reserve(FLUSH_AT + 4096);
 }
 
@@ -12,19 +14,22 @@ ReportFile::~ReportFile() {
   close();
 }
 
-void ReportFile::flushBuffer() {
-  if (file_ != nullptr && !buffer_.empty() &&
-      std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size()) {
+bool ReportFile::reserve(std::uint64_t bytes) {
+  return isOpen() && !reserveReportRoom(handle_, bytes).failed();
+}
+
+bool ReportFile::flush() {
+  if (isOpen() && !failed_ && !buffer_.empty() && writeReport(handle_, buffer_).failed()) {
     failed_ = true;
   }
   buffer_.clear();
+  return isOpen() && !failed_;
 }
 
 bool ReportFile::close() {
-  if (file_ == nullptr) return false;
-  flushBuffer();
-  if (std::fclose(file_) != 0) failed_ = true;
-  file_ = nullptr;
+  if (!isOpen()) return false;
+  flush();
+  if (closeReport(handle_).failed()) failed_ = true;
   return !failed_;
 }
 

@@ -1,12 +1,13 @@
 // The reports the user reads, and the deletion of the marked files.
 #pragma once
 
-#include <cstdio>
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <string_view>
 
 #include "inventory/inventory.h"
+#include "platform/platform.h"
 
 namespace doppioni {
 
@@ -15,8 +16,11 @@ inline constexpr const char* DELETED_LIST = "Elenco_files_cancellati.txt";
 inline constexpr const char* FOLDER_REPORT = "Rapporto_cartelle.txt";
 inline constexpr const char* REMOVAL_REPORT = "Rapporto_rimozione_cartelle.txt";
 
-// A report file, created (or replaced) in the working directory and written
-// in text mode ("\n" becomes CR LF on Windows) through a large buffer.
+// A report file: always a new regular file of its own under its name in the
+// working directory (see createReport), written in text mode ("\n" becomes
+// CR LF on Windows). Text gathers in a buffer, handed to the system as it
+// fills, or at once with flush() where each line must reach the disk before
+// the program goes on.
 class ReportFile {
  public:
   explicit ReportFile(const char* fileName);
@@ -24,27 +28,32 @@ class ReportFile {
   ReportFile(const ReportFile&) = delete;
   ReportFile& operator=(const ReportFile&) = delete;
 
-  bool isOpen() const { return file_ != nullptr; }
+  bool isOpen() const { return handle_.isOpen(); }
   // Text is appended here and written out as the buffer fills.
   std::string& text() { return buffer_; }
   void write(std::string_view text) {
     buffer_.append(text);
-    if (buffer_.size() >= FLUSH_AT) flushBuffer();
+    if (buffer_.size() >= FLUSH_AT) flush();
   }
   // Call after appending to text() directly.
   void flushIfFull() {
-    if (buffer_.size() >= FLUSH_AT) flushBuffer();
+    if (buffer_.size() >= FLUSH_AT) flush();
   }
+  // Sets aside room on disk for `bytes` more bytes of text (each "\n" counted
+  // twice, as on Windows); false when the disk has no such room.
+  bool reserve(std::uint64_t bytes);
+  // Hands the text gathered so far to the system; false, now and from then
+  // on, once any of it could not be written.
+  bool flush();
   // Writes what is left and closes the file; true when every byte reached it.
   bool close();
   const char* fileName() const { return fileName_; }
 
  private:
   static constexpr std::size_t FLUSH_AT = 1 << 16;
-  void flushBuffer();
 
   const char* fileName_;
-  std::FILE* file_ = nullptr;
+  ReportHandle handle_;
   std::string buffer_;
   bool failed_ = false;
 };
@@ -74,8 +83,10 @@ int writeDuplicatesReport(RunContext& ctx);
 
 // Deletes the marked files that are unchanged since the scan (a copy only
 // while the copy kept for it is still there, unchanged) and lists every
-// attempt in "Elenco_files_cancellati.txt". 0; -1 when the list cannot be
-// created, in which case nothing is deleted (the message is on the console).
+// attempt in "Elenco_files_cancellati.txt", each line written before more
+// than one attempt a worker thread follows it. 0; -1 when the list cannot be created or its room
+// on disk reserved, in which case nothing is deleted, or when a line could not
+// be written, which stops the deletions there (the message is on the console).
 int deleteMarkedFiles(RunContext& ctx);
 
 }  // namespace doppioni

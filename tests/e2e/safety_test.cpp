@@ -1,0 +1,125 @@
+// The real program on trees that fight back: nothing outside the tree is
+// ever changed, and no deletion goes unrecorded.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>  // mkfifo
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+
+#include "e2e/e2e_support.h"
+#include "reports/reports.h"
+#include "test_tree.h"
+
+// Last: it defines BLOCK_SIZE, a name the table uses.
+#include <sys/mount.h>
+
+namespace doppioni::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(NothingOutsideTheTree, ReportNamesLinksAndFoldersLeadNowhere) {
+  TempTree tree, outside;
+  for (const char* name : {"segreto", "condiviso"}) outside.file(name, "mio");
+  fs::create_symlink(outside.path("segreto"), tree.path(DUPLICATES_REPORT));
+  fs::create_hard_link(outside.path("condiviso"), tree.path(DELETED_LIST));
+  ASSERT_EQ(::mkfifo(tree.path(FOLDER_REPORT).c_str(), 0644), 0);  // once hung the run
+  // A read-only folder of the run's user: its empty folder cannot go, nor can it.
+  tree.folder("Chiusa/Vuota");
+  for (std::string path :
+       {outside.path("segreto"), outside.path("condiviso"), tree.path("Chiusa")}) {
+    ASSERT_TRUE(::geteuid() != 0 || ::chown(path.c_str(), 65534, 65534) == 0);
+  }
+  fs::permissions(tree.path("Chiusa"), static_cast<fs::perms>(0555));
+  for (const char* answer : {"n", "s"}) {
+    EXPECT_EQ(runProgram(tree.root(), answer, true).status, answer[0] == 's' ? 0 : 1);
+    EXPECT_EQ(readFile(outside.path("segreto")) + readFile(outside.path("condiviso")), "miomio");
+  }
+  for (const char* report : {DUPLICATES_REPORT, DELETED_LIST, FOLDER_REPORT, REMOVAL_REPORT}) {
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(tree.path(report)))) << report;
+  }
+  EXPECT_EQ(fs::status(tree.path("Chiusa")).permissions(), static_cast<fs::perms>(0555));
+}
+
+std::string junk(int i) {  // every one marked for deletion
+  return "J/~$" + std::to_string(i) + ".doc";
+}
+
+// Every file deleted is listed "C", and a list that stops short says why.
+void expectEveryDeletionListed(const TempTree& tree, int files) {
+  std::string list = readFile(tree.path(DELETED_LIST));
+  int unlisted = 0, mislisted = 0;
+  for (int i = 0; i < files; ++i) {
+    std::string line = junk(i).substr(2) + " in ";
+    mislisted += tree.exists(junk(i)) == (list.find("C " + line) != std::string::npos);
+    unlisted += list.find(line) == std::string::npos;
+  }
+  EXPECT_EQ(mislisted, 0);
+  EXPECT_TRUE(unlisted == 0 ||
+              list.ends_with("Programma interrotto: nessun altro file e' stato cancellato\n"));
+}
+
+// Runs the program answering "s" and, once the deletion has begun, sends it
+// `cut`; 0 closes its output instead, -1 starts it with output and error closed.
+int runCutShort(const std::string& dir, int cut) {
+  int in[2], out[2];
+  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return -1;
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(in[0], 0);
+    if (cut >= 0) ::dup2(out[1], 1), ::dup2(out[1], 2);
+    if (cut < 0) ::close(1), ::close(2);
+    if (::chdir(dir.c_str()) == 0) ::execl(reachableProgram().c_str(), "doppioni", nullptr);
+    ::_exit(122);
+  }
+  ::close(in[0]), ::close(out[1]);
+  [[maybe_unused]] auto typed = ::write(in[1], "s", 1);
+  ::close(in[1]);
+  std::string seen;
+  char buffer[4096];
+  for (ssize_t got = 1; got > 0 && seen.find("Cancello") == std::string::npos;) {
+    got = ::read(out[0], buffer, sizeof buffer);
+    if (got > 0) seen.append(buffer, static_cast<std::size_t>(got));
+  }
+  if (cut > 0) ::kill(child, cut);
+  while (cut > 0 && ::read(out[0], buffer, sizeof buffer) > 0) {
+  }
+  ::close(out[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+TEST(NothingUnrecorded, RunsCutShortListEveryDeletion) {
+  std::signal(SIGPIPE, SIG_IGN);
+  for (int cut : {SIGTERM, SIGINT, SIGHUP, 0, -1}) {
+    TempTree tree;
+    for (int i = 0; i < 3000; ++i) tree.file(junk(i));
+    EXPECT_EQ(runCutShort(tree.root(), cut), cut > 0 ? 128 + cut : 0) << cut;
+    expectEveryDeletionListed(tree, 3000);
+    std::string report = readFile(tree.path(DUPLICATES_REPORT));  // nothing of the console in it
+    EXPECT_TRUE(report.starts_with("RAPPORTO DOPPIONI\n") && report.ends_with("del rapporto\n"));
+  }
+}
+
+TEST(NothingUnrecorded, NoRoomForTheListMeansNothingDeleted) {
+  TempTree tree;
+  if (::mount("doppioni", tree.root().c_str(), "tmpfs", 0, "size=256k,mode=0777") != 0) {
+    GTEST_SKIP() << "no tmpfs can be mounted here";
+  }
+  for (int i = 0; i < 20; ++i) tree.file(junk(i));
+  ProgramRun run = runProgram(tree.root(), "s", false, [&tree] {  // the disk fills meanwhile
+    std::ofstream(tree.path("pieno")) << std::string(1 << 20, 'x');
+  });
+  EXPECT_EQ(run.status, 255);
+  EXPECT_NE(run.output.find("cancellati.txt: nessun file e' stato cancellato"), std::string::npos);
+  for (int i = 0; i < 20; ++i) EXPECT_TRUE(tree.exists(junk(i)));
+  ::umount2(tree.root().c_str(), MNT_DETACH);
+}
+
+}  // namespace
+}  // namespace doppioni::testing
