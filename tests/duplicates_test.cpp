@@ -56,13 +56,13 @@ TEST(Duplicates, MarksEveryCopyAfterTheFirstCandidateOfARun) {
       std::uint64_t time = plus == std::string::npos ? 0 : std::stoull(spec.substr(plus + 1));
       FileEntry& e = addRecord(run.ctx, path.substr(0, cut), path.substr(cut + 1),
                                std::stoull(spec), time + 127000000000000000ull);
-      e.kind = static_cast<std::int8_t>(hash == std::string::npos ? 0 : spec[hash + 1] - '0');
-      e.deleteMark = e.kind == KIND_JUNK ? 1 : 0;
+      e.kind = static_cast<Kind>(hash == std::string::npos ? 0 : spec[hash + 1] - '0');
+      e.deleteMark = e.kind == Kind::JUNK ? 1 : 0;
     }
     sortFiles(run.ctx);
     markWebPages(run.ctx);
     run.output.clear();
-    EXPECT_EQ(markDuplicates(run.ctx), 0);
+    EXPECT_EQ(markDuplicates(run.ctx), c.found);
 
     std::string marks, out;
     for (int i = 0; i < run.ctx.count; ++i) {
@@ -75,7 +75,7 @@ TEST(Duplicates, MarksEveryCopyAfterTheFirstCandidateOfARun) {
     EXPECT_EQ(marks, c.marks);
     std::istringstream shown(c.progress);
     for (int i; shown >> i;) out += "Esamino il " + std::to_string(i) + " esimo file\n";
-    EXPECT_EQ(run.output, out + "Trovati " + std::to_string(c.found) + " doppioni\n");
+    EXPECT_EQ(run.output, out);
   }
 }
 

@@ -9,18 +9,18 @@ namespace {
 // Growth in steps, small below a bin, with its line; a full table stops either stage.
 TEST(TableGrowth, BothStagesGrowTheTableAndStopWhenItCannot) {
   TempTree tree;
-  for (const char* rel : {"f/1", "f/2", "f/3", "g/Recycled/1", "g/Recycled/2", "g/Recycled/3"}) {
+  for (const char* rel : {"f/1", "f/2", "f/3", "g/Recycled/1", "g/Recycled/2", "g/Recycled/3"})
     tree.file(rel);
-  }
   for (bool bin : {false, true}) {
     TestRun run;
     run.ctx.capacity = 2;  // pretend the table is almost full
-    ASSERT_EQ(scanFolder(run.ctx, tree.path(bin ? "g" : "f")), 1);
+    ASSERT_FALSE(scanFolder(run.ctx, tree.path(bin ? "g" : "f")).has_value());
     EXPECT_EQ(run.ctx.capacity, 2 + (bin ? RECYCLED_STEP : TABLE_STEP));
     EXPECT_EQ(run.output, bin ? "Trovati 2 files\n" : "Trovati 2 files                 \n");
     run.ctx.count = 0;
     run.ctx.capacity = run.ctx.capacityLimit = 2;
-    EXPECT_EQ(bin ? scanFolder(run.ctx, tree.path("g")) : listFolders(run.ctx, tree.root()), -2);
+    auto failure = bin ? scanFolder(run.ctx, tree.path("g")) : listFolders(run.ctx, tree.root());
+    EXPECT_EQ(failure.value().kind, ScanFailureKind::NO_MEMORY);
     EXPECT_EQ(run.ctx.count, 2);
   }
 }

@@ -38,13 +38,12 @@ std::map<std::string, const FileEntry*> byPath(const RunContext& ctx, const Temp
 // and past the folders kept open at once (each with a sibling waiting): some open from far above.
 TEST(TreeScan, RecordsEveryFileWithItsMetadataAndKindInOneOrderOnAnyThreads) {
   namespace fs = std::filesystem;
-  // Each file, then the extension its record shows: "___" below a recycle bin (any letter
-  // case), where every file is junk marked for deletion; a file named so is no bin.
-  const std::vector<std::string> files = {"a.txt .txt",           "sub/archivio.tar.gz .gz",
-                                          "sub/deeper/LEGGIMI _", ".c/.profilo .profilo",
-                                          "sub/nota. .",          "Recycled/a.doc ___",
-                                          "y/recycled/c ___",     "x/RECYCLED/deep/er/b.htm ___",
-                                          "z/Recycled _"};
+  // Each file, " bin" after those below a recycle bin (any letter case), where every file is
+  // junk marked for deletion and its name's extension does not count; a file named so is no bin.
+  const std::vector<std::string> files = {
+      "a.txt",     "sub/archivio.tar.gz", "sub/deeper/LEGGIMI", ".c/.profilo",
+      "sub/nota.", "Recycled/a.doc bin",  "y/recycled/c bin",   "x/RECYCLED/deep/er/b.htm bin",
+      "z/Recycled"};
   TempTree tree;
   for (const std::string& file : files) tree.file(file.substr(0, file.find(' ')), "12345");
   tree.sparseFile("sub/big.bin", (std::uint64_t{5} << 32) + 7);
@@ -71,9 +70,9 @@ TEST(TreeScan, RecordsEveryFileWithItsMetadataAndKindInOneOrderOnAnyThreads) {
   auto walk = [&](int threads) {
     TestRun run;
     run.ctx.workerThreads = threads;
-    EXPECT_EQ(scanFolder(run.ctx, tree.root()), 1);
+    EXPECT_FALSE(scanFolder(run.ctx, tree.root()).has_value());
     const int fileRecords = run.ctx.count;
-    EXPECT_EQ(listFolders(run.ctx, tree.root()), 1);  // its records after the files'
+    EXPECT_FALSE(listFolders(run.ctx, tree.root()).has_value());  // its records after the files'
     std::vector<std::string> order;
     for (int i = 0; i < run.ctx.count; ++i) {
       const FileEntry& e = run.ctx.entries[i];
@@ -85,14 +84,15 @@ TEST(TreeScan, RecordsEveryFileWithItsMetadataAndKindInOneOrderOnAnyThreads) {
   for (int threads : {1, 2, 8}) EXPECT_EQ(walk(threads), walk(0)) << threads << " threads";
 
   TestRun run;
-  ASSERT_EQ(scanFolder(run.ctx, tree.root()), 1);
+  ASSERT_FALSE(scanFolder(run.ctx, tree.root()).has_value());
   auto records = byPath(run.ctx, tree);
   ASSERT_EQ(records.size(), files.size() + (PATH_SEPARATOR == '/' ? 4 : 1));  // no folder links
   for (const std::string& file : files) {
     const FileEntry& e = *records.at(file.substr(0, file.find(' ')));
-    const bool junk = file.ends_with(" ___");
-    EXPECT_EQ(extOf(run.ctx, e), file.substr(file.find(' ') + 1)) << file;
-    EXPECT_TRUE(e.kind == (junk ? KIND_JUNK : KIND_NORMAL) && e.deleteMark == junk) << file;
+    const bool junk = file.ends_with(" bin");
+    EXPECT_TRUE(e.kind == (junk ? Kind::JUNK : Kind::NORMAL) && e.deleteMark == junk &&
+                e.ext == (junk ? EXT_RECYCLED : EXT_OF_NAME))
+        << file;
     EXPECT_TRUE(e.sizeLow == 5 && e.sizeHigh == 0) << file;
   }
   EntryInfo info;
@@ -123,7 +123,7 @@ TEST(TreeScan, RecordsEveryFileWithItsMetadataAndKindInOneOrderOnAnyThreads) {
         ::mount((root + "/sub").c_str(), (root + "/c").c_str(), nullptr, MS_BIND, 0) == 0 &&
         ::mount(root.c_str(), (root + "/x").c_str(), nullptr, MS_BIND, nullptr) == 0;
     TestRun again;
-    ::_exit(!mounted ? 255 : scanFolder(again.ctx, root) == 1 ? again.ctx.count : 254);
+    ::_exit(!mounted ? 255 : !scanFolder(again.ctx, root) ? again.ctx.count : 254);
   }
   int status = 0;
   ::waitpid(child, &status, 0);
@@ -132,7 +132,7 @@ TEST(TreeScan, RecordsEveryFileWithItsMetadataAndKindInOneOrderOnAnyThreads) {
 #endif
   // Folders with their files and depth, the chain aside, in pre-order (each after its parent).
   emptyTable(run.ctx);
-  ASSERT_EQ(listFolders(run.ctx, tree.root()), 1);
+  ASSERT_FALSE(listFolders(run.ctx, tree.root()).has_value());
   computeFolderDepths(run.ctx);
   std::multiset<std::string> folders;
   for (int i = 0; i < run.ctx.count; ++i) {
@@ -150,8 +150,8 @@ TEST(TreeScan, RecordsEveryFileWithItsMetadataAndKindInOneOrderOnAnyThreads) {
                                         "y 0 1", "y/recycled 1 2", "x 0 1", "x/RECYCLED 0 2",
                                         "x/RECYCLED/deep 0 3", "x/RECYCLED/deep/er 1 4", "z 1 1"}));
   TestRun inside;
-  ASSERT_EQ(scanFolder(inside.ctx, tree.path("Recycled")), 1);
-  EXPECT_EQ(inside.ctx.entries[0].kind, KIND_NORMAL) << "the working directory is no bin";
+  ASSERT_FALSE(scanFolder(inside.ctx, tree.path("Recycled")).has_value());
+  EXPECT_EQ(inside.ctx.entries[0].kind, Kind::NORMAL) << "the working directory is no bin";
 }
 
 }  // namespace

@@ -100,21 +100,21 @@ std::tm fixedTime() {
 }
 
 TestRun::TestRun(std::string keys) : console(&output, std::move(keys)), ctx(console) {
-  EXPECT_EQ(allocateTable(ctx), 1);
+  EXPECT_FALSE(allocateTable(ctx).has_value());
   ctx.clock = fixedTime;
 }
 
 FileEntry& addRecord(RunContext& ctx, std::string_view dir, std::string_view name,
                      std::uint64_t size, std::uint64_t writeTime) {
-  EXPECT_TRUE(ctx.count < ctx.capacity || growTable(ctx, TABLE_STEP) == 1);
+  EXPECT_TRUE(ctx.count < ctx.capacity || !growTable(ctx, TABLE_STEP));
   // Records of one folder share one path, as the scan stores them.
   std::uint32_t dirId = 0;
   while (dirId < ctx.folders.size() && ctx.folders.path(dirId) != dir) ++dirId;
   if (dirId == ctx.folders.size()) dirId = ctx.folders.add(dir);
   auto high = static_cast<std::uint32_t>(size >> 32), low = static_cast<std::uint32_t>(size);
   return ctx.entries[ctx.count++] = {
-             writeTime,   dirId,       ctx.names.add(name), high, low, 0, {0}, {NO_COPY}, 0,
-             KIND_NORMAL, EXT_OF_NAME, nameTraits(name)};
+             writeTime,    dirId,       ctx.names.add(name), high, low, 0, {0}, {NO_COPY}, 0,
+             Kind::NORMAL, EXT_OF_NAME, nameTraits(name)};
 }
 
 std::string describe(const RunContext& ctx, const FileEntry& e) {

@@ -10,29 +10,37 @@
 
 namespace doppioni {
 
-// Gives every saved web page (an extension containing "htm") kind
-// KIND_PAGE and a page number, and every file directly in its companion
-// folder ("<stem>_file" beside it) kind KIND_PAGE_PART and the same number.
-void markWebPages(RunContext& ctx);
+struct WebPageCounts {
+  std::int32_t pages = 0;
+  std::int64_t companions = 0;  // a file counts once for each page that claims its folder
+};
+
+// Gives every saved web page (an extension containing "htm") the kind PAGE
+// and a page number, and every file directly in its companion folder
+// ("<stem>_file" beside it) the kind PAGE_PART and the same number.
+WebPageCounts markWebPages(RunContext& ctx);
 
 // Marks every copy (same name, size and write time) after the first
 // candidate of its run in table order; a duplicate page takes with it each
 // companion file that the kept page's companion folder holds a copy of.
-// Records for each marked copy the record kept for it. 0.
-int markDuplicates(RunContext& ctx);
+// Records for each marked copy the record kept for it. Returns the copies
+// found, the companion files they take not counted.
+std::int32_t markDuplicates(RunContext& ctx);
 
 // Marks "Thumbs.db" (any case) and names beginning with "~$" or "~WRL" as
-// junk, and makes every "Thumbs.db" writable at once.
-void markJunkFiles(RunContext& ctx);
+// junk, and makes every "Thumbs.db" writable at once. Returns the marks
+// given, a name that two rules match counting twice.
+std::int32_t markJunkFiles(RunContext& ctx);
 
 // The progress line the three passes share: "Esamino il N esimo file",
-// then each pass's own trailing blanks and line feed (tail). line is reused.
+// then the pass's own blanks and a line feed. line is reused.
 inline void showExamined(RunContext& ctx, std::string& line, std::int32_t index,
-                         std::string_view tail) {
+                         std::string_view blanks) {
   line.assign("Esamino il ");
   appendNumber(line, index);
   line.append(" esimo file");
-  line.append(tail);
+  line.append(blanks);
+  line.push_back('\n');
   ctx.console.progress(ctx.progressRow, line);
 }
 

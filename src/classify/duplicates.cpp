@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "classify/classify.h"
-#include "console/text.h"
 
 namespace doppioni {
 namespace {
@@ -60,7 +59,7 @@ std::int32_t companionCopy(const RunContext& ctx, std::int32_t part, std::int32_
   const FileEntry& file = ctx.entries[part];
   auto isCopy = [&](std::int32_t i) {
     const FileEntry& e = ctx.entries[i];
-    return e.pageId == page && e.kind == KIND_PAGE_PART && identical(ctx, file, e);
+    return e.pageId == page && e.kind == Kind::PAGE_PART && identical(ctx, file, e);
   };
   const char* name = nameOf(ctx, file);
   for (std::int32_t i = part - 1; i >= 0 && std::strcmp(nameOf(ctx, ctx.entries[i]), name) == 0;
@@ -76,16 +75,16 @@ std::int32_t companionCopy(const RunContext& ctx, std::int32_t part, std::int32_
 
 }  // namespace
 
-int markDuplicates(RunContext& ctx) {
+std::int32_t markDuplicates(RunContext& ctx) {
   std::int32_t duplicates = 0;
   PageIndex pages;
   std::string line;
   std::int32_t current = 0;
   while (current < ctx.count) {
-    showExamined(ctx, line, current, "\n");
+    showExamined(ctx, line, current, "");
     const std::int32_t candidate = current;
     ++current;
-    if (ctx.entries[candidate].kind >= KIND_PAGE_PART) continue;
+    if (ctx.entries[candidate].kind >= Kind::PAGE_PART) continue;
 
     for (; current < ctx.count; ++current) {
       FileEntry& copy = ctx.entries[current];
@@ -93,7 +92,7 @@ int markDuplicates(RunContext& ctx) {
       copy.deleteMark = 1;
       copy.keptCopy = candidate;
       ++duplicates;
-      if (copy.kind != KIND_PAGE || copy.pageId <= 0) continue;
+      if (copy.kind != Kind::PAGE || copy.pageId <= 0) continue;
       // The page goes, and with it each file of its companion folder of
       // which the kept page's companion folder holds a copy; a file without
       // one is the only copy of its data and stays.
@@ -103,7 +102,7 @@ int markDuplicates(RunContext& ctx) {
       for (std::uint32_t at = pages.start[id]; at < pages.start[id + 1]; ++at) {
         std::int32_t part = pages.records[at];
         FileEntry& file = ctx.entries[part];
-        if (file.kind != KIND_PAGE_PART || file.keptCopy != NO_COPY) continue;
+        if (file.kind != Kind::PAGE_PART || file.keptCopy != NO_COPY) continue;
         std::int32_t kept = companionCopy(ctx, part, ctx.entries[candidate].pageId);
         if (kept == NO_COPY) continue;
         file.deleteMark = 1;
@@ -111,12 +110,7 @@ int markDuplicates(RunContext& ctx) {
       }
     }
   }
-
-  line.assign("Trovati ");
-  appendNumber(line, duplicates);
-  line.append(" doppioni\n");
-  ctx.console.print(line);
-  return 0;
+  return duplicates;
 }
 
 }  // namespace doppioni

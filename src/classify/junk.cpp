@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "classify/classify.h"
-#include "console/text.h"
 #include "platform/platform.h"
 
 namespace doppioni {
@@ -13,17 +12,17 @@ namespace {
 
 void markJunk(FileEntry& e, std::int32_t& count) {
   e.deleteMark = 1;
-  e.kind = KIND_JUNK;
+  e.kind = Kind::JUNK;
   ++count;
 }
 
 }  // namespace
 
-void markJunkFiles(RunContext& ctx) {
+std::int32_t markJunkFiles(RunContext& ctx) {
   std::int32_t junk = 0;
   std::string line;
   for (std::int32_t i = 0; i < ctx.count; ++i) {
-    showExamined(ctx, line, i, "               \n");
+    showExamined(ctx, line, i, JUNK_PROGRESS_BLANKS);
 
     // The rules were read off the name when the record was made.
     FileEntry& e = ctx.entries[i];
@@ -36,11 +35,7 @@ void markJunkFiles(RunContext& ctx) {
     if (e.traits & NAME_OFFICE_TEMP) markJunk(e, junk);
     if (e.traits & NAME_WRL_TEMP) markJunk(e, junk);
   }
-
-  line.assign("Trovati ");
-  appendNumber(line, junk);
-  line.append(" files inutili\n");
-  ctx.console.print(line);
+  return junk;
 }
 
 }  // namespace doppioni

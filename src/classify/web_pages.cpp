@@ -4,8 +4,8 @@
 // Rather than comparing every page's companion path with every record, the
 // pass finds the companion folder's id once per page through a hash index of
 // the folder paths, then gives each record the mark of the last page (in
-// table order) that claims its folder. That is the mark that comparing every
-// page with every record, page after page, leaves behind.
+// table order) that claims its folder: a folder claimed by several pages
+// belongs to the last of them.
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "classify/classify.h"
-#include "console/text.h"
 #include "platform/platform.h"
 
 namespace doppioni {
@@ -87,7 +86,7 @@ void companionPath(const RunContext& ctx, const FileEntry& page, std::string& ou
 
 }  // namespace
 
-void markWebPages(RunContext& ctx) {
+WebPageCounts markWebPages(RunContext& ctx) {
   std::int32_t pages = 0;
   for (std::int32_t i = 0; i < ctx.count; ++i) {
     if (isWebPage(ctx.entries[i])) ++pages;
@@ -120,7 +119,7 @@ void markWebPages(RunContext& ctx) {
   std::int32_t number = 0;
   std::int64_t companions = 0;
   for (std::int32_t i = 0; i < ctx.count; ++i) {
-    showExamined(ctx, line, i, "                \n");
+    showExamined(ctx, line, i, PAGES_PROGRESS_BLANKS);
     if (!index) continue;
     FileEntry& e = ctx.entries[i];
     std::int32_t own = isWebPage(e) ? ++number : 0;
@@ -130,20 +129,14 @@ void markWebPages(RunContext& ctx) {
     // The later of the two assignments wins: the record's own turn as a
     // page, or the last page that claims its folder.
     if (own > claim) {
-      e.kind = KIND_PAGE;
+      e.kind = Kind::PAGE;
       e.pageId = own;
     } else if (claim > 0) {
-      e.kind = KIND_PAGE_PART;
+      e.kind = Kind::PAGE_PART;
       e.pageId = claim;
     }
   }
-
-  line.assign("Trovati ");
-  appendNumber(line, pages);
-  line.append(" files htm e ");
-  appendNumber(line, companions);
-  line.append(" file collegati                       \n");
-  ctx.console.print(line);
+  return {pages, companions};
 }
 
 }  // namespace doppioni

@@ -9,10 +9,14 @@
 namespace doppioni {
 namespace {
 
-void printCount(Console& console, const char* before, std::int64_t number, const char* after) {
+// before, the number, after, the blanks and a line feed.
+void printCount(Console& console, std::string_view before, std::int64_t number,
+                std::string_view after, std::string_view blanks = {}) {
   std::string line(before);
   appendNumber(line, number);
   line.append(after);
+  line.append(blanks);
+  line.push_back('\n');
   console.print(line);
 }
 
@@ -44,7 +48,7 @@ int runDoppioni(Console& console) {
 
 int runDoppioni(RunContext& ctx) {
   Console& console = ctx.console;
-  if (ctx.entries == nullptr && allocateTable(ctx) != 1) {
+  if (ctx.entries == nullptr && allocateTable(ctx).has_value()) {
     console.print("MEMORIA INSUFFICIENTE\n");
     return -1;
   }
@@ -58,26 +62,27 @@ int runDoppioni(RunContext& ctx) {
   showTitle(console, ctx.workDir);
 
   heading(ctx, "\n\nPreparo l'elenco dei files presenti\n");
-  int scanned = scanFolder(ctx, ctx.workDir);
-  if (scanned == -2) {
-    console.print("MEMORIA INSUFFICIENTE\n");
-    return -1;
-  }
-  if (scanned == -4) {
-    console.print("INVALID HANDLE\n");
+  if (std::optional<ScanFailure> failure = scanFolder(ctx, ctx.workDir)) {
+    if (failure->kind == ScanFailureKind::FOLDER_UNREADABLE) {
+      console.print(listingPattern(failure->path) + "\nINVALID HANDLE\n");
+    } else {
+      console.print("MEMORIA INSUFFICIENTE\n");
+    }
     return -1;
   }
 
-  printCount(console, "Elenco fatto, ", ctx.count, " files trovati\n");
+  printCount(console, "Elenco fatto, ", ctx.count, " files trovati");
   console.print("Li ordino\n");
   sortFiles(ctx);
 
   heading(ctx, "Cerco i files htm\n");
-  markWebPages(ctx);
+  WebPageCounts pages = markWebPages(ctx);
+  std::string found = "Trovati " + std::to_string(pages.pages) + " files htm e ";
+  printCount(console, found, pages.companions, " file collegati", PAGES_COUNT_BLANKS);
   heading(ctx, "Cerco i doppioni\n");
-  markDuplicates(ctx);
+  printCount(console, "Trovati ", markDuplicates(ctx), " doppioni");
   heading(ctx, "Trovo i files inutili\n");
-  markJunkFiles(ctx);
+  printCount(console, "Trovati ", markJunkFiles(ctx), " files inutili");
 
   console.print("Scrivo l'elenco dei file da cancellare\n");
   if (writeDuplicatesReport(ctx) != 0) return -1;  // nothing to decide on without it
@@ -97,19 +102,18 @@ int runDoppioni(RunContext& ctx) {
 
   emptyTable(ctx);
   heading(ctx, "Compilo l'elenco delle cartelle vuote\n");
-  int listed = listFolders(ctx, ctx.workDir);
-  if (listed == -1) {
+  std::optional<ScanFailure> listed = listFolders(ctx, ctx.workDir);
+  if (listed && listed->kind == ScanFailureKind::FOLDER_UNREADABLE) {
     console.print("Impossibile leggere la cartella di lavoro: nessuna cartella sara' rimossa\n");
-  } else if (listed == -2) {
+  } else if (listed) {
     ctx.folderTableIncomplete = true;
     console.print(
         "MEMORIA INSUFFICIENTE: elenco delle cartelle incompleto, "
         "nessuna cartella sara' rimossa\n");
   }
   computeFolderDepths(ctx);
-  countFolderFiles(ctx);
 
-  printCount(console, "Trovate ", ctx.count, " cartelle \n");
+  printCount(console, "Trovate ", ctx.count, " cartelle ");
   console.print("Le ordino   \n");
   sortFoldersByDepth(ctx);
   writeFolderReport(ctx);

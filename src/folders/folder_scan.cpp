@@ -23,26 +23,28 @@ int countFiles(const FolderContents& listing) {
   return files;
 }
 
-// Adds a record for the folder at path. 1, or -2 when the table is full.
-int addFolderRecord(RunContext& ctx, std::string_view path, int fileCount) {
-  if (ctx.count > ctx.capacity - 1 && growTable(ctx, TABLE_STEP) != 1) return -2;
+// Adds a record for the folder at path; NO_MEMORY when the table is full.
+std::optional<ScanFailure> addFolderRecord(RunContext& ctx, std::string_view path, int fileCount) {
+  if (ctx.count > ctx.capacity - 1) {
+    if (std::optional<ScanFailure> failure = growTable(ctx, TABLE_STEP)) return failure;
+  }
   std::uint32_t id = ctx.folders.add(path);
-  if (id == FolderStore::NO_ROOM) return -2;
+  if (id == FolderStore::NO_ROOM) return noMemory();
   FileEntry& record = ctx.entries[ctx.count];
   record.dir = id;
   record.fileCount = fileCount;
   record.depth = 0;
   ++ctx.count;
-  return 1;
+  return std::nullopt;
 }
 
 }  // namespace
 
-int listFolders(RunContext& ctx, const std::string& path) {
+std::optional<ScanFailure> listFolders(RunContext& ctx, const std::string& path) {
   int threads = ctx.workerThreads >= 0 ? ctx.workerThreads : READING_THREADS;
   TreeReader reader(path, ListingDetail::TYPES_ONLY, threads);
   const FolderContents& top = reader.read(reader.root());
-  if (top.error != 0) return -1;
+  if (top.error != 0) return ScanFailure{ScanFailureKind::FOLDER_UNREADABLE, top.error, path};
   FolderIdSet seen;
   seen.insert(top.folderId);
 
@@ -69,7 +71,7 @@ int listFolders(RunContext& ctx, const std::string& path) {
     const FolderContents& listing = reader.read(folder);
     if (listing.error != 0) {
       // Kept, so the report shows it; its count -4 keeps it from removal.
-      if (addFolderRecord(ctx, walked, -4) != 1) return -2;
+      if (std::optional<ScanFailure> failure = addFolderRecord(ctx, walked, -4)) return failure;
       reader.release(folder);
       continue;
     }
@@ -77,24 +79,18 @@ int listFolders(RunContext& ctx, const std::string& path) {
       reader.abandon(folder);  // the same folder through another path: it has its record
       continue;
     }
-    if (addFolderRecord(ctx, walked, countFiles(listing)) != 1) return -2;
+    if (std::optional<ScanFailure> failure = addFolderRecord(ctx, walked, countFiles(listing))) {
+      return failure;
+    }
     stack.push_back(Frame{&folder, 0, walked.size()});
   }
-  return 1;
+  return std::nullopt;
 }
 
-int computeFolderDepths(RunContext& ctx) {
+void computeFolderDepths(RunContext& ctx) {
   for (std::int32_t i = 0; i < ctx.count; ++i) {
     ctx.entries[i].depth = countBackslashes(dirOf(ctx, ctx.entries[i]));
   }
-  return 1;
-}
-
-int countFolderFiles(RunContext&) {
-  // listFolders has set every record's fileCount from the very listing that
-  // found the folder's subfolders, and nothing on disk changes between the
-  // two calls: listing every folder again would only give the same numbers.
-  return 1;
 }
 
 int countBackslashes(std::string_view path) {
@@ -103,13 +99,6 @@ int countBackslashes(std::string_view path) {
     if (c == PATH_SEPARATOR) ++separators;
   }
   return separators;
-}
-
-int countFilesInFolder(const std::string& path) {
-  FolderContents listing;
-  listFolder(path, ListingDetail::TYPES_ONLY, listing);
-  if (listing.error != 0) return -4;
-  return countFiles(listing);
 }
 
 }  // namespace doppioni

@@ -3,6 +3,7 @@
 // files, deepest first.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,18 +11,14 @@
 
 namespace doppioni {
 
-// Appends a record for every folder below path, in pre-order. 1; -1 when path cannot be listed; -2
-// when the table cannot grow (no more records are added then).
-int listFolders(RunContext& ctx, const std::string& path);
-// Sets every folder record's depth. 1.
-int computeFolderDepths(RunContext& ctx);
-// Sets every folder record's fileCount. 1.
-int countFolderFiles(RunContext& ctx);
+// Appends a record for every folder below path, in pre-order.
+// FOLDER_UNREADABLE when path itself cannot be listed; NO_MEMORY when the
+// table cannot grow (no more records are added then).
+std::optional<ScanFailure> listFolders(RunContext& ctx, const std::string& path);
+// Sets every folder record's depth.
+void computeFolderDepths(RunContext& ctx);
 // The number of path separators in path.
 int countBackslashes(std::string_view path);
-// The number of entries directly in path that are not folders; -4 when path
-// cannot be listed.
-int countFilesInFolder(const std::string& path);
 
 // Sorts the folder records deepest first.
 void sortFoldersByDepth(RunContext& ctx);

@@ -42,10 +42,6 @@ void TextArena::clear() {
   used_ = BLOCK_SIZE;
 }
 
-std::size_t TextArena::bytesUsed() const {
-  return blocks_.empty() ? 0 : (blocks_.size() - 1) * BLOCK_SIZE + used_;
-}
-
 std::uint32_t FolderStore::add(std::string_view path) {
   if (path.size() > 0xFFFFFFFEu) return NO_ROOM;
   std::uint32_t offset = texts_.add(path);
@@ -74,25 +70,25 @@ RunContext::~RunContext() {
   std::free(entries);
 }
 
-int allocateTable(RunContext& ctx) {
+std::optional<ScanFailure> allocateTable(RunContext& ctx) {
   // Records are plain data: realloc may move them, and on large tables it
   // remaps pages instead of copying.
   auto* storage = static_cast<FileEntry*>(std::malloc(sizeof(FileEntry) * TABLE_STEP));
-  if (storage == nullptr) return -2;
+  if (storage == nullptr) return noMemory();
   ctx.entries = storage;
   ctx.capacity = TABLE_STEP;
   ctx.count = 0;
-  return 1;
+  return std::nullopt;
 }
 
-int growTable(RunContext& ctx, std::int32_t step) {
-  if (ctx.capacity > ctx.capacityLimit - step) return -2;
+std::optional<ScanFailure> growTable(RunContext& ctx, std::int32_t step) {
+  if (ctx.capacity > ctx.capacityLimit - step) return noMemory();
   std::size_t bytes = sizeof(FileEntry) * static_cast<std::size_t>(ctx.capacity + step);
   auto* storage = static_cast<FileEntry*>(std::realloc(ctx.entries, bytes));
-  if (storage == nullptr) return -2;  // the old storage is still there, untouched
+  if (storage == nullptr) return noMemory();  // the storage it had is still there, untouched
   ctx.entries = storage;
   ctx.capacity += step;
-  return 1;
+  return std::nullopt;
 }
 
 int threadCount(const RunContext& ctx) {
@@ -126,14 +122,6 @@ std::uint8_t nameTraits(std::string_view name) {
   if (name.starts_with("~$")) traits |= NAME_OFFICE_TEMP;
   if (name.starts_with("~WRL")) traits |= NAME_WRL_TEMP;
   return traits;
-}
-
-std::string_view extOf(const RunContext& ctx, const FileEntry& e) {
-  if (e.ext == EXT_RECYCLED) return "___";
-  std::string_view name = nameOf(ctx, e);
-  std::size_t dot = name.rfind('.');
-  if (dot == std::string_view::npos) return "_";
-  return name.substr(dot);
 }
 
 }  // namespace doppioni

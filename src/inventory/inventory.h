@@ -9,11 +9,13 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "console/console.h"
+#include "inventory/scan_failure.h"
 #include "platform/platform.h"
 
 namespace doppioni {
@@ -21,15 +23,17 @@ namespace doppioni {
 inline constexpr std::int32_t TABLE_STEP = 10000;    // growth of the table
 inline constexpr std::int32_t RECYCLED_STEP = 1000;  // growth below a recycle bin
 
-// What a record is.
-inline constexpr std::int8_t KIND_NORMAL = 0;     // an ordinary file
-inline constexpr std::int8_t KIND_PAGE = 1;       // a saved web page
-inline constexpr std::int8_t KIND_PAGE_PART = 2;  // a file in a web page's companion folder
-inline constexpr std::int8_t KIND_JUNK = 3;       // a useless file
+// What a record is. The duplicates report prints the number.
+enum class Kind : std::int8_t {
+  NORMAL = 0,     // an ordinary file
+  PAGE = 1,       // a saved web page
+  PAGE_PART = 2,  // a file in a web page's companion folder
+  JUNK = 3,       // a useless file
+};
 
-// Where a record's extension comes from.
-inline constexpr std::uint8_t EXT_OF_NAME = 0;   // from the name's last dot, or "_"
-inline constexpr std::uint8_t EXT_RECYCLED = 1;  // "___": a file below a recycle bin
+// Whether a record's name gives its extension.
+inline constexpr std::uint8_t EXT_OF_NAME = 0;   // yes: from the name's last dot
+inline constexpr std::uint8_t EXT_RECYCLED = 1;  // no: a file below a recycle bin, never a page
 
 inline constexpr std::int32_t NO_COPY = -1;
 
@@ -66,9 +70,9 @@ struct FileEntry {
     std::int32_t depth;     // folder records: separators in the path
   };
   std::int8_t deleteMark;  // 1: to be deleted
-  std::int8_t kind;        // KIND_*
-  std::uint8_t ext;        // EXT_*
-  std::uint8_t traits;     // NAME_*: what the name says
+  Kind kind;
+  std::uint8_t ext;     // EXT_*
+  std::uint8_t traits;  // NAME_*: what the name says
 };
 static_assert(sizeof(FileEntry) == 40);
 
@@ -89,7 +93,6 @@ class TextArena {
     return blocks_[offset >> BLOCK_BITS] + (offset & (BLOCK_SIZE - 1));
   }
   void clear();
-  std::size_t bytesUsed() const;
 
  private:
   static constexpr int BLOCK_BITS = 22;
@@ -153,13 +156,13 @@ struct RunContext {
   std::function<void(const std::string& path)> beforeDeletion;
 };
 
-// Obtains the storage for the first TABLE_STEP records. 1, or -2 when there
-// is no memory for it.
-int allocateTable(RunContext& ctx);
+// Obtains the storage for the first TABLE_STEP records; NO_MEMORY when
+// there is none for it.
+std::optional<ScanFailure> allocateTable(RunContext& ctx);
 
-// Makes room for step more records. 1, or -2 when the table cannot grow;
-// the table is then unchanged and still usable.
-int growTable(RunContext& ctx, std::int32_t step);
+// Makes room for step more records; NO_MEMORY when the table cannot grow,
+// which leaves it unchanged and still usable.
+std::optional<ScanFailure> growTable(RunContext& ctx, std::int32_t step);
 
 // The worker threads a phase may use: the context's choice, or one a core.
 int threadCount(const RunContext& ctx);
@@ -181,20 +184,12 @@ inline std::string filePathOf(const RunContext& ctx, const FileEntry& e) {
   return path;
 }
 
-// The extension: the name from its last dot on, "_" without a dot, "___"
-// below a recycle bin.
-std::string_view extOf(const RunContext& ctx, const FileEntry& e);
-
-// Lists every file below path, at every depth, into the table. 1; -2 when
-// the table cannot grow; -4 when a folder cannot be listed (its path is
-// printed on a line of its own first).
-int scanFolder(RunContext& ctx, const std::string& path);
-// The same for a recycle bin: every file comes in as junk marked for deletion.
-int scanRecycled(RunContext& ctx, const std::string& path);
+// Lists every file below path, at every depth, into the table. Stops at the
+// first failure: NO_MEMORY when the table cannot grow, FOLDER_UNREADABLE
+// with the folder's path when a folder cannot be listed.
+std::optional<ScanFailure> scanFolder(RunContext& ctx, const std::string& path);
 
 // Sorts the records by name, then by folder, byte for byte.
 void sortFiles(RunContext& ctx);
-// Negative, zero or positive as a sorts before, with or after b.
-int compareFiles(const RunContext& ctx, const FileEntry& a, const FileEntry& b);
 
 }  // namespace doppioni

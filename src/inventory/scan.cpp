@@ -28,11 +28,13 @@ void showGrowth(Walk& walk, bool recycled, bool firstEntry) {
   std::string& line = walk.line;
   line.assign("Trovati ");
   appendNumber(line, walk.ctx.count);
+  line.append(" files");
   if (recycled) {
-    line.append(" files\n");
-    walk.ctx.console.progress(6, line);
+    line.push_back('\n');
+    walk.ctx.console.progress(RECYCLED_GROWTH_ROW, line);
   } else {
-    line.append(firstEntry ? " files                \n" : " files                 \n");
+    line.append(firstEntry ? GROWTH_BLANKS_FIRST_ENTRY : GROWTH_BLANKS);
+    line.push_back('\n');
     walk.ctx.console.progress(walk.ctx.progressRow, line);
   }
 }
@@ -49,32 +51,29 @@ struct Frame {
 };
 
 // Reads the folder at walk.path and, unless it was walked before, makes it
-// the folder being walked. 1, or -4 when it cannot be listed.
-int enterFolder(Walk& walk, TreeFolder& folder, bool recycled, std::vector<Frame>& stack) {
+// the folder being walked. FOLDER_UNREADABLE when it cannot be listed.
+std::optional<ScanFailure> enterFolder(Walk& walk, TreeFolder& folder, bool recycled,
+                                       std::vector<Frame>& stack) {
   const FolderContents& listing = walk.reader.read(folder);
-  if (listing.error != 0) {
-    std::string message = listingPattern(walk.path);
-    message.push_back('\n');
-    walk.ctx.console.print(message);
-    return -4;
-  }
+  if (listing.error != 0)
+    return ScanFailure{ScanFailureKind::FOLDER_UNREADABLE, listing.error, walk.path};
   if (!walk.visited.insert(listing.folderId)) {
     walk.reader.abandon(folder);
-    return 1;  // the same folder through another path: its files are in already
+    return std::nullopt;  // the same folder through another path: its files are in already
   }
   stack.push_back(Frame{&folder, &listing, 0, 0, walk.path.size(), FolderStore::NO_ROOM, recycled});
-  return 1;
+  return std::nullopt;
 }
 
 // Depth first, each folder's entries in listing order, a subfolder's whole
 // contents where its parent's listing gives it. The stack is the walk's own,
 // so no depth of tree can exhaust the call stack.
-int walkTree(Walk& walk, bool recycled) {
+std::optional<ScanFailure> walkTree(Walk& walk) {
   RunContext& ctx = walk.ctx;
   std::vector<Frame> stack;
   walk.path = walk.reader.root().name;
-  int result = enterFolder(walk, walk.reader.root(), recycled, stack);
-  while (result == 1 && !stack.empty()) {
+  std::optional<ScanFailure> failure = enterFolder(walk, walk.reader.root(), false, stack);
+  while (!failure && !stack.empty()) {
     Frame& frame = stack.back();
     if (frame.entry == frame.listing->entries.size()) {
       walk.reader.release(*frame.folder);
@@ -85,7 +84,8 @@ int walkTree(Walk& walk, bool recycled) {
     bool firstEntry = frame.entry == 0;
     ++frame.entry;
     if (ctx.count > ctx.capacity - 1) {
-      if (growTable(ctx, frame.recycled ? RECYCLED_STEP : TABLE_STEP) != 1) return -2;
+      failure = growTable(ctx, frame.recycled ? RECYCLED_STEP : TABLE_STEP);
+      if (failure) return failure;
       showGrowth(walk, frame.recycled, firstEntry);
     }
     std::string_view name = frame.listing->name(entry);
@@ -96,16 +96,16 @@ int walkTree(Walk& walk, bool recycled) {
       walk.path.resize(frame.pathLength);
       walk.path.push_back(PATH_SEPARATOR);
       walk.path.append(name);
-      result = enterFolder(walk, *frame.folder->children[frame.child++], bin, stack);
+      failure = enterFolder(walk, *frame.folder->children[frame.child++], bin, stack);
       continue;  // frame may have moved with the stack
     }
 
     if (frame.dirId == FolderStore::NO_ROOM) {
       frame.dirId = ctx.folders.add(std::string_view(walk.path).substr(0, frame.pathLength));
-      if (frame.dirId == FolderStore::NO_ROOM) return -2;
+      if (frame.dirId == FolderStore::NO_ROOM) return noMemory();
     }
     std::uint32_t nameOffset = ctx.names.add(name);
-    if (nameOffset == TextArena::NO_ROOM) return -2;
+    if (nameOffset == TextArena::NO_ROOM) return noMemory();
 
     FileEntry& record = ctx.entries[ctx.count];
     record.dir = frame.dirId;
@@ -119,27 +119,19 @@ int walkTree(Walk& walk, bool recycled) {
     record.pageId = 0;
     record.keptCopy = NO_COPY;
     record.deleteMark = frame.recycled ? 1 : 0;
-    record.kind = frame.recycled ? KIND_JUNK : KIND_NORMAL;
+    record.kind = frame.recycled ? Kind::JUNK : Kind::NORMAL;
     ++ctx.count;
   }
-  return result;
-}
-
-int scanTree(RunContext& ctx, const std::string& path, bool recycled) {
-  int threads = ctx.workerThreads >= 0 ? ctx.workerThreads : READING_THREADS;
-  TreeReader reader(path, ListingDetail::FULL, threads);
-  Walk walk{ctx, reader, {}, {}, {}};
-  return walkTree(walk, recycled);
+  return failure;
 }
 
 }  // namespace
 
-int scanFolder(RunContext& ctx, const std::string& path) {
-  return scanTree(ctx, path, false);
-}
-
-int scanRecycled(RunContext& ctx, const std::string& path) {
-  return scanTree(ctx, path, true);
+std::optional<ScanFailure> scanFolder(RunContext& ctx, const std::string& path) {
+  int threads = ctx.workerThreads >= 0 ? ctx.workerThreads : READING_THREADS;
+  TreeReader reader(path, ListingDetail::FULL, threads);
+  Walk walk{ctx, reader, {}, {}, {}};
+  return walkTree(walk);
 }
 
 }  // namespace doppioni

@@ -28,13 +28,6 @@ std::vector<std::uint32_t> rankFolders(const RunContext& ctx) {
 
 }  // namespace
 
-int compareFiles(const RunContext& ctx, const FileEntry& a, const FileEntry& b) {
-  int byName = std::strcmp(nameOf(ctx, a), nameOf(ctx, b));
-  if (byName != 0) return byName;
-  // string_view compares bytes as unsigned, as strcmp does.
-  return dirOf(ctx, a).compare(dirOf(ctx, b));
-}
-
 void sortFiles(RunContext& ctx) {
   std::vector<std::uint32_t> folderRank = rankFolders(ctx);
   auto before = [&ctx, &folderRank](const FileEntry& a, const FileEntry& b) {

@@ -55,7 +55,7 @@ class Attempts {
   explicit Attempts(const RunContext& ctx) : ctx_(ctx) {
     for (std::int32_t i = 0; i < ctx.count; ++i) {
       const FileEntry& e = ctx.entries[i];
-      if (e.deleteMark != 1 || e.kind != KIND_PAGE || e.pageId <= 0) continue;
+      if (e.deleteMark != 1 || e.kind != Kind::PAGE || e.pageId <= 0) continue;
       auto id = static_cast<std::size_t>(e.pageId);
       if (id >= pageRecord_.size()) pageRecord_.resize(id + 1, -1);
       pageRecord_[id] = i;
@@ -73,7 +73,7 @@ class Attempts {
       std::call_once(pageTried_[id], [&] { pageDeleted_[id] = attempt(index) ? 1 : 0; });
       return pageDeleted_[id] != 0;
     }
-    if (page >= 0 && record.kind == KIND_PAGE_PART && !deleted(page)) return false;
+    if (page >= 0 && record.kind == Kind::PAGE_PART && !deleted(page)) return false;
     return attempt(index);
   }
 
@@ -102,7 +102,7 @@ class Attempts {
 
   bool attempt(std::int32_t index) {
     const FileEntry& record = ctx_.entries[index];
-    const bool junk = record.kind == KIND_JUNK;
+    const bool junk = record.kind == Kind::JUNK;
     FileId kept = junk ? FileId{} : standingKeptCopy(ctx_, index);
     if (!junk && !kept.known()) return false;
     const std::string path = filePathOf(ctx_, record);

@@ -39,7 +39,7 @@ int writeDuplicatesReport(RunContext& ctx) {
     const FileEntry& e = ctx.entries[i];
     out.push_back(e.deleteMark == 1 ? 'C' : ' ');
     out.push_back(' ');
-    appendNumber(out, e.kind);
+    appendNumber(out, static_cast<int>(e.kind));
     out.push_back(' ');
     appendReportText(out, nameOf(ctx, e));
     out.push_back(' ');
