@@ -79,7 +79,7 @@ class Attempts {
 
   // Whether the record is a companion file that goes only with its page.
   bool followsPage(const FileEntry& record) const {
-    return record.kind == KIND_PAGE_PART && markedPageOf(record) >= 0;
+    return record.kind == Kind::PAGE_PART && markedPageOf(record) >= 0;
   }
 
   // Tells where the file of record `index` stays if it was moved aside for
