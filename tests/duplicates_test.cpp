@@ -50,13 +50,14 @@ TEST(Duplicates, MarksEveryCopyAfterTheFirstCandidateOfARun) {
   for (const Case& c : cases) {
     TestRun run;
     std::istringstream in(c.records);
-    for (std::string path, spec; in >> path >> spec;) {
+    for (std::string path, fields; in >> path >> fields;) {
       for (char& ch : path) ch = ch == '/' ? PATH_SEPARATOR : ch;
-      std::size_t cut = path.rfind(PATH_SEPARATOR), plus = spec.find('+'), hash = spec.find('#');
-      std::uint64_t time = plus == std::string::npos ? 0 : std::stoull(spec.substr(plus + 1));
+      std::size_t cut = path.rfind(PATH_SEPARATOR), plus = fields.find('+'),
+                  hash = fields.find('#');
+      std::uint64_t time = plus == std::string::npos ? 0 : std::stoull(fields.substr(plus + 1));
       FileEntry& e = addRecord(run.ctx, path.substr(0, cut), path.substr(cut + 1),
-                               std::stoull(spec), time + 127000000000000000ull);
-      e.kind = static_cast<Kind>(hash == std::string::npos ? 0 : spec[hash + 1] - '0');
+                               std::stoull(fields), time + 127000000000000000ull);
+      e.kind = static_cast<Kind>(hash == std::string::npos ? 0 : fields[hash + 1] - '0');
       e.deleteMark = e.kind == Kind::JUNK ? 1 : 0;
     }
     sortFiles(run.ctx);

@@ -37,6 +37,11 @@ inline constexpr std::string_view PAGES_PROGRESS_BLANKS = "                ";
 inline constexpr std::string_view JUNK_PROGRESS_BLANKS = "               ";
 // After the web page count "Trovati N files htm e M file collegati".
 inline constexpr std::string_view PAGES_COUNT_BLANKS = "                       ";
+// After the name and after the folder of the file being deleted, two rows
+// from the progress row on.
+inline constexpr std::string_view DELETION_PROGRESS_BLANKS = "                               ";
+// After "Rimuovo <folder>" while the empty folders are removed.
+inline constexpr std::string_view REMOVAL_PROGRESS_BLANKS = "                      ";
 
 // What ConsoleDevice::readKey() gives when the wait was cut by a stop (Ctrl-Z)
 // and a continuation: the shell has written below the question meanwhile.

@@ -14,7 +14,6 @@
 namespace doppioni {
 namespace {
 
-constexpr std::string_view BLANKS_22 = "                      ";
 // What a line adds to its folder's path at most: tab, "accesso negato ",
 // an error number, and the line end (twice "\n" counts as on Windows).
 constexpr std::uint64_t LONGER_FORM = 1 + 15 + 11 + 2;
@@ -89,7 +88,7 @@ int removeEmptyFolders(RunContext& ctx) {
       ++tried;
       line.assign("Rimuovo ");
       line.append(path);
-      line.append(BLANKS_22);
+      line.append(REMOVAL_PROGRESS_BLANKS);
       line.push_back('\n');
       ctx.console.progress(ctx.progressRow, line);
 

@@ -18,7 +18,6 @@
 namespace doppioni {
 namespace {
 
-constexpr std::string_view BLANKS_31 = "                               ";
 constexpr std::string_view INTERRUPTED_LIST =
     "Programma interrotto: nessun altro file e' stato cancellato\n";
 
@@ -181,10 +180,10 @@ int deleteMarkedFiles(RunContext& ctx) {
 
     // Name and folder in one text, so that a terminal draws both or neither.
     lines.assign(name);
-    lines.append(BLANKS_31);
+    lines.append(DELETION_PROGRESS_BLANKS);
     lines.push_back('\n');
     lines.append(dir);
-    lines.append(BLANKS_31);
+    lines.append(DELETION_PROGRESS_BLANKS);
     lines.push_back('\n');
     ctx.console.progress(ctx.progressRow, lines);
 
