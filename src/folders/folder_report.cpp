@@ -20,7 +20,7 @@ int compareFolderDepth(const FileEntry& a, const FileEntry& b) {
   return b.depth - a.depth;
 }
 
-int writeFolderReport(RunContext& ctx) {
+int writeFolderReport(const RunContext& ctx) {
   ReportFile report(FOLDER_REPORT);
   if (!report.isOpen()) {
     tellCannotCreate(ctx.console, FOLDER_REPORT, "");

@@ -24,7 +24,7 @@ int countBackslashes(std::string_view path);
 void sortFoldersByDepth(RunContext& ctx);
 int compareFolderDepth(const FileEntry& a, const FileEntry& b);
 // Writes "Rapporto_cartelle.txt". 0, or -1 when it could not be written whole.
-int writeFolderReport(RunContext& ctx);
+int writeFolderReport(const RunContext& ctx);
 
 // Removes, deepest first, every folder with fileCount 0, and reports each
 // attempt and the totals. 1; -1 when a line of the report could not be

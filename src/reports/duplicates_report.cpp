@@ -10,14 +10,14 @@
 namespace doppioni {
 namespace {
 
-void reportFailure(RunContext& ctx) {
+void reportFailure(const RunContext& ctx) {
   ctx.console.print(
       "Impossibile scrivere Rapporto_doppioni.txt: il programma termina senza cancellare nulla\n");
 }
 
 }  // namespace
 
-int writeDuplicatesReport(RunContext& ctx) {
+int writeDuplicatesReport(const RunContext& ctx) {
   ReportFile report(DUPLICATES_REPORT);
   if (!report.isOpen()) {
     reportFailure(ctx);

@@ -79,7 +79,7 @@ void appendTimestampLine(std::string& out, const std::tm& time);
 // Writes "Rapporto_doppioni.txt": every record with its mark, kind, name,
 // size and folder. 0; -1 when the report could not be written whole (the
 // message is on the console: the user must not decide without it).
-int writeDuplicatesReport(RunContext& ctx);
+int writeDuplicatesReport(const RunContext& ctx);
 
 // Deletes the marked files that are unchanged since the scan (a copy only
 // while the copy kept for it is still there, unchanged) and lists every
