@@ -66,6 +66,13 @@ std::string_view Console::shown(std::string_view text) {
   return shown_;
 }
 
+void Console::appendName(std::string& text, std::string_view name) const {
+  std::size_t at = text.size();
+  text.append(name);
+  if (terminal_)
+    std::replace(text.begin() + static_cast<std::ptrdiff_t>(at), text.end(), '\n', '?');
+}
+
 void Console::print(std::string_view text) {
   drawPending();
   device_->write(shown(text));

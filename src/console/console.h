@@ -112,6 +112,10 @@ class Console {
   int ask(std::string_view question);
   void flush();
   bool isTerminal() const { return terminal_; }
+  // Appends a file or folder name to text to be printed: on a terminal a line
+  // feed in it shows as '?' like its other control bytes, so that only the
+  // program's own line feeds end a line; elsewhere it goes as it is.
+  void appendName(std::string& text, std::string_view name) const;
 
  private:
   void drawPending();

@@ -34,11 +34,13 @@ void showTitle(Console& console, const std::string& workDir) {
   console.gotoXY(30, 1);
   console.print("ELIMINAZIONE DOPPIONI\n");
   console.gotoXY(1, 2);
-  console.print(workDir + "\n\n");
-  console.print(
-      "doppioni " DOPPIONI_VERSION "\n"
-      "Trova pagine web salvate, files doppi, files inutili e cartelle vuote\n"
-      "Non cancella nulla senza chiedertelo");
+  std::string shown;
+  console.appendName(shown, workDir);
+  console.print(shown + "\n\n");
+  console.print("doppioni " DOPPIONI_VERSION
+                "\n"
+                "Trova pagine web salvate, files doppi, files inutili e cartelle vuote\n"
+                "Non cancella nulla senza chiedertelo");
 }
 
 int runDoppioni(Console& console) {
@@ -89,7 +91,9 @@ int runDoppioni(RunContext& ctx) {
 
   console.print("\nPuoi consultare l'elenco dei files da cancellare\n");
   console.print("mettendo a dormire il programma e aprendo il file di testo\n\n");
-  console.print("\"Rapporto_doppioni\" che sta nella cartella\n\n" + ctx.workDir + "\n\n");
+  std::string where("\"Rapporto_doppioni\" che sta nella cartella\n\n");
+  console.appendName(where, ctx.workDir);
+  console.print(where + "\n\n");
   int key = console.ask("Vuoi cancellare i files ?  (s/n) ");
   if (key != 's' && key != 'S') {
     console.print("\n\nProgramma terminato dall'utente\n");

@@ -87,7 +87,7 @@ int removeEmptyFolders(RunContext& ctx) {
       std::string_view path = dirOf(ctx, ctx.entries[level[k]]);
       ++tried;
       line.assign("Rimuovo ");
-      line.append(path);
+      ctx.console.appendName(line, path);
       line.append(REMOVAL_PROGRESS_BLANKS);
       line.push_back('\n');
       ctx.console.progress(ctx.progressRow, line);

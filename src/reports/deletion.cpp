@@ -179,10 +179,11 @@ int deleteMarkedFiles(RunContext& ctx) {
     const char* name = nameOf(ctx, record);
 
     // Name and folder in one text, so that a terminal draws both or neither.
-    lines.assign(name);
+    lines.clear();
+    ctx.console.appendName(lines, name);
     lines.append(DELETION_PROGRESS_BLANKS);
     lines.push_back('\n');
-    lines.append(dir);
+    ctx.console.appendName(lines, dir);
     lines.append(DELETION_PROGRESS_BLANKS);
     lines.push_back('\n');
     ctx.console.progress(ctx.progressRow, lines);
