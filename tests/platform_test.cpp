@@ -133,11 +133,11 @@ TEST(Platform, AReportIsAlwaysAFreshFileOfItsOwn) {
   fs::create_hard_link(outside.path("altro"), tree.path("legame"), error);
   fs::create_symlink(outside.path("altro"), tree.path("rimando"), error);
   ReportHandle report;
-  EXPECT_EQ(createReport(tree.path("cartella"), report).step, std::string("create"));
+  EXPECT_EQ(createReport(tree.path("cartella"), report).value().kind, FailureKind::REPORT_CREATE);
   for (std::string name : {"nuovo", "vecchio", "legame", "rimando"}) {
-    ASSERT_FALSE(createReport(tree.path(name), report).failed()) << name;
-    EXPECT_FALSE(reserveReportRoom(report, 1 << 20).failed() ||
-                 writeReport(report, "a\nb").failed() || closeReport(report).failed());
+    ASSERT_FALSE(createReport(tree.path(name), report)) << name;
+    EXPECT_FALSE(reserveReportRoom(report, 1 << 20) || writeReport(report, "a\nb") ||
+                 closeReport(report));
     EXPECT_EQ(contentOf(tree.path(name)), PATH_SEPARATOR == '/' ? "a\nb" : "a\r\nb") << name;
   }
   EXPECT_EQ(contentOf(outside.path("altro")), "mio");

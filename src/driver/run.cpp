@@ -64,8 +64,8 @@ int runDoppioni(RunContext& ctx) {
   showTitle(console, ctx.workDir);
 
   heading(ctx, "\n\nPreparo l'elenco dei files presenti\n");
-  if (std::optional<ScanFailure> failure = scanFolder(ctx, ctx.workDir)) {
-    if (failure->kind == ScanFailureKind::FOLDER_UNREADABLE) {
+  if (std::optional<Failure> failure = scanFolder(ctx, ctx.workDir)) {
+    if (failure->kind == FailureKind::FOLDER_UNREADABLE) {
       console.print(listingPattern(failure->path) + "\nINVALID HANDLE\n");
     } else {
       console.print("MEMORIA INSUFFICIENTE\n");
@@ -106,8 +106,8 @@ int runDoppioni(RunContext& ctx) {
 
   emptyTable(ctx);
   heading(ctx, "Compilo l'elenco delle cartelle vuote\n");
-  std::optional<ScanFailure> listed = listFolders(ctx, ctx.workDir);
-  if (listed && listed->kind == ScanFailureKind::FOLDER_UNREADABLE) {
+  std::optional<Failure> listed = listFolders(ctx, ctx.workDir);
+  if (listed && listed->kind == FailureKind::FOLDER_UNREADABLE) {
     console.print("Impossibile leggere la cartella di lavoro: nessuna cartella sara' rimossa\n");
   } else if (listed) {
     ctx.folderTableIncomplete = true;

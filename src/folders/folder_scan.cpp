@@ -24,9 +24,9 @@ int countFiles(const FolderContents& listing) {
 }
 
 // Adds a record for the folder at path; NO_MEMORY when the table is full.
-std::optional<ScanFailure> addFolderRecord(RunContext& ctx, std::string_view path, int fileCount) {
+std::optional<Failure> addFolderRecord(RunContext& ctx, std::string_view path, int fileCount) {
   if (ctx.count > ctx.capacity - 1) {
-    if (std::optional<ScanFailure> failure = growTable(ctx, TABLE_STEP)) return failure;
+    if (std::optional<Failure> failure = growTable(ctx, TABLE_STEP)) return failure;
   }
   std::uint32_t id = ctx.folders.add(path);
   if (id == FolderStore::NO_ROOM) return noMemory();
@@ -40,11 +40,11 @@ std::optional<ScanFailure> addFolderRecord(RunContext& ctx, std::string_view pat
 
 }  // namespace
 
-std::optional<ScanFailure> listFolders(RunContext& ctx, const std::string& path) {
+std::optional<Failure> listFolders(RunContext& ctx, const std::string& path) {
   int threads = ctx.workerThreads >= 0 ? ctx.workerThreads : READING_THREADS;
   TreeReader reader(path, ListingDetail::TYPES_ONLY, threads);
   const FolderContents& top = reader.read(reader.root());
-  if (top.error != 0) return ScanFailure{ScanFailureKind::FOLDER_UNREADABLE, top.error, path};
+  if (top.error != 0) return Failure{FailureKind::FOLDER_UNREADABLE, top.error, path};
   FolderIdSet seen;
   seen.insert(top.folderId);
 
@@ -71,7 +71,7 @@ std::optional<ScanFailure> listFolders(RunContext& ctx, const std::string& path)
     const FolderContents& listing = reader.read(folder);
     if (listing.error != 0) {
       // Kept, so the report shows it; its count -4 keeps it from removal.
-      if (std::optional<ScanFailure> failure = addFolderRecord(ctx, walked, -4)) return failure;
+      if (std::optional<Failure> failure = addFolderRecord(ctx, walked, -4)) return failure;
       reader.release(folder);
       continue;
     }
@@ -79,7 +79,7 @@ std::optional<ScanFailure> listFolders(RunContext& ctx, const std::string& path)
       reader.abandon(folder);  // the same folder through another path: it has its record
       continue;
     }
-    if (std::optional<ScanFailure> failure = addFolderRecord(ctx, walked, countFiles(listing))) {
+    if (std::optional<Failure> failure = addFolderRecord(ctx, walked, countFiles(listing))) {
       return failure;
     }
     stack.push_back(Frame{&folder, 0, walked.size()});

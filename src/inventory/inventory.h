@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "console/console.h"
-#include "inventory/scan_failure.h"
+#include "platform/failure.h"
 #include "platform/platform.h"
 
 namespace doppioni {
@@ -158,11 +158,11 @@ struct RunContext {
 
 // Obtains the storage for the first TABLE_STEP records; NO_MEMORY when
 // there is none for it.
-std::optional<ScanFailure> allocateTable(RunContext& ctx);
+std::optional<Failure> allocateTable(RunContext& ctx);
 
 // Makes room for step more records; NO_MEMORY when the table cannot grow,
 // which leaves it unchanged and still usable.
-std::optional<ScanFailure> growTable(RunContext& ctx, std::int32_t step);
+std::optional<Failure> growTable(RunContext& ctx, std::int32_t step);
 
 // The worker threads a phase may use: the context's choice, or one a core.
 int threadCount(const RunContext& ctx);
@@ -187,7 +187,7 @@ inline std::string filePathOf(const RunContext& ctx, const FileEntry& e) {
 // Lists every file below path, at every depth, into the table. Stops at the
 // first failure: NO_MEMORY when the table cannot grow, FOLDER_UNREADABLE
 // with the folder's path when a folder cannot be listed.
-std::optional<ScanFailure> scanFolder(RunContext& ctx, const std::string& path);
+std::optional<Failure> scanFolder(RunContext& ctx, const std::string& path);
 
 // Sorts the records by name, then by folder, byte for byte.
 void sortFiles(RunContext& ctx);
