@@ -104,7 +104,7 @@ int runDoppioni(RunContext& ctx) {
   // Without the list, or with an incomplete one, the run goes no further.
   if (deleteMarkedFiles(ctx) != 0) return -1;
 
-  emptyTable(ctx);
+  releaseFileTable(ctx);
   heading(ctx, "Compilo l'elenco delle cartelle vuote\n");
   std::optional<Failure> listed = listFolders(ctx, ctx.workDir);
   if (listed && listed->kind == FailureKind::FOLDER_UNREADABLE) {
@@ -117,7 +117,7 @@ int runDoppioni(RunContext& ctx) {
   }
   computeFolderDepths(ctx);
 
-  printCount(console, "Trovate ", ctx.count, " cartelle ");
+  printCount(console, "Trovate ", static_cast<std::int32_t>(ctx.folderTable.size()), " cartelle ");
   console.print("Le ordino   \n");
   sortFoldersByDepth(ctx);
   writeFolderReport(ctx);

@@ -1,5 +1,5 @@
-// The folder stage: the table refilled with every folder below the working
-// directory, the folder report, and the removal of the folders left without
+// The folder stage: the folder table filled with every folder below the
+// working directory, the folder report, and the removal of the folders left without
 // files, deepest first.
 #pragma once
 
@@ -11,9 +11,9 @@
 
 namespace doppioni {
 
-// Appends a record for every folder below path, in pre-order.
-// FOLDER_UNREADABLE when path itself cannot be listed; NO_MEMORY when the
-// table cannot grow (no more records are added then).
+// Appends to the folder table a record for every folder below path, in
+// pre-order. FOLDER_UNREADABLE when path itself cannot be listed; NO_MEMORY
+// when the table cannot grow (no more records are added then).
 std::optional<Failure> listFolders(RunContext& ctx, const std::string& path);
 // Sets every folder record's depth.
 void computeFolderDepths(RunContext& ctx);
@@ -22,7 +22,7 @@ int countBackslashes(std::string_view path);
 
 // Sorts the folder records deepest first.
 void sortFoldersByDepth(RunContext& ctx);
-int compareFolderDepth(const FileEntry& a, const FileEntry& b);
+int compareFolderDepth(const FolderRecord& a, const FolderRecord& b);
 // Writes "Rapporto_cartelle.txt". 0, or -1 when it could not be written whole.
 int writeFolderReport(const RunContext& ctx);
 

@@ -96,7 +96,10 @@ int threadCount(const RunContext& ctx) {
   return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
 }
 
-void emptyTable(RunContext& ctx) {
+void releaseFileTable(RunContext& ctx) {
+  std::free(ctx.entries);
+  ctx.entries = nullptr;
+  ctx.capacity = 0;
   ctx.count = 0;
   ctx.folders.clear();
 }
