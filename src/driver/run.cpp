@@ -1,9 +1,10 @@
 #include "driver/run.h"
 
 #include "classify/classify.h"
-#include "console/text.h"
+#include "console/number_format.h"
 #include "folders/folders.h"
 #include "platform/platform.h"
+#include "removal/removal.h"
 #include "reports/reports.h"
 
 namespace doppioni {

@@ -2,7 +2,7 @@
 // first, which is also the order the removal tries them in.
 #include <algorithm>
 
-#include "console/text.h"
+#include "console/number_format.h"
 #include "folders/folders.h"
 #include "reports/reports.h"
 

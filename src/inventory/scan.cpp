@@ -8,7 +8,7 @@
 // passed over, so no file enters the table under two paths.
 #include <vector>
 
-#include "console/text.h"
+#include "console/number_format.h"
 #include "inventory/inventory.h"
 #include "inventory/tree_reader.h"
 #include "platform/platform.h"

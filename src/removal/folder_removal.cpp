@@ -4,11 +4,10 @@
 // holds.
 #include <vector>
 
-#include "console/text.h"
-
-#include "folders/folders.h"
-#include "inventory/in_order.h"
+#include "console/number_format.h"
 #include "platform/platform.h"
+#include "removal/removal.h"
+#include "removal/run_in_order.h"
 #include "reports/reports.h"
 
 namespace doppioni {
