@@ -104,7 +104,7 @@ TEST(TreeScan, RecordsEveryFileWithItsMetadataAndKindInOneOrderOnAnyThreads) {
               records.at("toFile.txt")->fileId == own.id.digest() &&
               records.count("dangling") == 1);
   EXPECT_EQ(records.count(chain.substr(tree.root().size() + 1) + "/fondo.txt"), 1u);
-  EXPECT_EQ(unlinkFile(chain + "/fondo.txt"), 0);  // the tree's removal stops at PATH_MAX
+  EXPECT_EQ(testing::deleteFile(chain + "/fondo.txt"), 0);  // the tree's removal stops at PATH_MAX
   FolderPathCache way;  // as the removal goes: from the bottom up, the way down kept
   for (chain += "/" + next; chain != tree.path("c"); chain.resize(chain.rfind('/'))) {
     EXPECT_EQ(way.removeFolder(chain), 0);

@@ -243,19 +243,6 @@ int makeWritable(const std::string& path) {
   return 0;
 }
 
-int unlinkFile(const std::string& path) {
-  std::string leaf;
-  Fd parent(openParent(path, leaf));
-  if (parent.fd < 0) return errno;
-  struct stat st;
-  if (::fstatat(parent.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
-  if (S_ISDIR(st.st_mode)) return EISDIR;
-  // Read-only means refused, as on Windows; a link has no such bit.
-  if (!S_ISLNK(st.st_mode) && !(st.st_mode & S_IWUSR)) return EACCES;
-  if (::unlinkat(parent.fd, leaf.c_str(), 0) != 0) return errno;
-  return 0;
-}
-
 // --- Deleting exactly the file that was checked ---------------------------
 
 namespace {

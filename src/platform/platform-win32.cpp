@@ -425,18 +425,6 @@ int makeWritable(const std::string& path) {
   return 0;
 }
 
-int unlinkFile(const std::string& path) {
-  std::wstring api;
-  if (!toApiPath(path, api)) return EILSEQ;
-  DWORD attributes = ::GetFileAttributesW(api.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return lastErrno();
-  // Refused as the runtime's _unlink refuses them, whatever the file system
-  // underneath would allow.
-  if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return EACCES;
-  if (!::DeleteFileW(api.c_str())) return lastErrno();
-  return 0;
-}
-
 // --- Deleting exactly the file that was checked ---------------------------
 
 CheckedDeletion deleteCheckedFile(const std::string& path,

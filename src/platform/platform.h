@@ -118,11 +118,6 @@ int currentDirectory(std::string& path);
 // 0 or an error number.
 int makeWritable(const std::string& path);
 
-// Deletes a file, or only the link when the entry is a link: the runtime's
-// _unlink. A read-only file (on POSIX: without the owner's write permission)
-// is refused. 0 or an error number.
-int unlinkFile(const std::string& path);
-
 // --- Deleting exactly the file that was checked ---------------------------
 
 // What a checked deletion did. error: 0 when the file was deleted, else why
