@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "platform/platform.h"
+#include "removal/removal.h"
 #include "reports/reports.h"
 #include "test_tree.h"
 

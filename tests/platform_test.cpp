@@ -20,6 +20,7 @@ namespace fs = std::filesystem;
 namespace doppioni {
 namespace {
 
+using testing::deleteFile;
 using testing::TempTree;
 
 std::map<std::string, EntryInfo> listByName(const std::string& path) {
@@ -57,7 +58,7 @@ TEST(Platform, NamesAndPathsAreTheBytesGiven) {
     EXPECT_EQ(entries[name].sizeLow, 3u) << name;
     EntryInfo info;
     EXPECT_EQ(statEntry(tree.root() + twice + "sub" + twice + name, info), 0) << name;
-    EXPECT_EQ(unlinkFile(tree.path("sub/" + name)), 0) << name;
+    EXPECT_EQ(deleteFile(tree.path("sub/" + name)), 0) << name;
   }
 }
 
@@ -75,7 +76,7 @@ TEST(Platform, PathsOfAnyLengthAreReachedWhole) {
   EXPECT_EQ(listByName(chain.back())["fine.txt"].sizeLow, 4u);
   EntryInfo info;
   EXPECT_EQ(statEntry(file, info), 0);
-  EXPECT_EQ(unlinkFile(file), 0);
+  EXPECT_EQ(deleteFile(file), 0);
   for (; chain.size() > 1; chain.pop_back()) EXPECT_EQ(removeFolder(chain.back()), 0);
 }
 #endif
@@ -89,10 +90,10 @@ TEST(Platform, ReadOnlyIsRefusedAndLinksAreNeverFollowed) {
     fs::permissions(tree.path(entry), fs::perms::owner_write, fs::perm_options::remove);
   }
   const std::string a = tree.path("piena/a.txt"), b = tree.path("b.txt");
-  EXPECT_EQ(unlinkFile(b), EACCES);
+  EXPECT_EQ(deleteFile(b), EACCES);
   EXPECT_EQ(removeFolder(tree.path("piena")), ENOTEMPTY);
   EXPECT_EQ(makeWritable(b), 0);
-  EXPECT_EQ(unlinkFile(b), 0);
+  EXPECT_EQ(deleteFile(b), 0);
   EXPECT_EQ(removeFolder(tree.path("chiusa")), 0);  // read-only or not
 
   std::error_code error;
@@ -119,8 +120,8 @@ TEST(Platform, ReadOnlyIsRefusedAndLinksAreNeverFollowed) {
   swapper.join();
   if (!fs::is_symlink(link)) swap();
 #endif
-  EXPECT_EQ(unlinkFile(a), EACCES) << "the link's target stays read-only";
-  EXPECT_EQ(unlinkFile(tree.path("rimando.txt")), 0);
+  EXPECT_EQ(deleteFile(a), EACCES) << "the link's target stays read-only";
+  EXPECT_EQ(deleteFile(tree.path("rimando.txt")), 0);
   EXPECT_TRUE(tree.exists("piena/a.txt") && !tree.exists("rimando.txt"));
 }
 
@@ -133,11 +134,11 @@ TEST(Platform, AReportIsAlwaysAFreshFileOfItsOwn) {
   fs::create_hard_link(outside.path("altro"), tree.path("legame"), error);
   fs::create_symlink(outside.path("altro"), tree.path("rimando"), error);
   ReportHandle report;
-  EXPECT_EQ(createReport(tree.path("cartella"), report).step, std::string("create"));
+  EXPECT_EQ(createReport(tree.path("cartella"), report).value().kind, FailureKind::REPORT_CREATE);
   for (std::string name : {"nuovo", "vecchio", "legame", "rimando"}) {
-    ASSERT_FALSE(createReport(tree.path(name), report).failed()) << name;
-    EXPECT_FALSE(reserveReportRoom(report, 1 << 20).failed() ||
-                 writeReport(report, "a\nb").failed() || closeReport(report).failed());
+    ASSERT_FALSE(createReport(tree.path(name), report)) << name;
+    EXPECT_FALSE(reserveReportRoom(report, 1 << 20) || writeReport(report, "a\nb") ||
+                 closeReport(report));
     EXPECT_EQ(contentOf(tree.path(name)), PATH_SEPARATOR == '/' ? "a\nb" : "a\r\nb") << name;
   }
   EXPECT_EQ(contentOf(outside.path("altro")), "mio");

@@ -71,14 +71,11 @@ TEST(TreeScan, RecordsEveryFileWithItsMetadataAndKindInOneOrderOnAnyThreads) {
     TestRun run;
     run.ctx.workerThreads = threads;
     EXPECT_FALSE(scanFolder(run.ctx, tree.root()).has_value());
-    const int fileRecords = run.ctx.count;
-    EXPECT_FALSE(listFolders(run.ctx, tree.root()).has_value());  // its records after the files'
+    EXPECT_FALSE(listFolders(run.ctx, tree.root()).has_value());
     std::vector<std::string> order;
-    for (int i = 0; i < run.ctx.count; ++i) {
-      const FileEntry& e = run.ctx.entries[i];
-      order.push_back(std::string(dirOf(run.ctx, e)) + "/" +
-                      (i < fileRecords ? nameOf(run.ctx, e) : ""));
-    }
+    for (int i = 0; i < run.ctx.count; ++i)
+      order.push_back(filePathOf(run.ctx, run.ctx.entries[i]));
+    for (const FolderRecord& f : run.ctx.folderTable) order.emplace_back(pathOf(run.ctx, f));
     return order;
   };
   for (int threads : {1, 2, 8}) EXPECT_EQ(walk(threads), walk(0)) << threads << " threads";
@@ -107,7 +104,7 @@ TEST(TreeScan, RecordsEveryFileWithItsMetadataAndKindInOneOrderOnAnyThreads) {
               records.at("toFile.txt")->fileId == own.id.digest() &&
               records.count("dangling") == 1);
   EXPECT_EQ(records.count(chain.substr(tree.root().size() + 1) + "/fondo.txt"), 1u);
-  EXPECT_EQ(unlinkFile(chain + "/fondo.txt"), 0);  // the tree's removal stops at PATH_MAX
+  EXPECT_EQ(testing::deleteFile(chain + "/fondo.txt"), 0);  // the tree's removal stops at PATH_MAX
   FolderPathCache way;  // as the removal goes: from the bottom up, the way down kept
   for (chain += "/" + next; chain != tree.path("c"); chain.resize(chain.rfind('/'))) {
     EXPECT_EQ(way.removeFolder(chain), 0);
@@ -131,18 +128,19 @@ TEST(TreeScan, RecordsEveryFileWithItsMetadataAndKindInOneOrderOnAnyThreads) {
   EXPECT_EQ(WEXITSTATUS(status), expected) << "fondo.txt gone, x/ hidden";
 #endif
   // Folders with their files and depth, the chain aside, in pre-order (each after its parent).
-  emptyTable(run.ctx);
+  releaseFileTable(run.ctx);
   ASSERT_FALSE(listFolders(run.ctx, tree.root()).has_value());
   computeFolderDepths(run.ctx);
   std::multiset<std::string> folders;
-  for (int i = 0; i < run.ctx.count; ++i) {
-    const FileEntry& e = run.ctx.entries[i];
-    std::string rel(dirOf(run.ctx, e).substr(tree.root().size() + 1)), up(dirOf(run.ctx, e));
+  const std::vector<FolderRecord>& table = run.ctx.folderTable;
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    const FolderRecord& e = table[i];
+    std::string rel(pathOf(run.ctx, e).substr(tree.root().size() + 1)), up(pathOf(run.ctx, e));
     std::replace(rel.begin(), rel.end(), PATH_SEPARATOR, '/');
     rel += " " + std::to_string(e.fileCount) + " " +
            std::to_string(e.depth - countBackslashes(tree.root()));
     if (rel[0] != 'c') folders.insert(rel);
-    std::string before = i > 0 ? std::string(dirOf(run.ctx, run.ctx.entries[i - 1])) : up;
+    std::string before = i > 0 ? std::string(pathOf(run.ctx, table[i - 1])) : up;
     EXPECT_TRUE((before + PATH_SEPARATOR).starts_with(up.substr(0, up.rfind(PATH_SEPARATOR) + 1)));
   }
   EXPECT_EQ(folders,

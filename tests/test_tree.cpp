@@ -32,12 +32,16 @@ void removeTree(const std::string& path) {
     std::string child = path + PATH_SEPARATOR + std::string(listing.name(entry));
     makeWritable(child);
     if (entry.info.isFolder && !entry.info.isLink) removeTree(child);
-    if (unlinkFile(child) != 0) removeFolder(child);  // a folder, or a link to one
+    if (deleteFile(child) != 0) removeFolder(child);  // a folder, or a link to one
   }
   removeFolder(path);
 }
 
 }  // namespace
+
+int deleteFile(const std::string& path) {
+  return deleteCheckedFile(path, [](const EntryInfo&) { return true; }).error;
+}
 
 TempTree::TempTree() {
   std::random_device random;

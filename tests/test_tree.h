@@ -51,6 +51,10 @@ FileEntry& addRecord(RunContext& ctx, std::string_view dir, std::string_view nam
 // "folder|name" of a record, for readable assertions.
 std::string describe(const RunContext& ctx, const FileEntry& e);
 
+// Deletes the file or link at path as the deletion does, accepting it
+// whatever it is: 0 or an error number.
+int deleteFile(const std::string& path);
+
 // Makes dir the current directory for the life of the object.
 struct ChangeDir {
   explicit ChangeDir(const std::string& dir) { std::filesystem::current_path(dir); }

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "console/text.h"
+#include "console/number_format.h"
 #include "inventory/inventory.h"
 
 namespace doppioni {

@@ -1,9 +1,10 @@
 #include "driver/run.h"
 
 #include "classify/classify.h"
-#include "console/text.h"
+#include "console/number_format.h"
 #include "folders/folders.h"
 #include "platform/platform.h"
+#include "removal/removal.h"
 #include "reports/reports.h"
 
 namespace doppioni {
@@ -64,8 +65,8 @@ int runDoppioni(RunContext& ctx) {
   showTitle(console, ctx.workDir);
 
   heading(ctx, "\n\nPreparo l'elenco dei files presenti\n");
-  if (std::optional<ScanFailure> failure = scanFolder(ctx, ctx.workDir)) {
-    if (failure->kind == ScanFailureKind::FOLDER_UNREADABLE) {
+  if (std::optional<Failure> failure = scanFolder(ctx, ctx.workDir)) {
+    if (failure->kind == FailureKind::FOLDER_UNREADABLE) {
       console.print(listingPattern(failure->path) + "\nINVALID HANDLE\n");
     } else {
       console.print("MEMORIA INSUFFICIENTE\n");
@@ -104,10 +105,10 @@ int runDoppioni(RunContext& ctx) {
   // Without the list, or with an incomplete one, the run goes no further.
   if (deleteMarkedFiles(ctx) != 0) return -1;
 
-  emptyTable(ctx);
+  releaseFileTable(ctx);
   heading(ctx, "Compilo l'elenco delle cartelle vuote\n");
-  std::optional<ScanFailure> listed = listFolders(ctx, ctx.workDir);
-  if (listed && listed->kind == ScanFailureKind::FOLDER_UNREADABLE) {
+  std::optional<Failure> listed = listFolders(ctx, ctx.workDir);
+  if (listed && listed->kind == FailureKind::FOLDER_UNREADABLE) {
     console.print("Impossibile leggere la cartella di lavoro: nessuna cartella sara' rimossa\n");
   } else if (listed) {
     ctx.folderTableIncomplete = true;
@@ -117,7 +118,7 @@ int runDoppioni(RunContext& ctx) {
   }
   computeFolderDepths(ctx);
 
-  printCount(console, "Trovate ", ctx.count, " cartelle ");
+  printCount(console, "Trovate ", static_cast<std::int32_t>(ctx.folderTable.size()), " cartelle ");
   console.print("Le ordino   \n");
   sortFoldersByDepth(ctx);
   writeFolderReport(ctx);

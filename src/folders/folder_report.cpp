@@ -2,7 +2,7 @@
 // first, which is also the order the removal tries them in.
 #include <algorithm>
 
-#include "console/text.h"
+#include "console/number_format.h"
 #include "folders/folders.h"
 #include "reports/reports.h"
 
@@ -12,11 +12,11 @@ void sortFoldersByDepth(RunContext& ctx) {
   // Stable, so folders of one depth keep the scan's order and the report
   // reads the same from one run to the next.
   std::stable_sort(
-      ctx.entries, ctx.entries + ctx.count,
-      [](const FileEntry& a, const FileEntry& b) { return compareFolderDepth(a, b) < 0; });
+      ctx.folderTable.begin(), ctx.folderTable.end(),
+      [](const FolderRecord& a, const FolderRecord& b) { return compareFolderDepth(a, b) < 0; });
 }
 
-int compareFolderDepth(const FileEntry& a, const FileEntry& b) {
+int compareFolderDepth(const FolderRecord& a, const FolderRecord& b) {
   return b.depth - a.depth;
 }
 
@@ -29,15 +29,14 @@ int writeFolderReport(const RunContext& ctx) {
   std::string& out = report.text();
   appendTimestampLine(out, ctx.clock());
   out.append("Numero cartelle: ");
-  appendNumber(out, ctx.count);
+  appendNumber(out, static_cast<std::int32_t>(ctx.folderTable.size()));
   out.append("\n\nfiles slashes cartella\n\n");
-  for (std::int32_t i = 0; i < ctx.count; ++i) {
-    const FileEntry& record = ctx.entries[i];
+  for (const FolderRecord& record : ctx.folderTable) {
     appendPadded(out, record.fileCount, 4);
     out.append("    ");
     appendPadded(out, record.depth, 3);
     out.append("    ");
-    appendReportText(out, dirOf(ctx, record));
+    appendReportText(out, pathOf(ctx, record));
     out.push_back('\n');
     report.flushIfFull();
   }

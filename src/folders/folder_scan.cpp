@@ -6,6 +6,8 @@
 // own order. The walk keeps its own stack, so a deep tree never exhausts the
 // call stack. Links to folders are never walked, and a folder reached a
 // second time (a bind mount) gets no second record.
+#include <algorithm>
+#include <new>
 #include <vector>
 
 #include "folders/folders.h"
@@ -24,27 +26,29 @@ int countFiles(const FolderContents& listing) {
 }
 
 // Adds a record for the folder at path; NO_MEMORY when the table is full.
-std::optional<ScanFailure> addFolderRecord(RunContext& ctx, std::string_view path, int fileCount) {
-  if (ctx.count > ctx.capacity - 1) {
-    if (std::optional<ScanFailure> failure = growTable(ctx, TABLE_STEP)) return failure;
+std::optional<Failure> addFolderRecord(RunContext& ctx, std::string_view path, int fileCount) {
+  std::vector<FolderRecord>& table = ctx.folderTable;
+  if (table.size() >= static_cast<std::size_t>(ctx.capacityLimit)) return noMemory();
+  if (table.size() == table.capacity()) {
+    try {
+      table.reserve(table.size() + std::max<std::size_t>(TABLE_STEP, table.size() / 2));
+    } catch (const std::bad_alloc&) {
+      return noMemory();  // the records it has stay, untouched
+    }
   }
   std::uint32_t id = ctx.folders.add(path);
   if (id == FolderStore::NO_ROOM) return noMemory();
-  FileEntry& record = ctx.entries[ctx.count];
-  record.dir = id;
-  record.fileCount = fileCount;
-  record.depth = 0;
-  ++ctx.count;
+  table.push_back(FolderRecord{id, fileCount, 0});
   return std::nullopt;
 }
 
 }  // namespace
 
-std::optional<ScanFailure> listFolders(RunContext& ctx, const std::string& path) {
+std::optional<Failure> listFolders(RunContext& ctx, const std::string& path) {
   int threads = ctx.workerThreads >= 0 ? ctx.workerThreads : READING_THREADS;
   TreeReader reader(path, ListingDetail::TYPES_ONLY, threads);
   const FolderContents& top = reader.read(reader.root());
-  if (top.error != 0) return ScanFailure{ScanFailureKind::FOLDER_UNREADABLE, top.error, path};
+  if (top.error != 0) return Failure{FailureKind::FOLDER_UNREADABLE, top.error, path};
   FolderIdSet seen;
   seen.insert(top.folderId);
 
@@ -70,8 +74,10 @@ std::optional<ScanFailure> listFolders(RunContext& ctx, const std::string& path)
     walked.append(folder.name);
     const FolderContents& listing = reader.read(folder);
     if (listing.error != 0) {
-      // Kept, so the report shows it; its count -4 keeps it from removal.
-      if (std::optional<ScanFailure> failure = addFolderRecord(ctx, walked, -4)) return failure;
+      // Kept, so the report shows it; its count keeps it from removal.
+      if (std::optional<Failure> failure = addFolderRecord(ctx, walked, UNREADABLE_FOLDER)) {
+        return failure;
+      }
       reader.release(folder);
       continue;
     }
@@ -79,7 +85,7 @@ std::optional<ScanFailure> listFolders(RunContext& ctx, const std::string& path)
       reader.abandon(folder);  // the same folder through another path: it has its record
       continue;
     }
-    if (std::optional<ScanFailure> failure = addFolderRecord(ctx, walked, countFiles(listing))) {
+    if (std::optional<Failure> failure = addFolderRecord(ctx, walked, countFiles(listing))) {
       return failure;
     }
     stack.push_back(Frame{&folder, 0, walked.size()});
@@ -88,9 +94,7 @@ std::optional<ScanFailure> listFolders(RunContext& ctx, const std::string& path)
 }
 
 void computeFolderDepths(RunContext& ctx) {
-  for (std::int32_t i = 0; i < ctx.count; ++i) {
-    ctx.entries[i].depth = countBackslashes(dirOf(ctx, ctx.entries[i]));
-  }
+  for (FolderRecord& record : ctx.folderTable) record.depth = countBackslashes(pathOf(ctx, record));
 }
 
 int countBackslashes(std::string_view path) {

@@ -1,6 +1,5 @@
-// The folder stage: the table refilled with every folder below the working
-// directory, the folder report, and the removal of the folders left without
-// files, deepest first.
+// The folder stage up to the removal: the folder table filled with every
+// folder below the working directory, and the folder report.
 #pragma once
 
 #include <optional>
@@ -11,10 +10,10 @@
 
 namespace doppioni {
 
-// Appends a record for every folder below path, in pre-order.
-// FOLDER_UNREADABLE when path itself cannot be listed; NO_MEMORY when the
-// table cannot grow (no more records are added then).
-std::optional<ScanFailure> listFolders(RunContext& ctx, const std::string& path);
+// Appends to the folder table a record for every folder below path, in
+// pre-order. FOLDER_UNREADABLE when path itself cannot be listed; NO_MEMORY
+// when the table cannot grow (no more records are added then).
+std::optional<Failure> listFolders(RunContext& ctx, const std::string& path);
 // Sets every folder record's depth.
 void computeFolderDepths(RunContext& ctx);
 // The number of path separators in path.
@@ -22,13 +21,8 @@ int countBackslashes(std::string_view path);
 
 // Sorts the folder records deepest first.
 void sortFoldersByDepth(RunContext& ctx);
-int compareFolderDepth(const FileEntry& a, const FileEntry& b);
+int compareFolderDepth(const FolderRecord& a, const FolderRecord& b);
 // Writes "Rapporto_cartelle.txt". 0, or -1 when it could not be written whole.
 int writeFolderReport(const RunContext& ctx);
-
-// Removes, deepest first, every folder with fileCount 0, and reports each
-// attempt and the totals. 1; -1 when a line of the report could not be
-// written (the removals stopped there; the message is on the console).
-int removeEmptyFolders(RunContext& ctx);
 
 }  // namespace doppioni

@@ -70,7 +70,7 @@ RunContext::~RunContext() {
   std::free(entries);
 }
 
-std::optional<ScanFailure> allocateTable(RunContext& ctx) {
+std::optional<Failure> allocateTable(RunContext& ctx) {
   // Records are plain data: realloc may move them, and on large tables it
   // remaps pages instead of copying.
   auto* storage = static_cast<FileEntry*>(std::malloc(sizeof(FileEntry) * TABLE_STEP));
@@ -81,7 +81,7 @@ std::optional<ScanFailure> allocateTable(RunContext& ctx) {
   return std::nullopt;
 }
 
-std::optional<ScanFailure> growTable(RunContext& ctx, std::int32_t step) {
+std::optional<Failure> growTable(RunContext& ctx, std::int32_t step) {
   if (ctx.capacity > ctx.capacityLimit - step) return noMemory();
   std::size_t bytes = sizeof(FileEntry) * static_cast<std::size_t>(ctx.capacity + step);
   auto* storage = static_cast<FileEntry*>(std::realloc(ctx.entries, bytes));
@@ -96,7 +96,10 @@ int threadCount(const RunContext& ctx) {
   return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
 }
 
-void emptyTable(RunContext& ctx) {
+void releaseFileTable(RunContext& ctx) {
+  std::free(ctx.entries);
+  ctx.entries = nullptr;
+  ctx.capacity = 0;
   ctx.count = 0;
   ctx.folders.clear();
 }

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "console/console.h"
-#include "inventory/scan_failure.h"
+#include "platform/failure.h"
 #include "platform/platform.h"
 
 namespace doppioni {
@@ -49,32 +49,33 @@ std::uint8_t nameTraits(std::string_view name);
 // some locale.
 bool equalsIgnoringCase(std::string_view a, std::string_view b);
 
-// A slot holds a file record in the file stage and a folder record in the
-// folder stage. The two folder counts take the room of the two fields that
-// only file records use, and the 64-bit field comes first, so that a record
-// packs into 40 bytes.
+// One file. The 64-bit field comes first, so that a record packs into 40
+// bytes.
 struct FileEntry {
   std::uint64_t writeTime;  // compared only for equality
-  std::uint32_t
-      dir;  // the folder: an id in RunContext::folders (for a folder record, its own path)
-  std::uint32_t name;  // the name: an offset in RunContext::names
+  std::uint32_t dir;        // its folder: an id in RunContext::folders
+  std::uint32_t name;       // the name: an offset in RunContext::names
   std::uint32_t sizeHigh;
   std::uint32_t sizeLow;
-  std::uint32_t fileId;  // FileId::digest of the file the scan saw, 0 when unknown
-  union {
-    std::int32_t pageId;     // file records: 0, or the number of the record's web page
-    std::int32_t fileCount;  // folder records: files directly inside, -4 when unreadable
-  };
-  union {
-    std::int32_t keptCopy;  // file records marked as a copy: index of the record kept for it
-    std::int32_t depth;     // folder records: separators in the path
-  };
+  std::uint32_t fileId;    // FileId::digest of the file the scan saw, 0 when unknown
+  std::int32_t pageId;     // 0, or the number of the record's web page
+  std::int32_t keptCopy;   // for a copy: index of the record kept for it
   std::int8_t deleteMark;  // 1: to be deleted
   Kind kind;
   std::uint8_t ext;     // EXT_*
   std::uint8_t traits;  // NAME_*: what the name says
 };
 static_assert(sizeof(FileEntry) == 40);
+
+// One folder of the folder stage.
+struct FolderRecord {
+  std::uint32_t path;      // its own path: an id in RunContext::folders
+  std::int32_t fileCount;  // files directly inside, UNREADABLE_FOLDER when it could not be listed
+  std::int32_t depth;      // separators in the path
+};
+// The count an unreadable folder gets: it keeps the folder from removal, and
+// the folder report shows it as it is.
+inline constexpr std::int32_t UNREADABLE_FOLDER = -4;
 
 // Zero-terminated texts packed into large blocks, each reached by a 32-bit
 // offset. Blocks never move, so a text's address stays valid.
@@ -138,11 +139,12 @@ struct RunContext {
   std::string workDir;
   std::int32_t progressRow = 1;
 
-  TextArena names;      // every record's name
-  FolderStore folders;  // every record's folder path
+  TextArena names;                        // every record's name
+  FolderStore folders;                    // every record's folder path
+  std::vector<FolderRecord> folderTable;  // the folder stage's records
   Console& console;
   ReportClock clock = localTimeNow;
-  // The table never grows past this many records (the count is 32-bit).
+  // Neither table grows past this many records (the count is 32-bit).
   std::int32_t capacityLimit = INT32_MAX;
   // Threads that read folders ahead of the walks, sort, and attempt the
   // deletions; -1: as many as the machine has cores.
@@ -158,23 +160,26 @@ struct RunContext {
 
 // Obtains the storage for the first TABLE_STEP records; NO_MEMORY when
 // there is none for it.
-std::optional<ScanFailure> allocateTable(RunContext& ctx);
+std::optional<Failure> allocateTable(RunContext& ctx);
 
 // Makes room for step more records; NO_MEMORY when the table cannot grow,
 // which leaves it unchanged and still usable.
-std::optional<ScanFailure> growTable(RunContext& ctx, std::int32_t step);
+std::optional<Failure> growTable(RunContext& ctx, std::int32_t step);
 
 // The worker threads a phase may use: the context's choice, or one a core.
 int threadCount(const RunContext& ctx);
 
-// Empties the table for the folder stage: the storage and its capacity stay.
-void emptyTable(RunContext& ctx);
+// Frees the file table and its paths: the folder stage needs neither.
+void releaseFileTable(RunContext& ctx);
 
 inline std::string_view dirOf(const RunContext& ctx, const FileEntry& e) {
   return ctx.folders.path(e.dir);
 }
 inline const char* nameOf(const RunContext& ctx, const FileEntry& e) {
   return ctx.names.at(e.name);
+}
+inline std::string_view pathOf(const RunContext& ctx, const FolderRecord& f) {
+  return ctx.folders.path(f.path);
 }
 // The file's full path: its folder, the separator, its name.
 inline std::string filePathOf(const RunContext& ctx, const FileEntry& e) {
@@ -187,7 +192,7 @@ inline std::string filePathOf(const RunContext& ctx, const FileEntry& e) {
 // Lists every file below path, at every depth, into the table. Stops at the
 // first failure: NO_MEMORY when the table cannot grow, FOLDER_UNREADABLE
 // with the folder's path when a folder cannot be listed.
-std::optional<ScanFailure> scanFolder(RunContext& ctx, const std::string& path);
+std::optional<Failure> scanFolder(RunContext& ctx, const std::string& path);
 
 // Sorts the records by name, then by folder, byte for byte.
 void sortFiles(RunContext& ctx);

@@ -8,7 +8,7 @@
 // passed over, so no file enters the table under two paths.
 #include <vector>
 
-#include "console/text.h"
+#include "console/number_format.h"
 #include "inventory/inventory.h"
 #include "inventory/tree_reader.h"
 #include "platform/platform.h"
@@ -52,11 +52,10 @@ struct Frame {
 
 // Reads the folder at walk.path and, unless it was walked before, makes it
 // the folder being walked. FOLDER_UNREADABLE when it cannot be listed.
-std::optional<ScanFailure> enterFolder(Walk& walk, TreeFolder& folder, bool recycled,
-                                       std::vector<Frame>& stack) {
+std::optional<Failure> enterFolder(Walk& walk, TreeFolder& folder, bool recycled,
+                                   std::vector<Frame>& stack) {
   const FolderContents& listing = walk.reader.read(folder);
-  if (listing.error != 0)
-    return ScanFailure{ScanFailureKind::FOLDER_UNREADABLE, listing.error, walk.path};
+  if (listing.error != 0) return Failure{FailureKind::FOLDER_UNREADABLE, listing.error, walk.path};
   if (!walk.visited.insert(listing.folderId)) {
     walk.reader.abandon(folder);
     return std::nullopt;  // the same folder through another path: its files are in already
@@ -68,11 +67,11 @@ std::optional<ScanFailure> enterFolder(Walk& walk, TreeFolder& folder, bool recy
 // Depth first, each folder's entries in listing order, a subfolder's whole
 // contents where its parent's listing gives it. The stack is the walk's own,
 // so no depth of tree can exhaust the call stack.
-std::optional<ScanFailure> walkTree(Walk& walk) {
+std::optional<Failure> walkTree(Walk& walk) {
   RunContext& ctx = walk.ctx;
   std::vector<Frame> stack;
   walk.path = walk.reader.root().name;
-  std::optional<ScanFailure> failure = enterFolder(walk, walk.reader.root(), false, stack);
+  std::optional<Failure> failure = enterFolder(walk, walk.reader.root(), false, stack);
   while (!failure && !stack.empty()) {
     Frame& frame = stack.back();
     if (frame.entry == frame.listing->entries.size()) {
@@ -127,7 +126,7 @@ std::optional<ScanFailure> walkTree(Walk& walk) {
 
 }  // namespace
 
-std::optional<ScanFailure> scanFolder(RunContext& ctx, const std::string& path) {
+std::optional<Failure> scanFolder(RunContext& ctx, const std::string& path) {
   int threads = ctx.workerThreads >= 0 ? ctx.workerThreads : READING_THREADS;
   TreeReader reader(path, ListingDetail::FULL, threads);
   Walk walk{ctx, reader, {}, {}, {}};

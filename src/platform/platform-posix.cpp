@@ -243,19 +243,6 @@ int makeWritable(const std::string& path) {
   return 0;
 }
 
-int unlinkFile(const std::string& path) {
-  std::string leaf;
-  Fd parent(openParent(path, leaf));
-  if (parent.fd < 0) return errno;
-  struct stat st;
-  if (::fstatat(parent.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
-  if (S_ISDIR(st.st_mode)) return EISDIR;
-  // Read-only means refused, as on Windows; a link has no such bit.
-  if (!S_ISLNK(st.st_mode) && !(st.st_mode & S_IWUSR)) return EACCES;
-  if (::unlinkat(parent.fd, leaf.c_str(), 0) != 0) return errno;
-  return 0;
-}
-
 // --- Deleting exactly the file that was checked ---------------------------
 
 namespace {
@@ -425,7 +412,7 @@ int statEntry(const std::string& path, EntryInfo& info) {
 
 // --- reports and the process's start ------------------------------------
 
-Failure createReport(const std::string& path, ReportHandle& report) {
+std::optional<Failure> createReport(const std::string& path, ReportHandle& report) {
   std::size_t cut = path.rfind('/');
   std::string hidden = path.substr(0, cut + 1) + ".~" + path.substr(cut + 1) + "." +
                        std::to_string(::getpid()) + ".";
@@ -433,48 +420,51 @@ Failure createReport(const std::string& path, ReportHandle& report) {
   for (int attempt = 0; fd < 0; ++attempt) {
     std::string name = hidden + std::to_string(attempt);
     fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0 && (errno != EEXIST || attempt == 100)) return {"create", errno};
+    if (fd < 0 && (errno != EEXIST || attempt == 100))
+      return Failure{FailureKind::REPORT_CREATE, errno, path};
     // A rename replaces the name itself, whatever it holds, and fails on a folder.
     if (fd >= 0 && ::rename(name.c_str(), path.c_str()) != 0) {
       int error = errno;
       ::unlink(name.c_str());
       ::close(fd);
-      return {"create", error};
+      return Failure{FailureKind::REPORT_CREATE, error, path};
     }
   }
   report.value = fd;
   return {};
 }
 
-Failure reserveReportRoom(ReportHandle report, std::uint64_t bytes) {
+std::optional<Failure> reserveReportRoom(ReportHandle report, std::uint64_t bytes) {
   int fd = static_cast<int>(report.value);
   off_t at = ::lseek(fd, 0, SEEK_CUR);
-  if (at < 0) return {"reserve", errno};
+  if (at < 0) return Failure{FailureKind::REPORT_RESERVE, errno, {}};
   int error = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, at, static_cast<off_t>(bytes));
   if (error == 0) return {};
-  if (errno != EOPNOTSUPP && errno != ENOSYS) return {"reserve", errno};
+  if (errno != EOPNOTSUPP && errno != ENOSYS)
+    return Failure{FailureKind::REPORT_RESERVE, errno, {}};
   // A file system without it: the room is taken as file size, cut back at close.
   error = ::posix_fallocate(fd, at, static_cast<off_t>(bytes));
-  return error == 0 ? Failure{} : Failure{"reserve", error};
+  if (error == 0) return {};
+  return Failure{FailureKind::REPORT_RESERVE, error, {}};
 }
 
-Failure writeReport(ReportHandle report, std::string_view text) {
+std::optional<Failure> writeReport(ReportHandle report, std::string_view text) {
   while (!text.empty()) {
     ssize_t done = ::write(static_cast<int>(report.value), text.data(), text.size());
     if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return {"write", done < 0 ? errno : EIO};
+    if (done <= 0) return Failure{FailureKind::REPORT_WRITE, done < 0 ? errno : EIO, {}};
     text.remove_prefix(static_cast<std::size_t>(done));
   }
   return {};
 }
 
-Failure closeReport(ReportHandle& report) {
+std::optional<Failure> closeReport(ReportHandle& report) {
   int fd = static_cast<int>(report.value);
   report.value = -1;
-  Failure result;
+  std::optional<Failure> result;
   off_t end = ::lseek(fd, 0, SEEK_CUR);
-  if (end < 0 || ::ftruncate(fd, end) != 0) result = {"close", errno};
-  if (::close(fd) != 0 && !result.failed()) result = {"close", errno};
+  if (end < 0 || ::ftruncate(fd, end) != 0) result = Failure{FailureKind::REPORT_CLOSE, errno, {}};
+  if (::close(fd) != 0 && !result) result = Failure{FailureKind::REPORT_CLOSE, errno, {}};
   return result;
 }
 

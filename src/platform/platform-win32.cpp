@@ -425,18 +425,6 @@ int makeWritable(const std::string& path) {
   return 0;
 }
 
-int unlinkFile(const std::string& path) {
-  std::wstring api;
-  if (!toApiPath(path, api)) return EILSEQ;
-  DWORD attributes = ::GetFileAttributesW(api.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return lastErrno();
-  // Refused as the runtime's _unlink refuses them, whatever the file system
-  // underneath would allow.
-  if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return EACCES;
-  if (!::DeleteFileW(api.c_str())) return lastErrno();
-  return 0;
-}
-
 // --- Deleting exactly the file that was checked ---------------------------
 
 CheckedDeletion deleteCheckedFile(const std::string& path,
@@ -535,9 +523,9 @@ int statEntry(const std::string& path, EntryInfo& info) {
 
 // --- reports and the process's start ------------------------------------
 
-Failure createReport(const std::string& path, ReportHandle& report) {
+std::optional<Failure> createReport(const std::string& path, ReportHandle& report) {
   std::wstring api;
-  if (!toApiPath(path, api)) return {"create", EILSEQ};
+  if (!toApiPath(path, api)) return Failure{FailureKind::REPORT_CREATE, EILSEQ, path};
   std::size_t cut = api.rfind(L'\\');
   std::wstring hidden = api.substr(0, cut + 1) + L".~" + api.substr(cut + 1) + L"." +
                         std::to_wstring(::GetCurrentProcessId()) + L".";
@@ -548,7 +536,7 @@ Failure createReport(const std::string& path, ReportHandle& report) {
                       nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
       if (::GetLastError() == ERROR_FILE_EXISTS && attempt < 100) continue;
-      return {"create", lastErrno()};
+      return Failure{FailureKind::REPORT_CREATE, lastErrno(), path};
     }
     // Renamed through its handle: what held the name is replaced, never
     // written through; a folder there makes the rename fail.
@@ -564,28 +552,29 @@ Failure createReport(const std::string& path, ReportHandle& report) {
       FILE_DISPOSITION_INFO dispose{TRUE};
       ::SetFileInformationByHandle(h, FileDispositionInfo, &dispose, sizeof dispose);
       ::CloseHandle(h);
-      return {"create", error};
+      return Failure{FailureKind::REPORT_CREATE, error, path};
     }
     report.value = reinterpret_cast<std::intptr_t>(h);
     return {};
   }
 }
 
-Failure reserveReportRoom(ReportHandle report, std::uint64_t bytes) {
+std::optional<Failure> reserveReportRoom(ReportHandle report, std::uint64_t bytes) {
   HANDLE h = reinterpret_cast<HANDLE>(report.value);
   LARGE_INTEGER zero{}, at{};
-  if (!::SetFilePointerEx(h, zero, &at, FILE_CURRENT)) return {"reserve", lastErrno()};
+  if (!::SetFilePointerEx(h, zero, &at, FILE_CURRENT))
+    return Failure{FailureKind::REPORT_RESERVE, lastErrno(), {}};
   // The file is made that long and written from where it was; the end is
   // set back at close.
   FILE_END_OF_FILE_INFO end{};
   end.EndOfFile.QuadPart = at.QuadPart + static_cast<LONGLONG>(bytes);
   if (!::SetFileInformationByHandle(h, FileEndOfFileInfo, &end, sizeof end)) {
-    return {"reserve", lastErrno()};
+    return Failure{FailureKind::REPORT_RESERVE, lastErrno(), {}};
   }
   return {};
 }
 
-Failure writeReport(ReportHandle report, std::string_view text) {
+std::optional<Failure> writeReport(ReportHandle report, std::string_view text) {
   HANDLE h = reinterpret_cast<HANDLE>(report.value);
   std::string crlf;
   crlf.reserve(text.size() + text.size() / 16);
@@ -598,19 +587,20 @@ Failure writeReport(ReportHandle report, std::string_view text) {
     DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(rest.size(), 1u << 30));
     DWORD done = 0;
     if (!::WriteFile(h, rest.data(), chunk, &done, nullptr) || done == 0) {
-      return {"write", done == 0 && ::GetLastError() == 0 ? EIO : lastErrno()};
+      return Failure{
+          FailureKind::REPORT_WRITE, done == 0 && ::GetLastError() == 0 ? EIO : lastErrno(), {}};
     }
     rest.remove_prefix(done);
   }
   return {};
 }
 
-Failure closeReport(ReportHandle& report) {
+std::optional<Failure> closeReport(ReportHandle& report) {
   HANDLE h = reinterpret_cast<HANDLE>(report.value);
   report.value = -1;
-  Failure result;
-  if (!::SetEndOfFile(h)) result = {"close", lastErrno()};
-  if (!::CloseHandle(h) && !result.failed()) result = {"close", lastErrno()};
+  std::optional<Failure> result;
+  if (!::SetEndOfFile(h)) result = Failure{FailureKind::REPORT_CLOSE, lastErrno(), {}};
+  if (!::CloseHandle(h) && !result) result = Failure{FailureKind::REPORT_CLOSE, lastErrno(), {}};
   return result;
 }
 

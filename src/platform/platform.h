@@ -10,9 +10,12 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/failure.h"
 
 namespace doppioni {
 
@@ -115,11 +118,6 @@ int currentDirectory(std::string& path);
 // 0 or an error number.
 int makeWritable(const std::string& path);
 
-// Deletes a file, or only the link when the entry is a link: the runtime's
-// _unlink. A read-only file (on POSIX: without the owner's write permission)
-// is refused. 0 or an error number.
-int unlinkFile(const std::string& path);
-
 // --- Deleting exactly the file that was checked ---------------------------
 
 // What a checked deletion did. error: 0 when the file was deleted, else why
@@ -171,13 +169,6 @@ int statEntry(const std::string& path, EntryInfo& info);
 
 // --- reports and the process's start ------------------------------------
 
-// What failed (the step, for messages and tests) and the error number.
-struct Failure {
-  const char* step = nullptr;
-  int error = 0;
-  bool failed() const { return error != 0; }
-};
-
 // An open report: a descriptor, or a handle on Windows.
 struct ReportHandle {
   std::intptr_t value = -1;
@@ -188,14 +179,15 @@ struct ReportHandle {
 // created under a private name beside it and moved over path at once, so
 // that a link, a second name of another file, a pipe or a device under path
 // is never written through, and an old report is replaced.
-Failure createReport(const std::string& path, ReportHandle& report);
+std::optional<Failure> createReport(const std::string& path, ReportHandle& report);
 // Sets aside room on disk for `bytes` more bytes, the file's size unchanged,
 // so that writes into it cannot meet a full disk.
-Failure reserveReportRoom(ReportHandle report, std::uint64_t bytes);
+std::optional<Failure> reserveReportRoom(ReportHandle report, std::uint64_t bytes);
 // Hands text to the system whole; "\n" becomes CR LF on Windows.
-Failure writeReport(ReportHandle report, std::string_view text);
-// Gives back the room reserved and not used, and closes.
-Failure closeReport(ReportHandle& report);
+std::optional<Failure> writeReport(ReportHandle report, std::string_view text);
+// Gives back the room reserved and not used, and closes. Each of the four
+// returns nothing when it succeeded.
+std::optional<Failure> closeReport(ReportHandle& report);
 
 // Opens the null device in place of a standard input, output or error that
 // is closed, so that no file the program opens takes their numbers, and lets

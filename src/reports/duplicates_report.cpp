@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "console/text.h"
+#include "console/number_format.h"
 #include "reports/reports.h"
 
 namespace doppioni {

@@ -1,4 +1,4 @@
-#include "console/text.h"
+#include "console/number_format.h"
 #include "reports/reports.h"
 
 namespace doppioni {
@@ -6,7 +6,7 @@ namespace doppioni {
 ReportFile::ReportFile(const char* fileName) : fileName_(fileName) {
   // The one place that decides where a report goes: the working directory,
   // which is the process's current one.
-  if (createReport(fileName, handle_).failed()) handle_ = ReportHandle{};
+  if (createReport(fileName, handle_)) handle_ = ReportHandle{};
   buffer_.reserve(FLUSH_AT + 4096);
 }
 
@@ -15,11 +15,11 @@ ReportFile::~ReportFile() {
 }
 
 bool ReportFile::reserve(std::uint64_t bytes) {
-  return isOpen() && !reserveReportRoom(handle_, bytes).failed();
+  return isOpen() && !reserveReportRoom(handle_, bytes);
 }
 
 bool ReportFile::flush() {
-  if (isOpen() && !failed_ && !buffer_.empty() && writeReport(handle_, buffer_).failed()) {
+  if (isOpen() && !failed_ && !buffer_.empty() && writeReport(handle_, buffer_)) {
     failed_ = true;
   }
   buffer_.clear();
@@ -29,7 +29,7 @@ bool ReportFile::flush() {
 bool ReportFile::close() {
   if (!isOpen()) return false;
   flush();
-  if (closeReport(handle_).failed()) failed_ = true;
+  if (closeReport(handle_)) failed_ = true;
   return !failed_;
 }
 

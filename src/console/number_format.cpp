@@ -1,4 +1,4 @@
-#include "console/text.h"
+#include "console/number_format.h"
 
 namespace doppioni {
 namespace {

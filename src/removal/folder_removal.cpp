@@ -4,11 +4,10 @@
 // holds.
 #include <vector>
 
-#include "console/text.h"
-
-#include "folders/folders.h"
-#include "inventory/in_order.h"
+#include "console/number_format.h"
 #include "platform/platform.h"
+#include "removal/removal.h"
+#include "removal/run_in_order.h"
 #include "reports/reports.h"
 
 namespace doppioni {
@@ -41,7 +40,9 @@ int removeEmptyFolders(RunContext& ctx) {
   holdInterrupts();
   // A table that misses folders could hold a folder without the ones inside
   // it: then nothing is tried.
-  std::int32_t last = ctx.folderTableIncomplete ? 0 : ctx.count;
+  const std::vector<FolderRecord>& table = ctx.folderTable;
+  const auto folders = static_cast<std::int32_t>(table.size());
+  std::int32_t last = ctx.folderTableIncomplete ? 0 : folders;
   ReportFile report(REMOVAL_REPORT);
   std::string& out = report.text();
   out.append("Rapporto rimozione cartelle\n\n");
@@ -50,7 +51,7 @@ int removeEmptyFolders(RunContext& ctx) {
   // first removal.
   std::uint64_t room = 2 * out.size() + 2 * INTERRUPTED_REPORT.size() + 256;
   for (std::int32_t i = 0; i < last; ++i) {
-    if (ctx.entries[i].fileCount == 0) room += dirOf(ctx, ctx.entries[i]).size() + LONGER_FORM;
+    if (table[i].fileCount == 0) room += pathOf(ctx, table[i]).size() + LONGER_FORM;
   }
   if (!report.reserve(room) || !report.flush()) {
     report.close();
@@ -76,15 +77,15 @@ int removeEmptyFolders(RunContext& ctx) {
   for (std::int32_t first = 0; first < last && written && heldInterrupt() == 0;) {
     std::int32_t end = first;
     level.clear();
-    while (end < last && ctx.entries[end].depth == ctx.entries[first].depth) {
-      if (ctx.entries[end].fileCount == 0) level.push_back(end);
+    while (end < last && table[end].depth == table[first].depth) {
+      if (table[end].fileCount == 0) level.push_back(end);
       ++end;
     }
-    auto attempt = [&ctx, &level, &way](std::size_t k) {
-      return way.removeFolder(std::string(dirOf(ctx, ctx.entries[level[k]])));
+    auto attempt = [&ctx, &table, &level, &way](std::size_t k) {
+      return way.removeFolder(std::string(pathOf(ctx, table[level[k]])));
     };
     auto show = [&](std::size_t k, int error) {
-      std::string_view path = dirOf(ctx, ctx.entries[level[k]]);
+      std::string_view path = pathOf(ctx, table[level[k]]);
       ++tried;
       line.assign("Rimuovo ");
       ctx.console.appendName(line, path);
@@ -116,7 +117,7 @@ int removeEmptyFolders(RunContext& ctx) {
     out.append(INTERRUPTED_REPORT);
   } else if (written) {
     std::string summary;
-    appendSummary(summary, ctx.count, tried, removed, failed);
+    appendSummary(summary, folders, tried, removed, failed);
     ctx.console.print(summary);
     out.append("\n\n");
     out.append(summary);
