@@ -6,7 +6,6 @@
 #include <iterator>
 
 #include "platform/platform.h"
-#include "removal/removal.h"
 #include "reports/reports.h"
 #include "test_tree.h"
 

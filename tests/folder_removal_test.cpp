@@ -5,7 +5,6 @@
 #include <iterator>
 
 #include "folders/folders.h"
-#include "removal/removal.h"
 #include "reports/reports.h"
 #include "test_tree.h"
 

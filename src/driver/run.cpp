@@ -4,7 +4,6 @@
 #include "console/number_format.h"
 #include "folders/folders.h"
 #include "platform/platform.h"
-#include "removal/removal.h"
 #include "reports/reports.h"
 
 namespace doppioni {

@@ -1,5 +1,6 @@
-// The folder stage up to the removal: the folder table filled with every
-// folder below the working directory, and the folder report.
+// The folder stage: the folder table filled with every folder below the
+// working directory, the folder report, and the removal of the folders left
+// without files.
 #pragma once
 
 #include <optional>
@@ -24,5 +25,10 @@ void sortFoldersByDepth(RunContext& ctx);
 int compareFolderDepth(const FolderRecord& a, const FolderRecord& b);
 // Writes "Rapporto_cartelle.txt". 0, or -1 when it could not be written whole.
 int writeFolderReport(const RunContext& ctx);
+
+// Removes, deepest first, every folder with fileCount 0, and reports each
+// attempt and the totals. 1; -1 when a line of the report could not be
+// written (the removals stopped there; the message is on the console).
+int removeEmptyFolders(RunContext& ctx);
 
 }  // namespace doppioni

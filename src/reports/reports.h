@@ -1,4 +1,5 @@
-// The reports the user reads, and the report file they are written through.
+// The reports the user reads, the report file they are written through, and
+// the deletion of the marked files, which lists every attempt in one of them.
 #pragma once
 
 #include <cstdint>
@@ -84,5 +85,13 @@ void appendTimestampLine(std::string& out, const std::tm& time);
 // size and folder. 0; -1 when the report could not be written whole (the
 // message is on the console: the user must not decide without it).
 int writeDuplicatesReport(const RunContext& ctx);
+
+// Deletes the marked files that are unchanged since the scan (a copy only
+// while the copy kept for it is still there, unchanged) and lists every
+// attempt in "Elenco_files_cancellati.txt", each line written before more
+// than one attempt a worker thread follows it. 0; -1 when the list cannot be created or its room
+// on disk reserved, in which case nothing is deleted, or when a line could not
+// be written, which stops the deletions there (the message is on the console).
+int deleteMarkedFiles(RunContext& ctx);
 
 }  // namespace doppioni

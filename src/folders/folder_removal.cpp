@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "console/number_format.h"
+#include "folders/folders.h"
+#include "inventory/run_in_order.h"
 #include "platform/platform.h"
-#include "removal/removal.h"
-#include "removal/run_in_order.h"
 #include "reports/reports.h"
 
 namespace doppioni {

@@ -11,9 +11,8 @@
 #include <mutex>
 #include <vector>
 
+#include "inventory/run_in_order.h"
 #include "platform/platform.h"
-#include "removal/removal.h"
-#include "removal/run_in_order.h"
 #include "reports/reports.h"
 
 namespace doppioni {
