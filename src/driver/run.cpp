@@ -66,7 +66,9 @@ int runDoppioni(RunContext& ctx) {
   heading(ctx, "\n\nPreparo l'elenco dei files presenti\n");
   if (std::optional<Failure> failure = scanFolder(ctx, ctx.workDir)) {
     if (failure->kind == FailureKind::FOLDER_UNREADABLE) {
-      console.print(listingPattern(failure->path) + "\nINVALID HANDLE\n");
+      std::string line;
+      console.appendName(line, listingPattern(failure->path));
+      console.print(line + "\nINVALID HANDLE\n");
     } else {
       console.print("MEMORIA INSUFFICIENTE\n");
     }

@@ -87,9 +87,11 @@ class Attempts {
     std::lock_guard lock(mutex_);
     auto found = leftAside_.find(index);
     if (found == leftAside_.end()) return;
-    console.print("Il file " + filePathOf(ctx_, ctx_.entries[index]) +
-                  " non e' stato cancellato e ora si chiama " + found->second +
-                  ": un altro file ha preso il suo nome\n");
+    std::string line("Il file ");
+    console.appendName(line, filePathOf(ctx_, ctx_.entries[index]));
+    line.append(" non e' stato cancellato e ora si chiama ");
+    console.appendName(line, found->second);
+    console.print(line + ": un altro file ha preso il suo nome\n");
   }
 
  private:
