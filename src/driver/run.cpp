@@ -125,7 +125,7 @@ int runDoppioni(RunContext& ctx) {
   writeFolderReport(ctx);
 
   heading(ctx, "\nRimuovo le cartelle vuote\n");
-  if (removeEmptyFolders(ctx) != 1) return -1;  // the report is incomplete
+  if (removeEmptyFolders(ctx) != 0) return -1;  // the report is incomplete
 
   console.print(
       "\nFatto. \nPuoi vedere i risultati dell'operazione aprendo con un editor\n"

@@ -59,7 +59,7 @@ int removeEmptyFolders(RunContext& ctx) {
     tellCannotCreate(ctx.console, REMOVAL_REPORT, ": nessuna cartella e' stata rimossa");
     ctx.console.flush();
     releaseInterrupts();
-    return 1;
+    return 0;
   }
 
   std::int32_t tried = 0;
@@ -127,7 +127,7 @@ int removeEmptyFolders(RunContext& ctx) {
   if (!written) tellWriteError(ctx.console, REMOVAL_REPORT, ": il rapporto e' incompleto");
   ctx.console.flush();
   releaseInterrupts();  // an interrupt noted ends the process here
-  return written && !interrupted ? 1 : -1;
+  return written && !interrupted ? 0 : -1;
 }
 
 }  // namespace doppioni

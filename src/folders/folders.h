@@ -27,8 +27,9 @@ int compareFolderDepth(const FolderRecord& a, const FolderRecord& b);
 int writeFolderReport(const RunContext& ctx);
 
 // Removes, deepest first, every folder with fileCount 0, and reports each
-// attempt and the totals. 1; -1 when a line of the report could not be
-// written (the removals stopped there; the message is on the console).
+// attempt and the totals. 0, also when the report cannot be created (then
+// nothing is removed); -1 when a line of it could not be written or an
+// interrupt came (the removals stopped there; the message is on the console).
 int removeEmptyFolders(RunContext& ctx);
 
 }  // namespace doppioni
