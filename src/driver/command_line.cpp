@@ -1,5 +1,6 @@
 #include "driver/command_line.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "platform/platform.h"
@@ -62,19 +63,12 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
 
 CommandLine enterWorkFolder(CommandLine command) {
   if (command.kind != CommandKind::RUN || command.folder.empty()) return command;
-  EnterResult entered = enterFolder(command.folder);
+  std::optional<Failure> failure = enterFolder(command.folder);
+  if (!failure) return command;
   const std::string name = "\"" + command.folder + "\"";
-  switch (entered.problem) {
-    case EnterProblem::NONE:
-      return command;
-    case EnterProblem::MISSING:
-      return wrong("la cartella " + name + " non esiste");
-    case EnterProblem::NOT_A_FOLDER:
-      return wrong(name + " non e' una cartella");
-    case EnterProblem::OTHER:
-      break;
-  }
-  return wrong("impossibile entrare nella cartella " + name + " (" + errorText(entered.error) +
+  if (failure->error == ENOENT) return wrong("la cartella " + name + " non esiste");
+  if (failure->error == ENOTDIR) return wrong(name + " non e' una cartella");
+  return wrong("impossibile entrare nella cartella " + name + " (" + errorText(failure->error) +
                ")");
 }
 

@@ -7,12 +7,13 @@
 namespace doppioni {
 
 enum class FailureKind {
-  NO_MEMORY,          // the table or its texts could not grow
-  FOLDER_UNREADABLE,  // a folder could not be listed
-  REPORT_CREATE,      // a report could not be made
-  REPORT_RESERVE,     // no room on disk could be set aside for it
-  REPORT_WRITE,       // its text could not be written
-  REPORT_CLOSE,       // it could not be trimmed or closed
+  NO_MEMORY,           // the table or its texts could not grow
+  FOLDER_UNREADABLE,   // a folder could not be listed
+  FOLDER_UNENTERABLE,  // the folder named on the command line could not be entered
+  REPORT_CREATE,       // a report could not be made
+  REPORT_RESERVE,      // no room on disk could be set aside for it
+  REPORT_WRITE,        // its text could not be written
+  REPORT_CLOSE,        // it could not be trimmed or closed
 };
 
 struct Failure {

@@ -492,12 +492,9 @@ std::vector<std::string> commandArguments(int argc, char** argv) {
   return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
 }
 
-EnterResult enterFolder(const std::string& path) {
+std::optional<Failure> enterFolder(const std::string& path) {
   if (::chdir(path.c_str()) == 0) return {};
-  int error = errno;
-  if (error == ENOENT) return {EnterProblem::MISSING, error};
-  if (error == ENOTDIR) return {EnterProblem::NOT_A_FOLDER, error};
-  return {EnterProblem::OTHER, error};
+  return Failure{FailureKind::FOLDER_UNENTERABLE, errno, path};
 }
 
 }  // namespace doppioni

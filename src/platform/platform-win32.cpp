@@ -642,14 +642,13 @@ std::vector<std::string> commandArguments(int, char**) {
   return arguments;
 }
 
-EnterResult enterFolder(const std::string& path) {
+std::optional<Failure> enterFolder(const std::string& path) {
   std::wstring wide;
-  if (!appendUtf16(path, wide)) return {EnterProblem::MISSING, ENOENT};
+  if (!appendUtf16(path, wide)) return Failure{FailureKind::FOLDER_UNENTERABLE, ENOENT, path};
   if (::SetCurrentDirectoryW(wide.c_str())) return {};
   DWORD code = ::GetLastError();
-  if (code == ERROR_DIRECTORY) return {EnterProblem::NOT_A_FOLDER, ENOTDIR};
-  int error = errnoOf(code);
-  return {error == ENOENT ? EnterProblem::MISSING : EnterProblem::OTHER, error};
+  int error = code == ERROR_DIRECTORY ? ENOTDIR : errnoOf(code);
+  return Failure{FailureKind::FOLDER_UNENTERABLE, error, path};
 }
 
 }  // namespace doppioni

@@ -206,14 +206,8 @@ std::string errorText(int error);
 // carried as UTF-8, so any folder name arrives whole).
 std::vector<std::string> commandArguments(int argc, char** argv);
 
-// Why the folder named on the command line cannot be worked in.
-enum class EnterProblem { NONE, MISSING, NOT_A_FOLDER, OTHER };
-struct EnterResult {
-  EnterProblem problem = EnterProblem::NONE;
-  int error = 0;  // the error number, for OTHER
-};
-
-// Makes path the process's current directory.
-EnterResult enterFolder(const std::string& path);
+// Makes path the process's current directory. The error number tells why it
+// could not: ENOENT (no such folder), ENOTDIR (not a folder), or another.
+std::optional<Failure> enterFolder(const std::string& path);
 
 }  // namespace doppioni
