@@ -212,7 +212,7 @@ void TreeReader::finishRead(TreeFolder& folder, TreeFolder* base) {
   unpin(base);
   // Waking a thread costs more than reading a small folder: wake only those
   // that wait.
-  if (idleWorkers_ > 0 && !folder.children.empty()) workAvailable_.notify_all();
+  if (idleWorkers_ > 0 && !folder.children.empty()) workAvailable_.notify_one();
 }
 
 void TreeReader::work() {
@@ -238,6 +238,9 @@ void TreeReader::work() {
     }
     TreeFolder* base = take(*first);  // pinned before its parent may close
     popQueued();
+    // Workers are woken one at a time, each waking the next while work is
+    // left: waking them all at once would have most go back to sleep.
+    if (idleWorkers_ > 0 && !queue_.empty()) workAvailable_.notify_one();
     lock.unlock();
 
     // Read a piece of the tree in the walk's own order. Until it is handed
@@ -292,7 +295,7 @@ void TreeReader::work() {
       }
       closeIfUnused(&parent);
     }
-    if (idleWorkers_ > 0 && !queue_.empty()) workAvailable_.notify_all();
+    if (idleWorkers_ > 0 && !queue_.empty()) workAvailable_.notify_one();
     if (walkWaiting_) folderRead_.notify_one();
   }
 }
@@ -346,7 +349,7 @@ void TreeReader::release(TreeFolder& folder) {
 
 void TreeReader::wakeHeldBackWorkers() {
   if (idleWorkers_ > 0 && !queue_.empty() && entriesAhead_ < MAX_ENTRIES_AHEAD) {
-    workAvailable_.notify_all();
+    workAvailable_.notify_one();
   }
 }
 

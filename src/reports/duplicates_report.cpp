@@ -33,9 +33,15 @@ int writeDuplicatesReport(const RunContext& ctx) {
 
   constexpr std::int32_t AHEAD = 16;
   for (std::int32_t i = 0; i < ctx.count; ++i) {
-    // The names lie in the order the tree was read, not in this one: on a big
-    // table each would be a wait for memory, so they are asked for early.
-    if (i + AHEAD < ctx.count) __builtin_prefetch(nameOf(ctx, ctx.entries[i + AHEAD]));
+    // The names and folders lie in the order the tree was read, not in this
+    // one: on a big table each would be a wait for memory, so they are asked
+    // for early.
+    if (i + AHEAD < ctx.count) {
+      const FileEntry& later = ctx.entries[i + AHEAD];
+      __builtin_prefetch(nameOf(ctx, later));
+      const char* folder = dirOf(ctx, later).data();
+      for (int line = 0; line < 3; ++line) __builtin_prefetch(folder + 64 * line);
+    }
     const FileEntry& e = ctx.entries[i];
     out.push_back(e.deleteMark == 1 ? 'C' : ' ');
     out.push_back(' ');
