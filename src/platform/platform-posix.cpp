@@ -13,8 +13,10 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -22,6 +24,7 @@
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 namespace doppioni {
 namespace {
@@ -105,6 +108,9 @@ void fillInfo(const struct stat& st, EntryInfo& info) {
   info.id = FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
+// Marks, in a listing being made, an entry that vanished before it was looked at.
+constexpr std::uint32_t GONE = 0xFFFFFFFFu;
+
 struct linux_dirent64 {
   ino64_t d_ino;
   off64_t d_off;
@@ -163,6 +169,14 @@ void listFolder(const OpenFolder& from, const std::string& path, ListingDetail d
         FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
   }
 
+  // The names first, with the inode of each entry that is to be looked at;
+  // each name is followed by a zero, so that it can be handed to the system
+  // as it is.
+  struct ToLook {
+    std::uint64_t inode;
+    std::uint32_t index;
+  };
+  std::vector<ToLook> toLook;
   alignas(linux_dirent64) char buffer[32768];
   for (;;) {
     long got = ::syscall(SYS_getdents64, dir.fd, buffer, sizeof buffer);
@@ -178,31 +192,51 @@ void listFolder(const OpenFolder& from, const std::string& path, ListingDetail d
       if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
 
       FolderEntry entry;
-      bool needStat = detail == ListingDetail::FULL || d->d_type == DT_UNKNOWN;
-      if (needStat) {
-        if (::fstatat(dir.fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-          if (errno == ENOENT) continue;  // gone since the folder was read
-          contents.error = errno;
-          return;
-        }
-        fillInfo(st, entry.info);
-      } else {
-        entry.info.isFolder = d->d_type == DT_DIR;
-        entry.info.isLink = d->d_type == DT_LNK;
-        entry.info.isRegular = d->d_type == DT_REG;
-      }
-      // Where a link leads decides whether it counts as a folder; it is
-      // never followed any further than this look.
-      if (entry.info.isLink) {
-        struct stat target;
-        entry.info.isFolder = ::fstatat(dir.fd, name, &target, 0) == 0 && S_ISDIR(target.st_mode);
+      entry.info.isFolder = d->d_type == DT_DIR;
+      entry.info.isLink = d->d_type == DT_LNK;
+      entry.info.isRegular = d->d_type == DT_REG;
+      if (detail == ListingDetail::FULL || d->d_type == DT_UNKNOWN || entry.info.isLink) {
+        toLook.push_back(ToLook{d->d_ino, static_cast<std::uint32_t>(contents.entries.size())});
       }
       std::size_t length = std::strlen(name);
       entry.nameOffset = static_cast<std::uint32_t>(contents.names.size());
       entry.nameLength = static_cast<std::uint32_t>(length);
-      contents.names.append(name, length);
+      contents.names.append(name, length + 1);
       contents.entries.push_back(entry);
     }
+  }
+  // Looked at in the order of their inodes, not of the listing: on a disk
+  // the system has not read yet, neighbouring inodes share the blocks it
+  // reads, where the listing's order jumps from block to block.
+  std::sort(toLook.begin(), toLook.end(),
+            [](const ToLook& a, const ToLook& b) { return a.inode < b.inode; });
+  bool anyGone = false;
+  for (const ToLook& look : toLook) {
+    FolderEntry& entry = contents.entries[look.index];
+    const char* name = contents.names.data() + entry.nameOffset;
+    // Short of the full detail, only an entry of unknown type is asked for.
+    if (detail == ListingDetail::FULL || !entry.info.isLink) {
+      if (::fstatat(dir.fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT) {
+          contents.error = errno;
+          return;
+        }
+        entry.nameLength = GONE;  // gone since the folder was read
+        anyGone = true;
+        continue;
+      }
+      fillInfo(st, entry.info);
+    }
+    // Where a link leads decides whether it counts as a folder; it is
+    // never followed any further than this look.
+    if (entry.info.isLink) {
+      struct stat target;
+      entry.info.isFolder = ::fstatat(dir.fd, name, &target, 0) == 0 && S_ISDIR(target.st_mode);
+    }
+  }
+  if (anyGone) {
+    std::erase_if(contents.entries,
+                  [](const FolderEntry& entry) { return entry.nameLength == GONE; });
   }
   if (keep != nullptr) {  // the folders inside are opened from it
     keep->close();
@@ -474,6 +508,12 @@ void prepareStandardStreams() {
     if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) ::open("/dev/null", O_RDWR);
   }
   ::signal(SIGPIPE, SIG_IGN);
+}
+
+std::int64_t threadProcessorTime() {
+  struct timespec now {};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
 std::tm localTime(std::time_t when) {
