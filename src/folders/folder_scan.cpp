@@ -45,8 +45,7 @@ std::optional<Failure> addFolderRecord(RunContext& ctx, std::string_view path, i
 }  // namespace
 
 std::optional<Failure> listFolders(RunContext& ctx, const std::string& path) {
-  int threads = ctx.workerThreads >= 0 ? ctx.workerThreads : READING_THREADS;
-  TreeReader reader(path, ListingDetail::TYPES_ONLY, threads);
+  TreeReader reader(path, ListingDetail::TYPES_ONLY, threadCount(ctx), readingThreadsAtMost(ctx));
   const FolderContents& top = reader.read(reader.root());
   if (top.error != 0) return Failure{FailureKind::FOLDER_UNREADABLE, top.error, path};
   FolderIdSet seen;

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "inventory/inventory.h"
+#include "inventory/tree_reader.h"
 #include "platform/platform.h"
 
 namespace doppioni {
@@ -94,6 +95,10 @@ std::optional<Failure> growTable(RunContext& ctx, std::int32_t step) {
 int threadCount(const RunContext& ctx) {
   if (ctx.workerThreads >= 0) return ctx.workerThreads;
   return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+}
+
+int readingThreadsAtMost(const RunContext& ctx) {
+  return ctx.workerThreads >= 0 ? ctx.workerThreads : MAX_READING_THREADS;
 }
 
 void releaseFileTable(RunContext& ctx) {

@@ -169,6 +169,10 @@ std::optional<Failure> growTable(RunContext& ctx, std::int32_t step);
 // The worker threads a phase may use: the context's choice, or one a core.
 int threadCount(const RunContext& ctx);
 
+// The reading threads a walk may grow to: the context's choice, or as many
+// as keep a disk busy.
+int readingThreadsAtMost(const RunContext& ctx);
+
 // Frees the file table and its paths: the folder stage needs neither.
 void releaseFileTable(RunContext& ctx);
 

@@ -127,8 +127,7 @@ std::optional<Failure> walkTree(Walk& walk) {
 }  // namespace
 
 std::optional<Failure> scanFolder(RunContext& ctx, const std::string& path) {
-  int threads = ctx.workerThreads >= 0 ? ctx.workerThreads : READING_THREADS;
-  TreeReader reader(path, ListingDetail::FULL, threads);
+  TreeReader reader(path, ListingDetail::FULL, threadCount(ctx), readingThreadsAtMost(ctx));
   Walk walk{ctx, reader, {}, {}, {}};
   return walkTree(walk);
 }

@@ -1,15 +1,18 @@
 #include "inventory/tree_reader.h"
 
 #include <algorithm>
+#include <chrono>
+#include <system_error>
 
 namespace doppioni {
 namespace {
 
 enum : int { QUEUED = 0, READING = 1, READ = 2 };
 
-// How far the workers may read ahead of the walk, in entries: enough to keep
-// them busy, little enough to cost no memory worth speaking of.
-constexpr std::size_t MAX_ENTRIES_AHEAD = 1 << 14;
+// How far the workers may read ahead of the walk, in entries, for each
+// worker: enough to keep them all busy when the disk makes some of them wait
+// long, little enough to cost no memory worth speaking of.
+constexpr std::size_t ENTRIES_AHEAD_PER_WORKER = 1 << 13;
 
 // A worker reads a piece of the tree of about this many entries before it
 // hands it over: waking the walk once per folder would cost more than
@@ -111,11 +114,31 @@ bool FolderIdSet::insert(const FileId& id) {
   return true;
 }
 
-TreeReader::TreeReader(const std::string& root, ListingDetail detail, int threads)
-    : detail_(detail), root_(std::make_unique<TreeFolder>()) {
+TreeReader::TreeReader(const std::string& root, ListingDetail detail, int threads, int maxThreads)
+    : detail_(detail),
+      maxThreads_(static_cast<std::size_t>(std::max(threads, maxThreads))),
+      root_(std::make_unique<TreeFolder>()) {
   root_->name = root;
   queue_.push_back(root_.get());
+  std::lock_guard lock(mutex_);  // the workers count themselves under it
   for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { work(); });
+}
+
+// Called with the lock held.
+std::size_t TreeReader::entriesAheadAtMost() const {
+  return ENTRIES_AHEAD_PER_WORKER * workers_.size();
+}
+
+// Called with the lock held, by a worker that has spent `elapsed`
+// microseconds reading, `computed` of them on a processor: when it waited
+// for the disk most of that time, one more read can be under way.
+void TreeReader::addWorkerIfWaiting(std::int64_t elapsed, std::int64_t computed) {
+  if (stopping_ || workers_.size() >= maxThreads_ || computed * 2 > elapsed) return;
+  try {
+    workers_.emplace_back([this] { work(); });
+  } catch (const std::system_error&) {
+    // No thread to be had: the workers there are go on reading.
+  }
 }
 
 TreeReader::~TreeReader() {
@@ -215,8 +238,14 @@ void TreeReader::finishRead(TreeFolder& folder, TreeFolder* base) {
   if (idleWorkers_ > 0 && !folder.children.empty()) workAvailable_.notify_one();
 }
 
+// How long a worker reads before it judges whether it waits on the disk:
+// long enough for the coarsest clock of processor time to tell.
+constexpr std::int64_t JUDGED_EVERY_US = 100000;
+
 void TreeReader::work() {
   FolderContents scratch;
+  std::int64_t elapsed = 0;   // microseconds spent reading since last judged
+  std::int64_t computed = 0;  // of those, on a processor
   std::vector<TreeFolder*> piece;
   struct Frame {
     TreeFolder* folder;
@@ -227,7 +256,7 @@ void TreeReader::work() {
   for (;;) {
     ++idleWorkers_;
     workAvailable_.wait(lock, [this] {
-      return stopping_ || (!queue_.empty() && entriesAhead_ < MAX_ENTRIES_AHEAD);
+      return stopping_ || (!queue_.empty() && entriesAhead_ < entriesAheadAtMost());
     });
     --idleWorkers_;
     if (stopping_) return;
@@ -245,6 +274,8 @@ void TreeReader::work() {
 
     // Read a piece of the tree in the walk's own order. Until it is handed
     // over, nobody else can see the folders below `first`, nor close them.
+    const auto started = std::chrono::steady_clock::now();
+    const std::int64_t processorAtStart = threadProcessorTime();
     piece.clear();
     stack.clear();
     std::size_t entries = 0;
@@ -268,7 +299,15 @@ void TreeReader::work() {
       stack.push_back(Frame{child, 0});
     }
 
+    elapsed += std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::steady_clock::now() - started)
+                   .count();
+    computed += threadProcessorTime() - processorAtStart;
     lock.lock();
+    if (elapsed >= JUDGED_EVERY_US) {
+      addWorkerIfWaiting(elapsed, computed);
+      elapsed = computed = 0;
+    }
     unpin(base);
     for (TreeFolder* folder : piece) {  // parents come before their children
       if (folder != first && folder->parent->abandoned) folder->abandoned = true;
@@ -348,7 +387,7 @@ void TreeReader::release(TreeFolder& folder) {
 }
 
 void TreeReader::wakeHeldBackWorkers() {
-  if (idleWorkers_ > 0 && !queue_.empty() && entriesAhead_ < MAX_ENTRIES_AHEAD) {
+  if (idleWorkers_ > 0 && !queue_.empty() && entriesAhead_ < entriesAheadAtMost()) {
     workAvailable_.notify_one();
   }
 }

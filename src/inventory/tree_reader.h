@@ -8,9 +8,10 @@
 // folder. Workers read pieces of the tree, a few thousand entries each, in
 // the order the walk will want them, and stay at most a bounded number of
 // entries ahead; a folder the walk needs before any worker has taken it is
-// read by the walk itself. On a tree the system has not cached, each worker
-// waits for the disk most of the time: there are more workers than cores so
-// that many reads are under way at once.
+// read by the walk itself. On a tree the system has cached, reading is
+// computing, and a worker a core does it best. On a tree it has not, each
+// worker waits for the disk most of the time: workers are added while they
+// wait, so that many reads are under way at once.
 //
 // A folder is opened from its parent, which stays open while its subfolders
 // wait to be read (a bounded number stay open at once), so no folder is ever
@@ -31,9 +32,10 @@
 
 namespace doppioni {
 
-// Workers when the run leaves the choice to the reader: reads under way at
-// once, which is what a tree not yet cached waits on.
-inline constexpr int READING_THREADS = 8;
+// The most workers a reader grows to when the run leaves the choice to it:
+// reads under way at once, which is what a tree not yet cached waits on.
+// Past this many, more reads at once only make the disk seek more.
+inline constexpr int MAX_READING_THREADS = 8;
 
 // The identities of the folders a walk has entered, so that a folder met
 // again through another path (a bind mount) is passed over. Open addressing
@@ -71,8 +73,10 @@ struct TreeFolder {
 
 class TreeReader {
  public:
-  // threads: worker threads (0 reads everything on the walk's own thread).
-  TreeReader(const std::string& root, ListingDetail detail, int threads);
+  // threads: worker threads to start with (0 reads everything on the walk's
+  // own thread); more are added, up to maxThreads, while they wait on the
+  // disk.
+  TreeReader(const std::string& root, ListingDetail detail, int threads, int maxThreads);
   ~TreeReader();
   TreeReader(const TreeReader&) = delete;
   TreeReader& operator=(const TreeReader&) = delete;
@@ -97,8 +101,11 @@ class TreeReader {
   void dropHandle(TreeFolder& folder);
   void wakeHeldBackWorkers();
   void popQueued();
+  std::size_t entriesAheadAtMost() const;
+  void addWorkerIfWaiting(std::int64_t elapsed, std::int64_t computed);
 
   const ListingDetail detail_;
+  const std::size_t maxThreads_;
   std::unique_ptr<TreeFolder> root_;
   std::mutex mutex_;
   std::condition_variable workAvailable_;

@@ -616,6 +616,15 @@ void prepareStandardStreams() {
   }
 }
 
+std::int64_t threadProcessorTime() {
+  FILETIME created, ended, kernel, user;
+  if (!::GetThreadTimes(::GetCurrentThread(), &created, &ended, &kernel, &user)) return 0;
+  auto ticks = [](const FILETIME& t) {  // of 100 ns
+    return static_cast<std::int64_t>((std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime);
+  };
+  return (ticks(kernel) + ticks(user)) / 10;
+}
+
 std::tm localTime(std::time_t when) {
   std::tm result{};
   ::localtime_s(&result, &when);

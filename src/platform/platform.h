@@ -71,7 +71,7 @@ struct FolderContents {
   int error = 0;    // 0, or the platform's error number when the folder cannot be listed
   FileId folderId;  // identity of the listed folder itself, where known
   std::vector<FolderEntry> entries;
-  std::string names;  // the entries' names, back to back
+  std::string names;  // the entries' names, in the order listed
 
   std::string_view name(const FolderEntry& entry) const {
     return std::string_view(names).substr(entry.nameOffset, entry.nameLength);
@@ -193,6 +193,10 @@ std::optional<Failure> closeReport(ReportHandle& report);
 // is closed, so that no file the program opens takes their numbers, and lets
 // a console that went away fail writes rather than end the process.
 void prepareStandardStreams();
+
+// The processor time the calling thread has used so far, in microseconds
+// (on Windows counted in the system's clock ticks of some milliseconds).
+std::int64_t threadProcessorTime();
 
 // The local time, broken down as localtime() gives it.
 std::tm localTime(std::time_t when);
