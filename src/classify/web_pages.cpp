@@ -38,10 +38,13 @@ class FolderIndex {
     while (slots < std::size_t{count} * 2) slots *= 2;
     slots_.assign(slots, NO_FOLDER);
     mask_ = slots - 1;
+    std::string path;
     for (std::uint32_t id = 0; id < count; ++id) {
-      std::string_view path = folders.path(id);
+      path.clear();
+      folders.appendPath(id, path);
       std::size_t at = std::hash<std::string_view>()(path) & mask_;
-      while (slots_[at] != NO_FOLDER && folders.path(slots_[at]) != path) at = (at + 1) & mask_;
+      while (slots_[at] != NO_FOLDER && !folders.pathEquals(slots_[at], path))
+        at = (at + 1) & mask_;
       if (slots_[at] == NO_FOLDER) {
         slots_[at] = id;
       } else {
@@ -57,7 +60,7 @@ class FolderIndex {
   std::uint32_t find(std::string_view path) const {
     std::size_t at = std::hash<std::string_view>()(path) & mask_;
     while (slots_[at] != NO_FOLDER) {
-      if (folders_.path(slots_[at]) == path) return slots_[at];
+      if (folders_.pathEquals(slots_[at], path)) return slots_[at];
       at = (at + 1) & mask_;
     }
     return NO_FOLDER;
@@ -78,7 +81,8 @@ class FolderIndex {
 void companionPath(const RunContext& ctx, const FileEntry& page, std::string& out) {
   std::string_view name = nameOf(ctx, page);
   std::size_t dot = name.rfind('.');
-  out.assign(dirOf(ctx, page));
+  out.clear();
+  ctx.folders.appendPath(page.dir, out);
   out.push_back(PATH_SEPARATOR);
   out.append(name.substr(0, dot == std::string_view::npos ? name.size() : dot));
   out.append("_file");

@@ -51,7 +51,7 @@ int removeEmptyFolders(RunContext& ctx) {
   // first removal.
   std::uint64_t room = 2 * out.size() + 2 * INTERRUPTED_REPORT.size() + 256;
   for (std::int32_t i = 0; i < last; ++i) {
-    if (table[i].fileCount == 0) room += pathOf(ctx, table[i]).size() + LONGER_FORM;
+    if (table[i].fileCount == 0) room += ctx.folders.pathLength(table[i].path) + LONGER_FORM;
   }
   if (!report.reserve(room) || !report.flush()) {
     report.close();
@@ -82,10 +82,10 @@ int removeEmptyFolders(RunContext& ctx) {
       ++end;
     }
     auto attempt = [&ctx, &table, &level, &way](std::size_t k) {
-      return way.removeFolder(std::string(pathOf(ctx, table[level[k]])));
+      return way.removeFolder(pathOf(ctx, table[level[k]]));
     };
     auto show = [&](std::size_t k, int error) {
-      std::string_view path = pathOf(ctx, table[level[k]]);
+      const std::string path = pathOf(ctx, table[level[k]]);
       ++tried;
       line.assign("Rimuovo ");
       ctx.console.appendName(line, path);

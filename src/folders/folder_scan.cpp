@@ -45,6 +45,7 @@ std::optional<Failure> addFolderRecord(RunContext& ctx, std::string_view path, i
 }  // namespace
 
 std::optional<Failure> listFolders(RunContext& ctx, const std::string& path) {
+  ctx.folders.setRoot(path);
   TreeReader reader(path, ListingDetail::TYPES_ONLY, threadCount(ctx), readingThreadsAtMost(ctx));
   const FolderContents& top = reader.read(reader.root());
   if (top.error != 0) return Failure{FailureKind::FOLDER_UNREADABLE, top.error, path};
@@ -93,7 +94,13 @@ std::optional<Failure> listFolders(RunContext& ctx, const std::string& path) {
 }
 
 void computeFolderDepths(RunContext& ctx) {
-  for (FolderRecord& record : ctx.folderTable) record.depth = countBackslashes(pathOf(ctx, record));
+  // A path below the root has the root's separators, one more, and its own.
+  const int rootDepth = countBackslashes(ctx.folders.root()) + 1;
+  for (FolderRecord& record : ctx.folderTable) {
+    std::string_view below = ctx.folders.below(record.path);
+    record.depth =
+        below.empty() ? countBackslashes(pathOf(ctx, record)) : rootDepth + countBackslashes(below);
+  }
 }
 
 int countBackslashes(std::string_view path) {

@@ -44,12 +44,18 @@ void TextArena::clear() {
 }
 
 std::uint32_t FolderStore::add(std::string_view path) {
-  if (path.size() > 0xFFFFFFFEu) return NO_ROOM;
+  std::uint32_t below = 0;
+  if (!root_.empty() && path.size() > root_.size() && path.starts_with(root_) &&
+      path[root_.size()] == PATH_SEPARATOR) {
+    path.remove_prefix(root_.size() + 1);
+    below = BELOW_ROOT;
+  }
+  if (path.size() >= BELOW_ROOT) return NO_ROOM;
   std::uint32_t offset = texts_.add(path);
   if (offset == TextArena::NO_ROOM) return NO_ROOM;
   try {
     offsets_.push_back(offset);
-    lengths_.push_back(static_cast<std::uint32_t>(path.size()));
+    lengths_.push_back(static_cast<std::uint32_t>(path.size()) | below);
   } catch (const std::bad_alloc&) {
     offsets_.resize(lengths_.size());
     return NO_ROOM;
@@ -57,7 +63,39 @@ std::uint32_t FolderStore::add(std::string_view path) {
   return static_cast<std::uint32_t>(offsets_.size() - 1);
 }
 
+void FolderStore::appendPath(std::uint32_t id, std::string& out) const {
+  if (isBelow(id)) {
+    out.append(root_);
+    out.push_back(PATH_SEPARATOR);
+  }
+  out.append(stored(id));
+}
+
+std::string FolderStore::path(std::uint32_t id) const {
+  std::string whole;
+  whole.reserve(pathLength(id));
+  appendPath(id, whole);
+  return whole;
+}
+
+std::size_t FolderStore::pathLength(std::uint32_t id) const {
+  return (isBelow(id) ? root_.size() + 1 : 0) + stored(id).size();
+}
+
+bool FolderStore::pathEquals(std::uint32_t id, std::string_view path) const {
+  if (!isBelow(id)) return stored(id) == path;
+  return path.size() == pathLength(id) && path.starts_with(root_) &&
+         path[root_.size()] == PATH_SEPARATOR && path.ends_with(stored(id));
+}
+
+bool FolderStore::pathBefore(std::uint32_t a, std::uint32_t b) const {
+  // Below the same root, the paths differ only after it.
+  if (isBelow(a) && isBelow(b)) return stored(a) < stored(b);
+  return path(a) < path(b);
+}
+
 void FolderStore::clear() {
+  root_.clear();
   texts_.clear();
   offsets_.clear();
   lengths_.clear();

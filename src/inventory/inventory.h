@@ -102,20 +102,45 @@ class TextArena {
   std::uint32_t used_ = BLOCK_SIZE;  // bytes used in the last block
 };
 
-// Every folder path that records refer to, each stored once.
+// Every folder path that records refer to, each stored once. A tree's paths
+// all begin with the path of its root, which is stored once for all of them.
 class FolderStore {
  public:
   static constexpr std::uint32_t NO_ROOM = 0xFFFFFFFFu;
 
+  // The folder whose tree the paths to come belong to; once a path is
+  // stored, the root stays as it is.
+  void setRoot(std::string_view root) {
+    if (offsets_.empty()) root_.assign(root);
+  }
+  const std::string& root() const { return root_; }
   // Stores a path and returns its id; NO_ROOM when memory is exhausted.
   std::uint32_t add(std::string_view path);
-  std::string_view path(std::uint32_t id) const {
-    return std::string_view(texts_.at(offsets_[id]), lengths_[id]);
+  // The whole path.
+  std::string path(std::uint32_t id) const;
+  void appendPath(std::uint32_t id, std::string& out) const;
+  std::size_t pathLength(std::uint32_t id) const;
+  bool pathEquals(std::uint32_t id, std::string_view path) const;
+  // Whether path(a) comes before path(b), byte for byte.
+  bool pathBefore(std::uint32_t a, std::uint32_t b) const;
+  // The part of the path after the root and the separator; empty for the
+  // root's own path and any path outside the root.
+  std::string_view below(std::uint32_t id) const {
+    return isBelow(id) ? stored(id) : std::string_view();
   }
   std::uint32_t size() const { return static_cast<std::uint32_t>(offsets_.size()); }
   void clear();
 
  private:
+  // Marks, in a length, a path stored without the root and the separator.
+  static constexpr std::uint32_t BELOW_ROOT = 0x80000000u;
+
+  bool isBelow(std::uint32_t id) const { return (lengths_[id] & BELOW_ROOT) != 0; }
+  std::string_view stored(std::uint32_t id) const {
+    return std::string_view(texts_.at(offsets_[id]), lengths_[id] & ~BELOW_ROOT);
+  }
+
+  std::string root_;
   TextArena texts_;
   std::vector<std::uint32_t> offsets_;
   std::vector<std::uint32_t> lengths_;
@@ -176,18 +201,19 @@ int readingThreadsAtMost(const RunContext& ctx);
 // Frees the file table and its paths: the folder stage needs neither.
 void releaseFileTable(RunContext& ctx);
 
-inline std::string_view dirOf(const RunContext& ctx, const FileEntry& e) {
+inline std::string dirOf(const RunContext& ctx, const FileEntry& e) {
   return ctx.folders.path(e.dir);
 }
 inline const char* nameOf(const RunContext& ctx, const FileEntry& e) {
   return ctx.names.at(e.name);
 }
-inline std::string_view pathOf(const RunContext& ctx, const FolderRecord& f) {
+inline std::string pathOf(const RunContext& ctx, const FolderRecord& f) {
   return ctx.folders.path(f.path);
 }
 // The file's full path: its folder, the separator, its name.
 inline std::string filePathOf(const RunContext& ctx, const FileEntry& e) {
-  std::string path(dirOf(ctx, e));
+  std::string path;
+  ctx.folders.appendPath(e.dir, path);
   path.push_back(PATH_SEPARATOR);
   path.append(nameOf(ctx, e));
   return path;

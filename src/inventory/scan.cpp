@@ -127,6 +127,7 @@ std::optional<Failure> walkTree(Walk& walk) {
 }  // namespace
 
 std::optional<Failure> scanFolder(RunContext& ctx, const std::string& path) {
+  ctx.folders.setRoot(path);
   TreeReader reader(path, ListingDetail::FULL, threadCount(ctx), readingThreadsAtMost(ctx));
   Walk walk{ctx, reader, {}, {}, {}};
   return walkTree(walk);

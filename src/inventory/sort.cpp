@@ -17,9 +17,8 @@ constexpr std::int32_t PARALLEL_SORT_MIN = 1 << 15;
 std::vector<std::uint32_t> rankFolders(const RunContext& ctx) {
   std::vector<std::uint32_t> ids(ctx.folders.size());
   for (std::uint32_t id = 0; id < ids.size(); ++id) ids[id] = id;
-  std::sort(ids.begin(), ids.end(), [&ctx](std::uint32_t a, std::uint32_t b) {
-    return ctx.folders.path(a) < ctx.folders.path(b);
-  });
+  std::sort(ids.begin(), ids.end(),
+            [&ctx](std::uint32_t a, std::uint32_t b) { return ctx.folders.pathBefore(a, b); });
   std::vector<std::uint32_t> rank(ids.size());
   for (std::uint32_t position = 0; position < ids.size(); ++position)
     rank[ids[position]] = position;

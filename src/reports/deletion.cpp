@@ -156,7 +156,7 @@ int deleteMarkedFiles(RunContext& ctx) {
   std::uint64_t room = out.size() + 8 + 2 * INTERRUPTED_LIST.size();
   for (std::int32_t index : marked) {
     const FileEntry& record = ctx.entries[index];
-    room += 2 * 2 + std::strlen(nameOf(ctx, record)) + 4 + dirOf(ctx, record).size();
+    room += 2 * 2 + std::strlen(nameOf(ctx, record)) + 4 + ctx.folders.pathLength(record.dir);
   }
   if (!list.reserve(room) || !list.flush()) {
     list.close();
@@ -177,7 +177,7 @@ int deleteMarkedFiles(RunContext& ctx) {
   };
   auto show = [&](std::size_t k, int deleted) {
     const FileEntry& record = ctx.entries[marked[k]];
-    std::string_view dir = dirOf(ctx, record);
+    const std::string dir = dirOf(ctx, record);
     const char* name = nameOf(ctx, record);
 
     // Name and folder in one text, so that a terminal draws both or neither.

@@ -24,6 +24,8 @@ int writeDuplicatesReport(const RunContext& ctx) {
     return -1;
   }
   const std::size_t workDirLength = ctx.workDir.size();
+  const bool rootIsWorkDir = ctx.folders.root() == ctx.workDir;
+  std::string whole;  // a folder's whole path, where the part below the root does not do
 
   std::string& out = report.text();
   out.append("RAPPORTO DOPPIONI\n\n");
@@ -39,7 +41,7 @@ int writeDuplicatesReport(const RunContext& ctx) {
     if (i + AHEAD < ctx.count) {
       const FileEntry& later = ctx.entries[i + AHEAD];
       __builtin_prefetch(nameOf(ctx, later));
-      const char* folder = dirOf(ctx, later).data();
+      const char* folder = ctx.folders.below(later.dir).data();
       for (int line = 0; line < 3; ++line) __builtin_prefetch(folder + 64 * line);
     }
     const FileEntry& e = ctx.entries[i];
@@ -53,8 +55,15 @@ int writeDuplicatesReport(const RunContext& ctx) {
     out.append(" in ... ");
     // The folder below the working directory; a file in the working
     // directory itself shows the whole path.
-    std::string_view dir = dirOf(ctx, e);
-    appendReportText(out, dir.size() > workDirLength ? dir.substr(workDirLength + 1) : dir);
+    std::string_view below = ctx.folders.below(e.dir);
+    if (!below.empty() && rootIsWorkDir) {
+      appendReportText(out, below);
+    } else {
+      whole.clear();
+      ctx.folders.appendPath(e.dir, whole);
+      std::string_view dir = whole;
+      appendReportText(out, dir.size() > workDirLength ? dir.substr(workDirLength + 1) : dir);
+    }
     out.push_back('\n');
     report.flushIfFull();
   }
