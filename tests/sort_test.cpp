@@ -43,5 +43,27 @@ TEST(FileOrder, SortingOnTwoThreadsGivesTheOneOrder) {
   EXPECT_EQ(sortedWith(2), sortedWith(0));
 }
 
+// Paths below the scanned folder are kept without it; the order, the paths
+// given back and their comparison are still those of the whole paths,
+// whatever the bytes around the separator.
+TEST(FileOrder, FoldersBelowTheRootKeepTheOrderOfTheirWholePaths) {
+  const std::string s(1, PATH_SEPARATOR);
+  const std::vector<std::string> folders = {s + "q",           s + "r",
+                                            s + "r.b",         s + "r" + s + "-x",
+                                            s + "r" + s + "a", s + "r" + s + "a" + s + "b"};
+  TestRun run;
+  run.ctx.folders.setRoot(s + "r");
+  for (int i : {5, 2, 3, 0, 4, 1}) addRecord(run.ctx, folders[i], "f");
+  std::vector<std::string> expected;
+  for (const std::string& folder : folders) expected.push_back(folder + "|f");
+  EXPECT_EQ(sorted(run.ctx), expected);
+  for (std::uint32_t id = 0; id < run.ctx.folders.size(); ++id) {
+    std::string whole = run.ctx.folders.path(id);
+    EXPECT_TRUE(run.ctx.folders.pathEquals(id, whole)) << whole;
+    EXPECT_FALSE(run.ctx.folders.pathEquals(id, whole + "b")) << whole;
+    EXPECT_FALSE(run.ctx.folders.pathEquals(id, "x" + whole.substr(1))) << whole;
+  }
+}
+
 }  // namespace
 }  // namespace doppioni::testing
