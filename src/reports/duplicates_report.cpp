@@ -1,40 +1,33 @@
 // "Rapporto_doppioni.txt": every record with its mark, kind, name, size and
 // folder, for the user to read before deciding whether to delete.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "console/number_format.h"
+#include "inventory/run_in_order.h"
 #include "reports/reports.h"
 
 namespace doppioni {
 namespace {
+
+// Records whose lines are made at a time: about 150 KB of text.
+constexpr std::int32_t LINES_A_PIECE = 1024;
 
 void reportFailure(const RunContext& ctx) {
   ctx.console.print(
       "Impossibile scrivere Rapporto_doppioni.txt: il programma termina senza cancellare nulla\n");
 }
 
-}  // namespace
-
-int writeDuplicatesReport(const RunContext& ctx) {
-  ReportFile report(DUPLICATES_REPORT);
-  if (!report.isOpen()) {
-    reportFailure(ctx);
-    return -1;
-  }
+// Appends the lines of records [begin, end); whole is room for a path.
+void appendLines(const RunContext& ctx, std::int32_t begin, std::int32_t end, std::string& out,
+                 std::string& whole) {
   const std::size_t workDirLength = ctx.workDir.size();
   const bool rootIsWorkDir = ctx.folders.root() == ctx.workDir;
-  std::string whole;  // a folder's whole path, where the part below the root does not do
-
-  std::string& out = report.text();
-  out.append("RAPPORTO DOPPIONI\n\n");
-  appendTimestampLine(out, ctx.clock());
-  out.append(
-      "C - da cancellare\n0 - normale\n1 - file htm\n2 - associato ad un htm\n3 - inutile\n\n");
-
   constexpr std::int32_t AHEAD = 16;
-  for (std::int32_t i = 0; i < ctx.count; ++i) {
+  for (std::int32_t i = begin; i < end; ++i) {
     // The names and folders lie in the order the tree was read, not in this
     // one: on a big table each would be a wait for memory, so they are asked
     // for early.
@@ -65,8 +58,42 @@ int writeDuplicatesReport(const RunContext& ctx) {
       appendReportText(out, dir.size() > workDirLength ? dir.substr(workDirLength + 1) : dir);
     }
     out.push_back('\n');
-    report.flushIfFull();
   }
+}
+
+}  // namespace
+
+int writeDuplicatesReport(const RunContext& ctx) {
+  ReportFile report(DUPLICATES_REPORT);
+  if (!report.isOpen()) {
+    reportFailure(ctx);
+    return -1;
+  }
+
+  std::string& out = report.text();
+  out.append("RAPPORTO DOPPIONI\n\n");
+  appendTimestampLine(out, ctx.clock());
+  out.append(
+      "C - da cancellare\n0 - normale\n1 - file htm\n2 - associato ad un htm\n3 - inutile\n\n");
+
+  // The lines are made a piece at a time on worker threads, while the pieces
+  // before are written: on a big table making them is most of the work.
+  // Piece k goes to slot k % slots, which the piece before it in that slot
+  // has left by then.
+  const int threads = threadCount(ctx);
+  const std::size_t slots = static_cast<std::size_t>(std::max(threads, 1));
+  std::vector<std::string> pieces(slots), wholes(slots);
+  const std::size_t count =
+      (static_cast<std::size_t>(ctx.count) + LINES_A_PIECE - 1) / LINES_A_PIECE;
+  auto make = [&](std::size_t k) {
+    std::string& piece = pieces[k % slots];
+    piece.clear();
+    auto begin = static_cast<std::int32_t>(k * LINES_A_PIECE);
+    appendLines(ctx, begin, std::min(begin + LINES_A_PIECE, ctx.count), piece, wholes[k % slots]);
+    return 0;
+  };
+  auto write = [&](std::size_t k, int) { report.write(pieces[k % slots]); };
+  runInOrder(threads, count, make, write, [] { return true; });
   out.append("fine del rapporto\n");
 
   if (!report.close()) {
