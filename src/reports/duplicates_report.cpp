@@ -26,7 +26,7 @@ void appendLines(const RunContext& ctx, std::int32_t begin, std::int32_t end, st
                  std::string& whole) {
   const std::size_t workDirLength = ctx.workDir.size();
   const bool rootIsWorkDir = ctx.folders.root() == ctx.workDir;
-  constexpr std::int32_t AHEAD = 16;
+  constexpr std::int32_t AHEAD = 48;
   for (std::int32_t i = begin; i < end; ++i) {
     // The names and folders lie in the order the tree was read, not in this
     // one: on a big table each would be a wait for memory, so they are asked
