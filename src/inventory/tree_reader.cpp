@@ -19,6 +19,10 @@ constexpr std::size_t ENTRIES_AHEAD_PER_WORKER = 1 << 13;
 // reading the folder.
 constexpr std::size_t PIECE_ENTRIES = 2048;
 
+// How long a worker reads before it judges whether it waits on the disk:
+// long enough for the coarsest clock of processor time to tell.
+constexpr std::int64_t JUDGED_EVERY_US = 100000;
+
 // Folders kept open at once for their subfolders; past it a folder is
 // reached from the nearest open ancestor by the names in between.
 constexpr int MAX_HANDLES = 256;
@@ -237,10 +241,6 @@ void TreeReader::finishRead(TreeFolder& folder, TreeFolder* base) {
   // that wait.
   if (idleWorkers_ > 0 && !folder.children.empty()) workAvailable_.notify_one();
 }
-
-// How long a worker reads before it judges whether it waits on the disk:
-// long enough for the coarsest clock of processor time to tell.
-constexpr std::int64_t JUDGED_EVERY_US = 100000;
 
 void TreeReader::work() {
   FolderContents scratch;
