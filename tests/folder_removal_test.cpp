@@ -18,7 +18,6 @@ TEST(FolderRemoval, NothingIsTriedWithoutTheReportOrWithAnIncompleteTable) {
   tree.folder("Vuota");
   // The folder stage up to the removal.
   ASSERT_FALSE(listFolders(run.ctx, tree.root()).has_value());
-  computeFolderDepths(run.ctx);
   sortFoldersByDepth(run.ctx);
   tree.folder(REMOVAL_REPORT);  // in the way of the report
   EXPECT_EQ(removeEmptyFolders(run.ctx), 0);

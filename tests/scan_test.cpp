@@ -130,7 +130,6 @@ TEST(TreeScan, RecordsEveryFileWithItsMetadataAndKindInOneOrderOnAnyThreads) {
   // Folders with their files and depth, the chain aside, in pre-order (each after its parent).
   releaseFileTable(run.ctx);
   ASSERT_FALSE(listFolders(run.ctx, tree.root()).has_value());
-  computeFolderDepths(run.ctx);
   std::multiset<std::string> folders;
   const std::vector<FolderRecord>& table = run.ctx.folderTable;
   for (std::size_t i = 0; i < table.size(); ++i) {

@@ -117,7 +117,6 @@ int runDoppioni(RunContext& ctx) {
         "MEMORIA INSUFFICIENTE: elenco delle cartelle incompleto, "
         "nessuna cartella sara' rimossa\n");
   }
-  computeFolderDepths(ctx);
 
   printCount(console, "Trovate ", static_cast<std::int32_t>(ctx.folderTable.size()), " cartelle ");
   console.print("Le ordino   \n");

@@ -26,7 +26,8 @@ int countFiles(const FolderContents& listing) {
 }
 
 // Adds a record for the folder at path; NO_MEMORY when the table is full.
-std::optional<Failure> addFolderRecord(RunContext& ctx, std::string_view path, int fileCount) {
+std::optional<Failure> addFolderRecord(RunContext& ctx, std::string_view path, int fileCount,
+                                       int depth) {
   std::vector<FolderRecord>& table = ctx.folderTable;
   if (table.size() >= static_cast<std::size_t>(ctx.capacityLimit)) return noMemory();
   if (table.size() == table.capacity()) {
@@ -38,7 +39,7 @@ std::optional<Failure> addFolderRecord(RunContext& ctx, std::string_view path, i
   }
   std::uint32_t id = ctx.folders.add(path);
   if (id == FolderStore::NO_ROOM) return noMemory();
-  table.push_back(FolderRecord{id, fileCount, 0});
+  table.push_back(FolderRecord{id, fileCount, depth});
   return std::nullopt;
 }
 
@@ -51,6 +52,9 @@ std::optional<Failure> listFolders(RunContext& ctx, const std::string& path) {
   if (top.error != 0) return Failure{FailureKind::FOLDER_UNREADABLE, top.error, path};
   FolderIdSet seen;
   seen.insert(top.folderId);
+  // A folder's path has the root's separators and one more for each level
+  // below it.
+  const int rootDepth = countBackslashes(path);
 
   // The folders being walked, each with the next of its subfolders to take
   // and the length of its path, the start of the path kept for the deepest.
@@ -72,10 +76,11 @@ std::optional<Failure> listFolders(RunContext& ctx, const std::string& path) {
     walked.resize(frame.pathLength);
     walked.push_back(PATH_SEPARATOR);
     walked.append(folder.name);
+    const int depth = rootDepth + static_cast<int>(folder.depth);
     const FolderContents& listing = reader.read(folder);
     if (listing.error != 0) {
       // Kept, so the report shows it; its count keeps it from removal.
-      if (std::optional<Failure> failure = addFolderRecord(ctx, walked, UNREADABLE_FOLDER)) {
+      if (std::optional<Failure> failure = addFolderRecord(ctx, walked, UNREADABLE_FOLDER, depth)) {
         return failure;
       }
       reader.release(folder);
@@ -85,22 +90,12 @@ std::optional<Failure> listFolders(RunContext& ctx, const std::string& path) {
       reader.abandon(folder);  // the same folder through another path: it has its record
       continue;
     }
-    if (std::optional<Failure> failure = addFolderRecord(ctx, walked, countFiles(listing))) {
+    if (std::optional<Failure> failure = addFolderRecord(ctx, walked, countFiles(listing), depth)) {
       return failure;
     }
     stack.push_back(Frame{&folder, 0, walked.size()});
   }
   return std::nullopt;
-}
-
-void computeFolderDepths(RunContext& ctx) {
-  // A path below the root has the root's separators, one more, and its own.
-  const int rootDepth = countBackslashes(ctx.folders.root()) + 1;
-  for (FolderRecord& record : ctx.folderTable) {
-    std::string_view below = ctx.folders.below(record.path);
-    record.depth =
-        below.empty() ? countBackslashes(pathOf(ctx, record)) : rootDepth + countBackslashes(below);
-  }
 }
 
 int countBackslashes(std::string_view path) {

@@ -12,11 +12,10 @@
 namespace doppioni {
 
 // Appends to the folder table a record for every folder below path, in
-// pre-order. FOLDER_UNREADABLE when path itself cannot be listed; NO_MEMORY
-// when the table cannot grow (no more records are added then).
+// pre-order, with its depth. FOLDER_UNREADABLE when path itself cannot be
+// listed; NO_MEMORY when the table cannot grow (no more records are added
+// then).
 std::optional<Failure> listFolders(RunContext& ctx, const std::string& path);
-// Sets every folder record's depth.
-void computeFolderDepths(RunContext& ctx);
 // The number of path separators in path.
 int countBackslashes(std::string_view path);
 
