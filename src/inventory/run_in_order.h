@@ -1,5 +1,6 @@
-// Attempts that wait on the file system, run on a few threads and reported
-// in their own order, each settled before more than a few others may start.
+// Attempts run on a few threads and reported in their own order, each
+// settled before more than a few others may start: deletions and removals,
+// which wait on the file system, and the pieces of a big report.
 #pragma once
 
 #include <algorithm>
@@ -17,8 +18,7 @@ namespace doppioni {
 // thread) starts only once settle() has returned for attempt k. When it
 // returns false no attempt starts any more, and those under way are still
 // reported and settled. So whatever settle() records covers every attempt
-// made but those under way. The attempts must not
-// depend on one another.
+// made but those under way. The attempts must not depend on one another.
 template <typename Attempt, typename Report, typename Settle>
 void runInOrder(int threads, std::size_t n, Attempt attempt, Report report, Settle settle) {
   const std::size_t window = static_cast<std::size_t>(std::max(threads, 1));
