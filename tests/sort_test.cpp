@@ -52,7 +52,7 @@ TEST(FileOrder, FoldersBelowTheRootKeepTheOrderOfTheirWholePaths) {
                                             s + "r.b",         s + "r" + s + "-x",
                                             s + "r" + s + "a", s + "r" + s + "a" + s + "b"};
   TestRun run;
-  run.ctx.folders.setRoot(s + "r");
+  run.ctx.folders.setRoot(s + "r", ".");  // the root is the current directory
   for (int i : {5, 2, 3, 0, 4, 1}) addRecord(run.ctx, folders[i], "f");
   std::vector<std::string> expected;
   for (const std::string& folder : folders) expected.push_back(folder + "|f");
@@ -62,6 +62,11 @@ TEST(FileOrder, FoldersBelowTheRootKeepTheOrderOfTheirWholePaths) {
     EXPECT_TRUE(run.ctx.folders.pathEquals(id, whole)) << whole;
     EXPECT_FALSE(run.ctx.folders.pathEquals(id, whole + "b")) << whole;
     EXPECT_FALSE(run.ctx.folders.pathEquals(id, "x" + whole.substr(1))) << whole;
+    // Reached from the current directory below the root, never by the root's path.
+    std::string reach;
+    run.ctx.folders.appendReachPath(id, reach);
+    bool below = whole.starts_with(s + "r" + s);
+    EXPECT_EQ(reach, whole == s + "r" ? "." : below ? whole.substr(3) : whole) << whole;
   }
 }
 

@@ -30,7 +30,7 @@ std::int32_t markJunkFiles(RunContext& ctx) {
       markJunk(e, junk);
       // Made writable now, so that the deletion is not refused; the outcome
       // of the deletion itself is what gets reported.
-      makeWritable(filePathOf(ctx, e));
+      makeWritable(reachPathOf(ctx, e));
     }
     if (e.traits & NAME_OFFICE_TEMP) markJunk(e, junk);
     if (e.traits & NAME_WRL_TEMP) markJunk(e, junk);

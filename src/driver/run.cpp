@@ -9,6 +9,12 @@
 namespace doppioni {
 namespace {
 
+// The work folder is the process's current directory, held by the process
+// from the start: the tree is always reached through it, never by its path,
+// so that a work folder moved or replaced while the question waits is still
+// the tree that was scanned and shown.
+constexpr const char* WORK_FOLDER = ".";
+
 // before, the number, after, the blanks and a line feed.
 void printCount(Console& console, std::string_view before, std::int64_t number,
                 std::string_view after, std::string_view blanks = {}) {
@@ -64,7 +70,7 @@ int runDoppioni(RunContext& ctx) {
   showTitle(console, ctx.workDir);
 
   heading(ctx, "\n\nPreparo l'elenco dei files presenti\n");
-  if (std::optional<Failure> failure = scanFolder(ctx, ctx.workDir)) {
+  if (std::optional<Failure> failure = scanFolder(ctx, ctx.workDir, WORK_FOLDER)) {
     if (failure->kind == FailureKind::FOLDER_UNREADABLE) {
       std::string line;
       console.appendName(line, listingPattern(failure->path));
@@ -108,7 +114,7 @@ int runDoppioni(RunContext& ctx) {
 
   releaseFileTable(ctx);
   heading(ctx, "Compilo l'elenco delle cartelle vuote\n");
-  std::optional<Failure> listed = listFolders(ctx, ctx.workDir);
+  std::optional<Failure> listed = listFolders(ctx, ctx.workDir, WORK_FOLDER);
   if (listed && listed->kind == FailureKind::FOLDER_UNREADABLE) {
     console.print("Impossibile leggere la cartella di lavoro: nessuna cartella sara' rimossa\n");
   } else if (listed) {

@@ -82,7 +82,7 @@ int removeEmptyFolders(RunContext& ctx) {
       ++end;
     }
     auto attempt = [&ctx, &table, &level, &way](std::size_t k) {
-      return way.removeFolder(pathOf(ctx, table[level[k]]));
+      return way.removeFolder(reachPathOf(ctx, table[level[k]]));
     };
     auto show = [&](std::size_t k, int error) {
       const std::string path = pathOf(ctx, table[level[k]]);

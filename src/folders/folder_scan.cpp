@@ -45,9 +45,11 @@ std::optional<Failure> addFolderRecord(RunContext& ctx, std::string_view path, i
 
 }  // namespace
 
-std::optional<Failure> listFolders(RunContext& ctx, const std::string& path) {
-  ctx.folders.setRoot(path);
-  TreeReader reader(path, ListingDetail::TYPES_ONLY, threadCount(ctx), readingThreadsAtMost(ctx));
+std::optional<Failure> listFolders(RunContext& ctx, const std::string& path,
+                                   const std::string& reachedBy) {
+  const std::string& reach = reachedBy.empty() ? path : reachedBy;
+  ctx.folders.setRoot(path, reach);
+  TreeReader reader(reach, ListingDetail::TYPES_ONLY, threadCount(ctx), readingThreadsAtMost(ctx));
   const FolderContents& top = reader.read(reader.root());
   if (top.error != 0) return Failure{FailureKind::FOLDER_UNREADABLE, top.error, path};
   FolderIdSet seen;

@@ -71,6 +71,18 @@ void FolderStore::appendPath(std::uint32_t id, std::string& out) const {
   out.append(stored(id));
 }
 
+void FolderStore::appendReachPath(std::uint32_t id, std::string& out) const {
+  if (!isBelow(id)) {
+    out.append(stored(id) == root_ ? std::string_view(reachedBy_) : stored(id));
+    return;
+  }
+  if (reachedBy_ != ".") {
+    out.append(reachedBy_);
+    out.push_back(PATH_SEPARATOR);
+  }
+  out.append(stored(id));
+}
+
 std::string FolderStore::path(std::uint32_t id) const {
   std::string whole;
   whole.reserve(pathLength(id));
@@ -96,6 +108,7 @@ bool FolderStore::pathBefore(std::uint32_t a, std::uint32_t b) const {
 
 void FolderStore::clear() {
   root_.clear();
+  reachedBy_.clear();
   texts_.clear();
   offsets_.clear();
   lengths_.clear();

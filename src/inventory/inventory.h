@@ -108,17 +108,25 @@ class FolderStore {
  public:
   static constexpr std::uint32_t NO_ROOM = 0xFFFFFFFFu;
 
-  // The folder whose tree the paths to come belong to; once a path is
-  // stored, the root stays as it is.
-  void setRoot(std::string_view root) {
-    if (offsets_.empty()) root_.assign(root);
+  // The folder whose tree the paths to come belong to: its path as shown,
+  // and the path that reaches it from the process's current directory ("."
+  // for the work folder itself, which the process holds from its start).
+  // Once a path is stored, the root stays as it is.
+  void setRoot(std::string_view root, std::string_view reachedBy) {
+    if (!offsets_.empty()) return;
+    root_.assign(root);
+    reachedBy_.assign(reachedBy);
   }
   const std::string& root() const { return root_; }
   // Stores a path and returns its id; NO_ROOM when memory is exhausted.
   std::uint32_t add(std::string_view path);
-  // The whole path.
+  // The whole path, as shown.
   std::string path(std::uint32_t id) const;
   void appendPath(std::uint32_t id, std::string& out) const;
+  // The path that reaches the folder: below the root, from the root's own
+  // reaching path, so that a work folder moved meanwhile is still the one
+  // reached; any other path as it was stored.
+  void appendReachPath(std::uint32_t id, std::string& out) const;
   std::size_t pathLength(std::uint32_t id) const;
   bool pathEquals(std::uint32_t id, std::string_view path) const;
   // Whether path(a) comes before path(b), byte for byte.
@@ -141,6 +149,7 @@ class FolderStore {
   }
 
   std::string root_;
+  std::string reachedBy_;
   TextArena texts_;
   std::vector<std::uint32_t> offsets_;
   std::vector<std::uint32_t> lengths_;
@@ -210,7 +219,7 @@ inline const char* nameOf(const RunContext& ctx, const FileEntry& e) {
 inline std::string pathOf(const RunContext& ctx, const FolderRecord& f) {
   return ctx.folders.path(f.path);
 }
-// The file's full path: its folder, the separator, its name.
+// The file's full path as shown: its folder, the separator, its name.
 inline std::string filePathOf(const RunContext& ctx, const FileEntry& e) {
   std::string path;
   ctx.folders.appendPath(e.dir, path);
@@ -218,11 +227,26 @@ inline std::string filePathOf(const RunContext& ctx, const FileEntry& e) {
   path.append(nameOf(ctx, e));
   return path;
 }
+// The paths that reach a file or a folder, for every operation on them.
+inline std::string reachPathOf(const RunContext& ctx, const FileEntry& e) {
+  std::string path;
+  ctx.folders.appendReachPath(e.dir, path);
+  path.push_back(PATH_SEPARATOR);
+  path.append(nameOf(ctx, e));
+  return path;
+}
+inline std::string reachPathOf(const RunContext& ctx, const FolderRecord& f) {
+  std::string path;
+  ctx.folders.appendReachPath(f.path, path);
+  return path;
+}
 
-// Lists every file below path, at every depth, into the table. Stops at the
-// first failure: NO_MEMORY when the table cannot grow, FOLDER_UNREADABLE
-// with the folder's path when a folder cannot be listed.
-std::optional<Failure> scanFolder(RunContext& ctx, const std::string& path);
+// Lists every file below path, at every depth, into the table; the tree is
+// reached by reachedBy (by path itself when empty). Stops at the first
+// failure: NO_MEMORY when the table cannot grow, FOLDER_UNREADABLE with the
+// folder's path when a folder cannot be listed.
+std::optional<Failure> scanFolder(RunContext& ctx, const std::string& path,
+                                  const std::string& reachedBy = {});
 
 // Sorts the records by name, then by folder, byte for byte.
 void sortFiles(RunContext& ctx);

@@ -70,7 +70,7 @@ std::optional<Failure> enterFolder(Walk& walk, TreeFolder& folder, bool recycled
 std::optional<Failure> walkTree(Walk& walk) {
   RunContext& ctx = walk.ctx;
   std::vector<Frame> stack;
-  walk.path = walk.reader.root().name;
+  walk.path = ctx.folders.root();
   std::optional<Failure> failure = enterFolder(walk, walk.reader.root(), false, stack);
   while (!failure && !stack.empty()) {
     Frame& frame = stack.back();
@@ -126,9 +126,11 @@ std::optional<Failure> walkTree(Walk& walk) {
 
 }  // namespace
 
-std::optional<Failure> scanFolder(RunContext& ctx, const std::string& path) {
-  ctx.folders.setRoot(path);
-  TreeReader reader(path, ListingDetail::FULL, threadCount(ctx), readingThreadsAtMost(ctx));
+std::optional<Failure> scanFolder(RunContext& ctx, const std::string& path,
+                                  const std::string& reachedBy) {
+  const std::string& reach = reachedBy.empty() ? path : reachedBy;
+  ctx.folders.setRoot(path, reach);
+  TreeReader reader(reach, ListingDetail::FULL, threadCount(ctx), readingThreadsAtMost(ctx));
   Walk walk{ctx, reader, {}, {}, {}};
   return walkTree(walk);
 }

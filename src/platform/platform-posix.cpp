@@ -342,8 +342,7 @@ CheckedDeletion deleteCheckedFile(const std::string& path,
   // Back under its name, unless a new file took it: that one is never replaced.
   if (::renameat2(parent.fd, aside.c_str(), parent.fd, leaf.c_str(), RENAME_NOREPLACE) != 0 &&
       errno != ENOENT) {
-    result.leftAt.assign(path, 0, path.size() - leaf.size());
-    result.leftAt.append(aside);
+    result.leftAt = aside;
   }
   return result;
 }

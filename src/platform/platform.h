@@ -123,7 +123,7 @@ int makeWritable(const std::string& path);
 // What a checked deletion did. error: 0 when the file was deleted, else why
 // not (ECANCELED when the check refused it). leftAt: when the entry had been
 // moved aside for the check and another file took its name meanwhile, the
-// path it stays at; otherwise empty.
+// name it stays under in its folder; otherwise empty.
 struct CheckedDeletion {
   int error = 0;
   std::string leftAt;

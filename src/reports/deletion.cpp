@@ -38,7 +38,7 @@ FileId standingKeptCopy(const RunContext& ctx, std::int32_t index) {
   // A kept copy that is going away itself keeps nothing.
   if (keptRecord.deleteMark == 1) return {};
   EntryInfo info;
-  if (statEntry(filePathOf(ctx, keptRecord), info) != 0) return {};
+  if (statEntry(reachPathOf(ctx, keptRecord), info) != 0) return {};
   if (!info.isRegular || !unchangedSinceScan(info, keptRecord)) return {};
   return info.id;
 }
@@ -90,7 +90,7 @@ class Attempts {
     std::string line("Il file ");
     console.appendName(line, filePathOf(ctx_, ctx_.entries[index]));
     line.append(" non e' stato cancellato e ora si chiama ");
-    console.appendName(line, found->second);
+    console.appendName(line, dirOf(ctx_, ctx_.entries[index]) + PATH_SEPARATOR + found->second);
     console.print(line + ": un altro file ha preso il suo nome\n");
   }
 
@@ -106,7 +106,7 @@ class Attempts {
     const bool junk = record.kind == Kind::JUNK;
     FileId kept = junk ? FileId{} : standingKeptCopy(ctx_, index);
     if (!junk && !kept.known()) return false;
-    const std::string path = filePathOf(ctx_, record);
+    const std::string path = reachPathOf(ctx_, record);
     // Junk goes whatever it is; a copy only as a regular file, and never as
     // a second name for the file kept in its place.
     auto accept = [&](const EntryInfo& info) {
@@ -128,7 +128,7 @@ class Attempts {
   std::vector<std::once_flag> pageTried_;
   std::vector<char> pageDeleted_;  // written once, under pageTried_
   std::mutex mutex_;
-  std::map<std::int32_t, std::string> leftAside_;
+  std::map<std::int32_t, std::string> leftAside_;  // record -> the name it stays under
 };
 
 }  // namespace
