@@ -1,5 +1,6 @@
 #include "driver/command_line.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -45,19 +46,37 @@ CommandLine wrong(std::string problem) {
   return {CommandKind::WRONG, {}, "doppioni: " + problem + "\nPer l'uso: doppioni --help\n"};
 }
 
+// An argument quoted in a message: its control bytes would move the cursor or
+// change the terminal's state, so they show as '?'.
+std::string quoted(std::string_view argument) {
+  std::string text = "\"";
+  for (char c : argument) {
+    auto byte = static_cast<unsigned char>(c);
+    text.push_back(byte < 0x20 || byte == 0x7f ? '?' : c);
+  }
+  return text + "\"";
+}
+
 }  // namespace
 
 CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
-  if (arguments.empty()) return {};
-  if (arguments.size() > 1) return wrong("troppi argomenti: si indica una cartella sola");
-  const std::string& argument = arguments[0];
+  // "--" ends the options: what follows it is a folder even when it begins with '-'.
+  auto end = std::find(arguments.begin(), arguments.end(), "--");
+  std::vector<std::string> words(arguments.begin(), end);
+  const std::size_t options = words.size();  // the words that may be options
+  if (end != arguments.end()) words.insert(words.end(), end + 1, arguments.end());
+  if (words.empty()) return {};
+  if (words.size() > 1) return wrong("troppi argomenti: si indica una cartella sola");
+  const std::string& argument = words[0];
+  if (options > 0) {
 #ifdef _WIN32
-  if (argument == "/?") return {CommandKind::HELP, {}, {}};
+    if (argument == "/?") return {CommandKind::HELP, {}, {}};
 #endif
-  if (argument == "-h" || argument == "--help") return {CommandKind::HELP, {}, {}};
-  if (argument == "--version") return {CommandKind::VERSION, {}, {}};
+    if (argument == "-h" || argument == "--help") return {CommandKind::HELP, {}, {}};
+    if (argument == "--version") return {CommandKind::VERSION, {}, {}};
+    if (argument.starts_with('-')) return wrong("opzione sconosciuta " + quoted(argument));
+  }
   if (argument.empty()) return wrong("argomento vuoto: manca il nome della cartella");
-  if (argument.starts_with('-')) return wrong("opzione sconosciuta \"" + argument + "\"");
   return {CommandKind::RUN, argument, {}};
 }
 
@@ -65,7 +84,7 @@ CommandLine enterWorkFolder(CommandLine command) {
   if (command.kind != CommandKind::RUN || command.folder.empty()) return command;
   std::optional<Failure> failure = enterFolder(command.folder);
   if (!failure) return command;
-  const std::string name = "\"" + command.folder + "\"";
+  const std::string name = quoted(command.folder);
   if (failure->error == ENOENT) return wrong("la cartella " + name + " non esiste");
   if (failure->error == ENOTDIR) return wrong(name + " non e' una cartella");
   return wrong("impossibile entrare nella cartella " + name + " (" + errorText(failure->error) +
