@@ -12,21 +12,22 @@ namespace {
 constexpr int WRONG_COMMAND_STATUS = 2;
 
 const char USAGE[] =
-    "Uso: doppioni [cartella]\n"
+    "Uso: doppioni [--] [cartella]\n"
+    "     doppioni -h | --help | --version\n"
     "\n"
-    "Pulisce l'albero di cartelle sotto la cartella indicata, o sotto quella\n"
-    "corrente se non ne indichi una: trova pagine web salvate, files doppi,\n"
-    "files inutili e cartelle vuote.\n"
+    "Fa pulizia nell'albero di cartelle sotto la cartella indicata, o sotto\n"
+    "quella corrente se non ne indichi nessuna: trova le pagine web salvate,\n"
+    "i file doppi, i file inutili e le cartelle vuote.\n"
     "\n"
-    "Prima di cancellare qualsiasi cosa scrive Rapporto_doppioni.txt e chiede\n"
-    "una sola volta se cancellare (un tasto: s o S per si'). I tasti premuti\n"
-    "mentre lavora sono ignorati.\n"
+    "Prima di cancellare qualsiasi cosa scrive Rapporto_doppioni.txt e fa una\n"
+    "sola domanda: basta un tasto, s o S per cancellare. I tasti premuti\n"
+    "mentre il programma lavora vengono ignorati.\n"
     "\n"
     "Rapporti scritti nella cartella:\n"
-    "  Rapporto_doppioni.txt            ogni file e se va cancellato\n"
+    "  Rapporto_doppioni.txt            ogni file, e se va cancellato\n"
     "  Elenco_files_cancellati.txt      ogni cancellazione tentata\n"
-    "  Rapporto_cartelle.txt            ogni cartella e i suoi files\n"
-    "  Rapporto_rimozione_cartelle.txt  ogni rimozione di cartella vuota\n"
+    "  Rapporto_cartelle.txt            ogni cartella con i suoi file\n"
+    "  Rapporto_rimozione_cartelle.txt  ogni cartella vuota, rimossa o no\n"
     "\n"
     "Opzioni:\n"
 #ifdef _WIN32
@@ -35,12 +36,14 @@ const char USAGE[] =
     "  -h, --help      mostra questo aiuto\n"
 #endif
     "  --version       mostra la versione\n"
+    "  --              fine delle opzioni: per esempio doppioni -- -vecchi\n"
+    "                  pulisce la cartella -vecchi\n"
     "\n"
     "Stato di uscita:\n"
     "  0   esecuzione completa\n"
     "  1   la risposta non era s o S\n"
-    "  2   riga di comando errata\n"
-    "  -1  (255 nella shell) impossibile proseguire\n";
+    "  2   riga di comando sbagliata\n"
+    "  -1  (255 nella shell) impossibile andare avanti\n";
 
 CommandLine wrong(std::string problem) {
   return {CommandKind::WRONG, {}, "doppioni: " + problem + "\nPer l'uso: doppioni --help\n"};

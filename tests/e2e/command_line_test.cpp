@@ -22,7 +22,7 @@ TEST(CommandLine, EachKindOfArgumentGetsItsAnswerAndOnlyARunWritesAnything) {
     std::string out, err;    // found in standard output and error ("" = nothing there)
     std::string ranIn = "";  // the folder that got the report, if any
   } cases[] = {
-      {"--help", 0, "Uso: doppioni [cartella]", ""},
+      {"--help", 0, "Uso: doppioni [--] [cartella]\n", ""},
       {"-h", 0, "Stato di uscita:", ""},
       {"--version", 0, "doppioni " DOPPIONI_VERSION "\n", ""},
       {"--bogus", 2, "", "doppioni: opzione sconosciuta \"--bogus\"\nPer l'uso: doppioni --help\n"},
