@@ -21,13 +21,15 @@ struct RecordingTerminal : ConsoleDevice {
   void write(std::string_view text) override { record(std::string(text)); }
   void flush() override { record("flush"); }
   void gotoXY(int x, int y) override { record("@" + std::to_string(x) + "," + std::to_string(y)); }
-  int cursorRow() override { return record("row", 7); }
+  int cursorRow() override { return record("row", row); }
   void clearScreen() override { record("clear"); }
   void setCursorShape(int code) override { record("shape" + std::to_string(code)); }
+  void clearLineEnd() override { record("K"); }
   void dropTypedKeys() override { record("drop"); }
   int readKey() override { return record("key", stops-- > 0 ? KEY_CONTINUED : 's'); }
   std::string* log;
   int stops = 0;  // waits for a key that a stop cuts short
+  int row = 7;    // where the cursor is said to be
 };
 
 // On a terminal a name's control bytes are not sent; a stop while asked asks again, and what
@@ -58,20 +60,38 @@ TEST(Console, AfterABurstTheLastLineIsDrawnOnItsRowBeforeTheNextCall) {
       {[](Console& c) { c.setCursorShape(CURSOR_HIDDEN); }, "shape0"},
       {[](Console& c) { c.flush(); }, "flush"},
       {[](Console&) {}, "flush"}};  // the console's end
-  auto line = [](int n) { return "Trovati " + std::to_string(n) + " files \n"; };
+  auto line = [](int n) { return "Trovati " + std::to_string(n) + " files "; };
   for (const auto& [operation, call] : following) {
     SCOPED_TRACE(call);
     std::string log;
     auto console = std::make_unique<Console>(std::make_unique<RecordingTerminal>(&log));
-    for (int n = 1; n <= 10000; ++n) console->progress(12, line(n));
+    for (int n = 1; n <= 10000; ++n) console->progress(12, line(n) + "\n");
     EXPECT_LT(std::count(log.begin(), log.end(), '\n'), 1000) << "far fewer drawn than printed";
     operation(*console);
     console.reset();
-    const std::string last = "@1,12|" + line(10000) + "|";
+    const std::string last = "@1,12|" + line(10000) + "|K|\n|row|";
     ASSERT_NE(log.find(last), std::string::npos) << "the last progress line was never drawn";
     std::size_t after = log.find(last) + last.size();
     EXPECT_NE(log.find(call + "|", after), std::string::npos) << log.substr(after - 20);
   }
+}
+
+// A progress line blanks what a longer one drawn on its row left: the rest of each of its
+// rows, then the rows below that the longer one took.
+TEST(Console, AShorterProgressLineBlanksWhatALongerOneLeft) {
+  std::string log;
+  auto device = std::make_unique<RecordingTerminal>(&log);
+  RecordingTerminal& terminal = *device;
+  Console console(std::move(device));
+  terminal.row = 16;
+  console.progress(12, "un nome\nuna cartella lunga tre righe\n");
+  console.flush();
+  log.clear();
+  terminal.row = 14;
+  console.progress(12, "uno\ndue\n");
+  console.progress(12, "x\ny\n");
+  console.flush();
+  EXPECT_EQ(log, "@1,12|x|K|\n|y|K|\n|row|@1,14|K|@1,15|K|@1,14|flush|flush|");
 }
 
 }  // namespace

@@ -154,6 +154,8 @@ class PosixConsole : public ConsoleDevice {
     if (outTerminal_ || inTerminal_) takeTerminal(inTerminal_);
   }
   ~PosixConsole() override {
+    // The shell's prompt that follows starts on a line of its own.
+    if (outTerminal_ && (column_ > 1 || wrapPending_)) write("\n");
     flush();
     if (outTerminal_ || inTerminal_) releaseTerminal();
   }
@@ -226,6 +228,12 @@ class PosixConsole : public ConsoleDevice {
     } else {
       buffer_.append("\x1b[0 q\x1b[?25h");
     }
+  }
+
+  // A line that filled its row leaves nothing to blank there: the sequence
+  // would blank its last character.
+  void clearLineEnd() override {
+    if (outTerminal_ && !wrapPending_) buffer_.append("\x1b[K");
   }
 
   void dropTypedKeys() override {

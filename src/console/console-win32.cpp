@@ -92,6 +92,12 @@ class Win32Console : public ConsoleDevice {
   }
   ~Win32Console() override {
     flush();
+    // The prompt that follows starts on a line of its own.
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (outConsole_ && readScreenInfo(ConsoleOut(), info) && info.dwCursorPosition.X > 0) {
+      write("\n");
+      flush();
+    }
     dropTypedKeys();  // keys typed during the run are not for the command prompt
   }
 
@@ -141,6 +147,17 @@ class Win32Console : public ConsoleDevice {
     if (!out.valid()) return;
     CONSOLE_CURSOR_INFO cursor{CURSOR_SHAPES[code].size, CURSOR_SHAPES[code].visible};
     ::SetConsoleCursorInfo(out.get(), &cursor);
+  }
+
+  void clearLineEnd() override {
+    if (!outConsole_) return;
+    flush();
+    ConsoleOut out;
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!readScreenInfo(out, info) || info.dwCursorPosition.X >= info.dwSize.X) return;
+    DWORD cells = static_cast<DWORD>(info.dwSize.X - info.dwCursorPosition.X);
+    DWORD done;
+    ::FillConsoleOutputCharacterA(out.get(), ' ', cells, info.dwCursorPosition, &done);
   }
 
   void dropTypedKeys() override {

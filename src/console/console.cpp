@@ -50,9 +50,31 @@ void Console::drawPending() {
   if (!pending_) return;
   pending_ = false;
   device_->gotoXY(1, pendingRow_);
-  device_->write(shown(pendingText_));
+  drawLines(shown(pendingText_));
+  // The rows a longer line drawn on this row took below this one are blanked.
+  int end = device_->cursorRow();
+  if (drawnRow_ == pendingRow_ && drawnEnd_ > end) {
+    for (int row = end; row < drawnEnd_; ++row) {
+      device_->gotoXY(1, row);
+      device_->clearLineEnd();
+    }
+    device_->gotoXY(1, end);
+  }
+  drawnRow_ = pendingRow_;
+  drawnEnd_ = end;
   device_->flush();
   lastDraw_ = std::chrono::steady_clock::now();
+}
+
+// Each line blanks what is left of its row before its line feed.
+void Console::drawLines(std::string_view text) {
+  for (std::size_t end = text.find('\n'); end != std::string_view::npos; end = text.find('\n')) {
+    device_->write(text.substr(0, end));
+    device_->clearLineEnd();
+    device_->write("\n");
+    text.remove_prefix(end + 1);
+  }
+  if (!text.empty()) device_->write(text);
 }
 
 // On a terminal a control byte in a name would move the cursor or change the

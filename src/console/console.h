@@ -60,6 +60,8 @@ class ConsoleDevice {
   virtual int cursorRow() = 0;
   virtual void clearScreen() = 0;
   virtual void setCursorShape(int code) = 0;
+  // Blanks the rest of the cursor's row on a terminal; the cursor stays.
+  virtual void clearLineEnd() {}
   // Forgets the keys typed so far on a keyboard (not those of a file or pipe).
   virtual void dropTypedKeys() {}
   // One key press from the keyboard without waiting for Enter (one byte when
@@ -97,7 +99,8 @@ class Console {
   void print(std::string_view text);
   // A progress line: gotoXY(1, row), then text (which ends in "\n"). On a
   // terminal, lines that come faster than about twenty a second are not all
-  // drawn, but the last one always is before anything else happens.
+  // drawn, but the last one always is before anything else happens; and
+  // what a longer line drawn there before left beyond this one is blanked.
   void progress(int row, std::string_view text);
   void clearScreen();
   void gotoXY(int x, int y);
@@ -119,6 +122,7 @@ class Console {
 
  private:
   void drawPending();
+  void drawLines(std::string_view text);
   std::string_view shown(std::string_view text);
 
   std::unique_ptr<ConsoleDevice> device_;
@@ -126,6 +130,8 @@ class Console {
   bool pending_ = false;
   int pendingRow_ = 1;
   std::string pendingText_;
+  int drawnRow_ = 0;  // the row of the last progress line drawn, and the row it ended on
+  int drawnEnd_ = 0;
   std::string shown_;
   std::chrono::steady_clock::time_point lastDraw_{};
 };

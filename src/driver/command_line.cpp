@@ -1,5 +1,6 @@
 #include "driver/command_line.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -11,21 +12,22 @@ namespace {
 constexpr int WRONG_COMMAND_STATUS = 2;
 
 const char USAGE[] =
-    "Uso: doppioni [cartella]\n"
+    "Uso: doppioni [--] [cartella]\n"
+    "     doppioni -h | --help | --version\n"
     "\n"
-    "Pulisce l'albero di cartelle sotto la cartella indicata, o sotto quella\n"
-    "corrente se non ne indichi una: trova pagine web salvate, files doppi,\n"
-    "files inutili e cartelle vuote.\n"
+    "Fa pulizia nell'albero di cartelle sotto la cartella indicata, o sotto\n"
+    "quella corrente se non ne indichi nessuna: trova le pagine web salvate,\n"
+    "i file doppi, i file inutili e le cartelle vuote.\n"
     "\n"
-    "Prima di cancellare qualsiasi cosa scrive Rapporto_doppioni.txt e chiede\n"
-    "una sola volta se cancellare (un tasto: s o S per si'). I tasti premuti\n"
-    "mentre lavora sono ignorati.\n"
+    "Prima di cancellare qualsiasi cosa scrive Rapporto_doppioni.txt e fa una\n"
+    "sola domanda: basta un tasto, s o S per cancellare. I tasti premuti\n"
+    "mentre il programma lavora vengono ignorati.\n"
     "\n"
     "Rapporti scritti nella cartella:\n"
-    "  Rapporto_doppioni.txt            ogni file e se va cancellato\n"
+    "  Rapporto_doppioni.txt            ogni file, e se va cancellato\n"
     "  Elenco_files_cancellati.txt      ogni cancellazione tentata\n"
-    "  Rapporto_cartelle.txt            ogni cartella e i suoi files\n"
-    "  Rapporto_rimozione_cartelle.txt  ogni rimozione di cartella vuota\n"
+    "  Rapporto_cartelle.txt            ogni cartella con i suoi file\n"
+    "  Rapporto_rimozione_cartelle.txt  ogni cartella vuota, rimossa o no\n"
     "\n"
     "Opzioni:\n"
 #ifdef _WIN32
@@ -34,30 +36,50 @@ const char USAGE[] =
     "  -h, --help      mostra questo aiuto\n"
 #endif
     "  --version       mostra la versione\n"
+    "  --              fine delle opzioni: per esempio doppioni -- -vecchi\n"
+    "                  pulisce la cartella -vecchi\n"
     "\n"
     "Stato di uscita:\n"
     "  0   esecuzione completa\n"
     "  1   la risposta non era s o S\n"
-    "  2   riga di comando errata\n"
-    "  -1  (255 nella shell) impossibile proseguire\n";
+    "  2   riga di comando sbagliata\n"
+    "  -1  (255 nella shell) impossibile andare avanti\n";
 
 CommandLine wrong(std::string problem) {
   return {CommandKind::WRONG, {}, "doppioni: " + problem + "\nPer l'uso: doppioni --help\n"};
 }
 
+// An argument quoted in a message: its control bytes would move the cursor or
+// change the terminal's state, so they show as '?'.
+std::string quoted(std::string_view argument) {
+  std::string text = "\"";
+  for (char c : argument) {
+    auto byte = static_cast<unsigned char>(c);
+    text.push_back(byte < 0x20 || byte == 0x7f ? '?' : c);
+  }
+  return text + "\"";
+}
+
 }  // namespace
 
 CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
-  if (arguments.empty()) return {};
-  if (arguments.size() > 1) return wrong("troppi argomenti: si indica una cartella sola");
-  const std::string& argument = arguments[0];
+  // "--" ends the options: what follows it is a folder even when it begins with '-'.
+  auto end = std::find(arguments.begin(), arguments.end(), "--");
+  std::vector<std::string> words(arguments.begin(), end);
+  const std::size_t options = words.size();  // the words that may be options
+  if (end != arguments.end()) words.insert(words.end(), end + 1, arguments.end());
+  if (words.empty()) return {};
+  if (words.size() > 1) return wrong("troppi argomenti: si indica una cartella sola");
+  const std::string& argument = words[0];
+  if (options > 0) {
 #ifdef _WIN32
-  if (argument == "/?") return {CommandKind::HELP, {}, {}};
+    if (argument == "/?") return {CommandKind::HELP, {}, {}};
 #endif
-  if (argument == "-h" || argument == "--help") return {CommandKind::HELP, {}, {}};
-  if (argument == "--version") return {CommandKind::VERSION, {}, {}};
+    if (argument == "-h" || argument == "--help") return {CommandKind::HELP, {}, {}};
+    if (argument == "--version") return {CommandKind::VERSION, {}, {}};
+    if (argument.starts_with('-')) return wrong("opzione sconosciuta " + quoted(argument));
+  }
   if (argument.empty()) return wrong("argomento vuoto: manca il nome della cartella");
-  if (argument.starts_with('-')) return wrong("opzione sconosciuta \"" + argument + "\"");
   return {CommandKind::RUN, argument, {}};
 }
 
@@ -65,7 +87,7 @@ CommandLine enterWorkFolder(CommandLine command) {
   if (command.kind != CommandKind::RUN || command.folder.empty()) return command;
   std::optional<Failure> failure = enterFolder(command.folder);
   if (!failure) return command;
-  const std::string name = "\"" + command.folder + "\"";
+  const std::string name = quoted(command.folder);
   if (failure->error == ENOENT) return wrong("la cartella " + name + " non esiste");
   if (failure->error == ENOTDIR) return wrong(name + " non e' una cartella");
   return wrong("impossibile entrare nella cartella " + name + " (" + errorText(failure->error) +

@@ -15,21 +15,31 @@ TEST(CommandLine, EachKindOfArgumentGetsItsAnswerAndOnlyARunWritesAnything) {
   TempTree tree;
   tree.file("x.txt", "x");
   tree.file("sub/a/uno.txt", "uno");
+  tree.folder("-x");
   const struct {
     std::string arguments;  // as the shell takes them, in the tree's root
     int status;
-    std::string out, err;  // found in standard output and error ("" = nothing there)
+    std::string out, err;    // found in standard output and error ("" = nothing there)
+    std::string ranIn = "";  // the folder that got the report, if any
   } cases[] = {
-      {"--help", 0, "Uso: doppioni [cartella]", ""},
+      {"--help", 0, "Uso: doppioni [--] [cartella]\n", ""},
       {"-h", 0, "Stato di uscita:", ""},
       {"--version", 0, "doppioni " DOPPIONI_VERSION "\n", ""},
       {"--bogus", 2, "", "doppioni: opzione sconosciuta \"--bogus\"\nPer l'uso: doppioni --help\n"},
+      {"-x", 2, "", "opzione sconosciuta \"-x\""},
       {"sub x.txt", 2, "", "troppi argomenti"},
+      {"-- sub x.txt", 2, "", "troppi argomenti"},
       {"x.txt", 2, "", "doppioni: \"x.txt\" non e' una cartella\n"},
       {"manca", 2, "", "la cartella \"manca\" non esiste\n"},
       {"''", 2, "", "argomento vuoto"},
+      // A name's control bytes never reach the terminal.
+      {"\"--a$(printf '\\033')[2J\"", 2, "", "opzione sconosciuta \"--a?[2J\"\n"},
+      {"\"ma$(printf '\\t\\r\\177')nca\"", 2, "", "la cartella \"ma???nca\" non esiste\n"},
+      // After "--" a folder may begin with '-', and "--help" is a folder too.
+      {"-- --help", 2, "", "la cartella \"--help\" non esiste\n"},
+      {"-- -x", 1, "ELIMINAZIONE DOPPIONI\n" + tree.path("-x") + "\n", "", "-x"},
       // As if started there: its path in the title, its report there.
-      {"sub", 1, "ELIMINAZIONE DOPPIONI\n" + tree.path("sub") + "\n", ""}};
+      {"sub", 1, "ELIMINAZIONE DOPPIONI\n" + tree.path("sub") + "\n", "", "sub"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arguments);
     int status = std::system(("cd " + tree.root() + " && echo n | " + reachableProgram() + " " +
@@ -40,8 +50,11 @@ TEST(CommandLine, EachKindOfArgumentGetsItsAnswerAndOnlyARunWritesAnything) {
       std::string got = readFile(tree.path(name));
       EXPECT_TRUE(expected.empty() ? got.empty() : got.find(expected) != std::string::npos) << got;
     }
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(tree.root()), {}), 2);
-    EXPECT_EQ(tree.exists("sub/Rapporto_doppioni.txt"), c.status == 1);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(tree.root()), {}), 3);
+    for (std::string folder : {"sub", "-x"}) {
+      EXPECT_EQ(tree.exists(folder + "/Rapporto_doppioni.txt"), folder == c.ranIn) << folder;
+      std::filesystem::remove(tree.path(folder + "/Rapporto_doppioni.txt"));
+    }
   }
 }
 

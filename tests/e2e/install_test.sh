@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The installed program: cmake --install into a temporary prefix, the
 # installed doppioni on a small tree for each answer, the manual page through
-# groff's warnings, and its options and version against the program's own.
+# groff's warnings, and its options and version against the program's own;
+# the page, the licence and the changelog where Debian wants them.
 #   install_test.sh BUILD_DIR VERSION
 set -euo pipefail
 
@@ -11,7 +12,8 @@ WORK="$(cd "$(mktemp -d)" && pwd -P)"
 trap 'rm -rf "$WORK"' EXIT
 cd "$WORK"  # nothing may run in a folder that matters
 cmake --install "$BUILD" --prefix "$WORK/prefix" >/dev/null
-BIN="$WORK/prefix/bin/doppioni" MAN="$WORK/prefix/share/man/man1/doppioni.1"
+BIN="$WORK/prefix/bin/doppioni" MAN="$WORK/prefix/share/man/man1/doppioni.1.gz"
+DOC="$WORK/prefix/share/doc/doppioni"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # A copy in b/ and a junk file: "n" keeps both, "s" then a key deletes both
@@ -33,15 +35,17 @@ for answer in n s; do
   fi
 done
 
-groff -man -ww -z -Tutf8 "$MAN" 2>&1 | { ! grep .; } || fail "warnings on the manual page"
+[[ -f $DOC/copyright && -f $DOC/changelog.gz ]] || fail "no copyright or changelog in $DOC"
+gzip -t "$MAN" "$DOC/changelog.gz" || fail "the manual page or the changelog is not compressed"
+zcat "$MAN" | groff -man -ww -z -Tutf8 2>&1 | { ! grep .; } || fail "warnings on the manual page"
 # Every option and exit status of the page is one of --help's, and back.
-page=$(groff -man -Tascii -P-cbou "$MAN" 2>/dev/null)
+page=$(zcat "$MAN" | groff -man -Tascii -P-cbou 2>/dev/null)
 help=$("$BIN" --help </dev/null)
 options() { grep -oE '(^|[[:space:][:punct:]])--?[[:alpha:]][[:alnum:]-]*' | grep -oE -- '--?.*' | sort -u; }
 [[ $(options <<<"$page") == $(options <<<"$help") ]] || fail "options of the page and --help differ"
 statuses() { grep -oE '^ +-?[0-9]+( |$)' | tr -d ' ' | sort; }
-[[ $(sed -n "/^STATO D'USCITA/,/^[A-Z]/p" <<<"$page" | statuses) == \
+[[ $(sed -n "/^STATO DI USCITA/,/^[A-Z]/p" <<<"$page" | statuses) == \
    $(sed -n '/^Stato di uscita/,$p' <<<"$help" | statuses) ]] || fail "exit statuses differ"
 [[ $("$BIN" --version </dev/null) == "doppioni $2" ]] || fail "--version is not doppioni $2"
-grep -q "doppioni $2" "$MAN" || fail "the manual page is not of version $2"
+zgrep -q "doppioni $2" "$MAN" || fail "the manual page is not of version $2"
 echo "installed program, manual page and --help agree"

@@ -56,10 +56,13 @@ struct Terminal {
       "tmux -L doppioni-test-" + std::to_string(::getpid()) + "-" + std::to_string(++made) + " ";
 };
 
+// A shorter progress line leaves nothing of a longer one on screen, and the shell's next
+// line starts on a line of its own.
 TEST(Screen, AStopAtTheQuestionThenOneKeyCompletesTheRunWithItsLinesInPlace) {
   if (std::system("tmux -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "tmux is not installed";
-  TempTree tree;  // a copy and junk to delete, then an empty folder to remove
-  for (const char* rel : {"a/uno.txt", "b/uno.txt", "Thumbs.db", "vuota/dentro/Thumbs.db"}) {
+  TempTree tree;  // a copy to delete, then junk whose folder's path takes three rows
+  const std::string deep = "vuota/" + std::string(150, 'l') + "/Thumbs.db";
+  for (const std::string& rel : {std::string("a/uno.txt"), std::string("b/uno.txt"), deep}) {
     tree.file(rel, "uno");
     tree.setWriteTime(rel, 1100000000);
   }
@@ -75,12 +78,13 @@ TEST(Screen, AStopAtTheQuestionThenOneKeyCompletesTheRunWithItsLinesInPlace) {
   std::string fresh = "\n$ fg\nbash " + root + ".sh " + root + "\nVuoi cancellare i files ?  (s/n)";
   ASSERT_TRUE(terminal.waitFor(fresh)) << terminal.capture();
   terminal.keys("s");
+  // The first deletion's line, drawn at once, is the longest; the last one is drawn over it.
   fresh += " s\nCancello i doppioni\nuno.txt\n" + root + "/b\nCompilo l'elenco delle cartelle ";
   fresh += "vuote\nTrovate 4 cartelle\nLe ordino\n\nRimuovo le cartelle vuote\nRimuovo " + root;
   EXPECT_TRUE(terminal.waitFor(fresh + "/vuota\nTotale cartelle 4\n")) << terminal.capture();
   ASSERT_TRUE(terminal.waitFor("Premi un tasto per finire")) << terminal.capture();
   terminal.keys("x");
-  ASSERT_TRUE(terminal.waitFor("Premi un tasto per finirexEXIT=0")) << terminal.capture();
+  ASSERT_TRUE(terminal.waitFor("Premi un tasto per finirex\nEXIT=0\n$")) << terminal.capture();
 }
 
 // Every way out gives the terminal back as it was; keys typed during the scan show nowhere.
