@@ -1,6 +1,7 @@
 // The deletion deletes exactly the file it checked, and only with its list.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -71,6 +72,31 @@ TEST_F(DeletionTest, OnlyWithItsListAndOnlyTheFileChecked) {
   std::string aside = POSIX ? run.output.substr(run.output.find("ora si chiama ") + 14) : "";
   EXPECT_EQ(readText(aside.substr(0, aside.find(": un altro"))), POSIX ? "xx" : "");
 }
+
+#ifndef _WIN32  // an interrupt there ends the process at once
+// Each line is on disk before the next deletion starts; after an interrupt none starts, and the
+// list says so. (The interrupt then ends the run: here it meets a handler that lets it go on.)
+TEST_F(DeletionTest, EachLineIsOnDiskBeforeTheNextDeletionAndNoneStartsAfterAnInterrupt) {
+  make("A", "tenuto");
+  for (char folder : std::string("BCDEFG")) make(std::string(1, folder), "tenuto", 0);
+  run.ctx.workerThreads = 1;
+  int attempts = 0;
+  run.ctx.beforeDeletion = [&](const std::string&) {
+    std::string list = readText(DELETED_LIST);
+    int lines = 0;
+    for (std::size_t at = 0; (at = list.find("tenuto in", at)) != std::string::npos; ++at) ++lines;
+    EXPECT_EQ(lines, attempts);
+    if (++attempts == 3) std::raise(SIGTERM);
+  };
+  auto before = std::signal(SIGTERM, [](int) {});
+  EXPECT_EQ(deleteMarkedFiles(run.ctx), -1);
+  std::signal(SIGTERM, before);
+  EXPECT_EQ(attempts, 3);
+  EXPECT_TRUE(readText(DELETED_LIST)
+                  .ends_with("C tenuto in " + tree.path("D") +
+                             "\nProgramma interrotto: nessun altro file e' stato cancellato\n"));
+}
+#endif
 
 }  // namespace
 }  // namespace doppioni::testing

@@ -8,8 +8,17 @@
 #include "reports/reports.h"
 #include "test_tree.h"
 
+#ifndef _WIN32
+#include <sys/mount.h>  // last: it defines BLOCK_SIZE, a name the table uses
+#endif
+
 namespace doppioni::testing {
 namespace {
+
+std::string readText(const char* path) {
+  std::ifstream in(path);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
 
 TEST(FolderRemoval, NothingIsTriedWithoutTheReportOrWithAnIncompleteTable) {
   TempTree tree;
@@ -19,19 +28,45 @@ TEST(FolderRemoval, NothingIsTriedWithoutTheReportOrWithAnIncompleteTable) {
   // The folder stage up to the removal.
   ASSERT_FALSE(listFolders(run.ctx, tree.root()).has_value());
   sortFoldersByDepth(run.ctx);
+  EXPECT_EQ(writeFolderReport(run.ctx), 0);
+  std::string depth = std::to_string(countBackslashes(tree.path("Vuota")));
+  EXPECT_EQ(readText(FOLDER_REPORT),
+            "Compilato il 07/03/2005 alle 09:05:41\n\nNumero cartelle: 1\n\n"
+            "files slashes cartella\n\n   0    " +
+                std::string(3 - depth.size(), ' ') + depth + "    " + tree.path("Vuota") +
+                "\n\nfine del rapporto\n");
   tree.folder(REMOVAL_REPORT);  // in the way of the report
   EXPECT_EQ(removeEmptyFolders(run.ctx), 0);
   EXPECT_TRUE(run.output.starts_with("Impossibile creare il file Rapporto_rimozione_cartelle.txt"));
   std::filesystem::remove(REMOVAL_REPORT);
   run.ctx.folderTableIncomplete = true;
   EXPECT_EQ(removeEmptyFolders(run.ctx), 0);
-  std::ifstream in(REMOVAL_REPORT);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+  EXPECT_EQ(readText(REMOVAL_REPORT),
             "Rapporto rimozione cartelle\n\nCompilato il 07/03/2005 alle 09:05:41\n\n\n\n"
             "Totale cartelle 1\nCartelle senza files 0\nCartelle rimosse 0\n"
             "Accesso negato a 0 cartelle\n\nFine rapporto\n");
   EXPECT_TRUE(tree.exists("Vuota"));
 }
+
+#ifndef _WIN32
+// Room on disk for the report's start, not for a line of each folder: no folder is removed.
+TEST(FolderRemoval, NoRoomForTheWholeReportMeansNothingRemoved) {
+  TempTree tree;
+  if (::mount("doppioni", tree.root().c_str(), "tmpfs", 0, "size=4k") != 0) {
+    GTEST_SKIP() << "no tmpfs can be mounted here";
+  }
+  for (int i = 0; i < 100; ++i) tree.folder(std::string(200, 'v') + std::to_string(i));
+  TestRun run;
+  EXPECT_FALSE(listFolders(run.ctx, tree.root()).has_value());
+  {
+    ChangeDir here(tree.root());  // where the report goes; left before the disk goes
+    EXPECT_EQ(removeEmptyFolders(run.ctx), 0);
+  }
+  EXPECT_TRUE(run.output.ends_with("cartelle.txt: nessuna cartella e' stata rimossa\n"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(tree.root()), {}), 101);
+  ::umount2(tree.root().c_str(), MNT_DETACH);
+}
+#endif
 
 }  // namespace
 }  // namespace doppioni::testing

@@ -105,6 +105,8 @@ TEST(Platform, ReadOnlyIsRefusedAndLinksAreNeverFollowed) {
   EXPECT_TRUE(entries["rimando.txt"].isLink && !entries["rimando.txt"].isRegular);
   EXPECT_EQ(makeWritable(tree.path("rimando.txt")), 0);
 #ifndef _WIN32
+  EntryInfo through;  // nor is a path ever walked through a link to a folder
+  EXPECT_EQ(statEntry(tree.path("collegamento/a.txt"), through), ELOOP);
   // A file and the link trade names all the while the file's mode is changed.
   tree.file("c.txt");
   fs::create_hard_link(tree.path("c.txt"), tree.path("stesso"));

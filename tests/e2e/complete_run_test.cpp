@@ -114,7 +114,8 @@ TEST(CompleteRun, EveryReportAndTheDiskAfterwards) {
     tree.setWriteTime("B/datato.txt", 1200000000);
     fs::remove(tree.path("A/legame.txt"));  // now a link to its copy: that copy must stay
     fs::create_symlink(tree.path("B/legame.txt"), tree.path("A/legame.txt"));
-    tree.file("B/cambiato.txt", "cambiato dopo");
+    tree.file("B/cambiato.txt", "cambiato dopo");  // its write time as it was: its size tells
+    tree.setWriteTime("B/cambiato.txt", 1100000000);
     fs::remove(tree.path("B/sparito.txt"));
     tree.file("Modificata/index.htm", "cambiata");          // its pictures must stay with it
     fs::permissions(tree.path("Chiusa"), fs::perms::none);  // listed, never tried
@@ -134,6 +135,24 @@ TEST(CompleteRun, EveryReportAndTheDiskAfterwards) {
   fs::permissions(tree.path("Chiusa"), fs::perms::owner_all);
   EXPECT_EQ(onDisk(tree, false), filesLeft);
   EXPECT_EQ(onDisk(tree, true), foldersLeft);
+}
+
+// While the question waits, the copy is replaced by another file of its size and write time
+// (made before the old one goes, so that it cannot take its place on the disk): it stays.
+TEST(CompleteRun, AFileReplacedByAnotherOfTheSameSizeAndTimeIsNotDeleted) {
+  TempTree tree;
+  for (const char* rel : {"A/x.txt", "B/x.txt"}) {
+    tree.file(rel, "x");
+    tree.setWriteTime(rel, 1100000000);
+  }
+  ProgramRun run = runProgram(tree.root(), "sx", false, [&] {
+    tree.file("B/nuovo", "y");
+    tree.setWriteTime("B/nuovo", 1100000000);
+    fs::rename(tree.path("B/nuovo"), tree.path("B/x.txt"));
+  });
+  EXPECT_EQ(readFile(tree.path("B/x.txt")), "y") << run.output;
+  EXPECT_TRUE(readFile(tree.path("Elenco_files_cancellati.txt"))
+                  .ends_with("\n\nR x.txt in " + tree.path("B") + "\n"));
 }
 
 }  // namespace

@@ -63,9 +63,10 @@ void expectEveryDeletionListed(const TempTree& tree, int files) {
               list.ends_with("Programma interrotto: nessun altro file e' stato cancellato\n"));
 }
 
-// Runs the program answering "s" and, once the deletion has begun, sends it
-// `cut`; 0 closes its output instead, -1 starts it with output and error closed.
-int runCutShort(const std::string& dir, int cut) {
+// Runs the program answering "s" and, once `until` is in its output (the
+// deletion has begun), sends it `cut`; 0 closes its output instead, -1 starts
+// it with output and error closed.
+int runCutShort(const std::string& dir, int cut, const char* until = "Cancello") {
   int in[2], out[2];
   if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return -1;
   pid_t child = ::fork();
@@ -81,7 +82,7 @@ int runCutShort(const std::string& dir, int cut) {
   ::close(in[1]);
   std::string seen;
   char buffer[4096];
-  for (ssize_t got = 1; got > 0 && seen.find("Cancello") == std::string::npos;) {
+  for (ssize_t got = 1; got > 0 && seen.find(until) == std::string::npos;) {
     got = ::read(out[0], buffer, sizeof buffer);
     if (got > 0) seen.append(buffer, static_cast<std::size_t>(got));
   }
@@ -106,18 +107,53 @@ TEST(NothingUnrecorded, RunsCutShortListEveryDeletion) {
   }
 }
 
+// The removals too: those made are reported, and none starts after the interrupt.
+TEST(NothingUnrecorded, AnInterruptStopsTheFolderRemovalsAndEachOneMadeIsReported) {
+  TempTree tree;
+  auto folder = [](int i) { return "V/" + std::string(100, 'v') + std::to_string(i); };
+  for (int i = 0; i < 2000; ++i) tree.folder(folder(i));
+  EXPECT_EQ(runCutShort(tree.root(), SIGTERM, "Rimuovo le cartelle"), 128 + SIGTERM);
+  std::string report = readFile(tree.path(REMOVAL_REPORT));
+  int left = 0, misreported = 0;
+  for (int i = 0; i < 2000; ++i) {
+    left += tree.exists(folder(i));
+    misreported += tree.exists(folder(i)) ==
+                   (report.find(tree.path(folder(i)) + "\trimossa\n") != std::string::npos);
+  }
+  EXPECT_TRUE(misreported == 0 && left > 0) << misreported << " misreported, " << left << " left";
+  EXPECT_TRUE(report.ends_with("Programma interrotto: nessun'altra cartella e' stata rimossa\n"));
+}
+
+// Room on disk for the start of the list but not for all of it: nothing is deleted.
 TEST(NothingUnrecorded, NoRoomForTheListMeansNothingDeleted) {
   TempTree tree;
   if (::mount("doppioni", tree.root().c_str(), "tmpfs", 0, "size=256k,mode=0777") != 0) {
     GTEST_SKIP() << "no tmpfs can be mounted here";
   }
-  for (int i = 0; i < 20; ++i) tree.file(junk(i));
+  for (int i = 0; i < 300; ++i) tree.file(junk(i));
   ProgramRun run = runProgram(tree.root(), "s", false, [&tree] {  // the disk fills meanwhile
     std::ofstream(tree.path("pieno")) << std::string(1 << 20, 'x');
+    fs::resize_file(tree.path("pieno"), fs::file_size(tree.path("pieno")) / 4096 * 4096 - 4096);
   });
   EXPECT_EQ(run.status, 255);
   EXPECT_NE(run.output.find("cancellati.txt: nessun file e' stato cancellato"), std::string::npos);
-  for (int i = 0; i < 20; ++i) EXPECT_TRUE(tree.exists(junk(i)));
+  for (int i = 0; i < 300; ++i) EXPECT_TRUE(tree.exists(junk(i)));
+  ::umount2(tree.root().c_str(), MNT_DETACH);
+}
+
+// A report the disk cannot hold whole is never taken for written: nothing is asked.
+TEST(NothingUnrecorded, AReportTheDiskCannotHoldWholeStopsTheRunBeforeTheQuestion) {
+  TempTree tree;
+  if (::mount("doppioni", tree.root().c_str(), "tmpfs", 0, "size=8k,mode=0777") != 0) {
+    GTEST_SKIP() << "no tmpfs can be mounted here";
+  }
+  for (int i = 0; i < 1000; ++i) tree.file(junk(i));
+  ProgramRun run = runProgram(tree.root(), "n");
+  EXPECT_EQ(run.status, 255);
+  EXPECT_TRUE(
+      run.output.ends_with("Impossibile scrivere Rapporto_doppioni.txt: il programma "
+                           "termina senza cancellare nulla\n"))
+      << run.output;
   ::umount2(tree.root().c_str(), MNT_DETACH);
 }
 
