@@ -19,15 +19,23 @@ struct Case {
   std::string marks;  // table order: folder/name, "C" when marked, ">" and the kept copy
 };
 
-TEST(Duplicates, MarksEveryCopyAfterTheFirstCandidateOfARun) {
-  const std::vector<Case> cases = {
+TEST(Duplicates, MarksEveryCopyOfTheFirstCandidateOfItsNameSizeAndTime) {
+  std::vector<Case> cases = {
       {"A/x.txt 10, B/x.txt 10, C/x.txt 10, A/y.txt 10, B/y.txt 10, C/z.txt 10", "0 3 5", 3,
        "A/x.txt, B/x.txt C>0, C/x.txt C>0, A/y.txt, B/y.txt C>3, C/z.txt, "},
       {"A/t.txt 10, B/t.txt 10+1, A/s.txt 10, B/s.txt 4294967306, A/Foto.jpg 10, B/foto.jpg 10, "
        "A/w.txt 10, B/w.txt 10+4294967296",
        "0 1 2 3 4 5 6 7", 0,
        "A/Foto.jpg, B/foto.jpg, A/s.txt, B/s.txt, A/t.txt, B/t.txt, A/w.txt, B/w.txt, "},
-      {"A/x.txt 10, B/x.txt 99, C/x.txt 10", "0 1 2", 0, "A/x.txt, B/x.txt, C/x.txt, "},
+      // A copy is found whatever stands between it and its kept copy: another size or time,
+      // a companion file or junk, which can be copies but are never kept.
+      {"A/x.txt 10, B/x.txt 99, C/x.txt 10", "0 1", 1, "A/x.txt, B/x.txt, C/x.txt C>0, "},
+      {"A/x.txt 10, B/x.txt 10+1, C/x.txt 30, D/x.txt 10, E/x.txt 10+1, F/x.txt 30, G/x.txt 10",
+       "0 1 2", 4,
+       "A/x.txt, B/x.txt, C/x.txt, D/x.txt C>0, E/x.txt C>1, F/x.txt C>2, G/x.txt C>0, "},
+      {"A/x.gif 10#2, B/x.gif 20, C/x.gif 10, D/x.gif 20#2, E/x.gif 10#3, F/x.gif 20, G/x.gif 10",
+       "0 1 2", 4,
+       "A/x.gif, B/x.gif, C/x.gif, D/x.gif C>1, E/x.gif C>2, F/x.gif C>1, G/x.gif C>2, "},
       // Companion files and junk are no candidates, but copies of one.
       {"A/x.gif 10#2, B/x.gif 10, C/x.gif 10, C/Recycled/x.gif 10#3, A/Recycled/y.gif 10#3, "
        "B/y.gif 10",
@@ -46,7 +54,23 @@ TEST(Duplicates, MarksEveryCopyAfterTheFirstCandidateOfARun) {
        "0 2 4 6", 4,
        "A/a.gif, B/p_file/a.gif C>0, A/p.htm, B/p.htm C>2, B/q.htm, C/q.htm C>4, C/z.gif, "
        "C/q_file/z.gif C>6, "},
+      // A duplicate page two records away takes its companion file against its kept page's.
+      {"A/P.htm 100, A/P_file/img.gif 5, B/P.htm 50, B/P_file/img.gif 5, C/P.htm 100, "
+       "C/P_file/img.gif 5",
+       "0 1 3 4 5", 1,
+       "A/P.htm, B/P.htm, C/P.htm C>0, A/P_file/img.gif, B/P_file/img.gif, "
+       "C/P_file/img.gif C>3, "},
   };
+  // A name in 300 folders, seven sizes taking turns; the first record is junk, so the
+  // first group's copies keep the eighth.
+  Case many{"", "0 1 2 3 4 5 6 7", 292, ""};
+  for (int i = 0; i < 300; ++i) {
+    std::string path = "F" + std::to_string(1000 + i) + "/x.txt";
+    many.records += path + " " + std::to_string(10 + i % 7) + (i == 0 ? "#3, " : ", ");
+    int kept = i < 8 ? -1 : i % 7 == 0 ? 7 : i % 7;
+    many.marks += path + (i == 0 ? " C" : kept < 0 ? "" : " C>" + std::to_string(kept)) + ", ";
+  }
+  cases.push_back(many);
   for (const Case& c : cases) {
     TestRun run;
     std::istringstream in(c.records);

@@ -20,9 +20,11 @@ struct WebPageCounts {
 // ("<stem>_file" beside it) the kind PAGE_PART and the same number.
 WebPageCounts markWebPages(RunContext& ctx);
 
-// Marks every copy (same name, size and write time) after the first
-// candidate of its run in table order; a duplicate page takes with it each
-// companion file that the kept page's companion folder holds a copy of.
+// Marks every record with the name, size and write time of an earlier
+// candidate (an ordinary file or a page) as a copy of the first such
+// candidate in table order, whatever other records of that name stand
+// between them; a duplicate page takes with it each companion file that the
+// kept page's companion folder holds a copy of.
 // Records for each marked copy the record kept for it. Returns the copies
 // found, the companion files they take not counted.
 std::int32_t markDuplicates(RunContext& ctx);

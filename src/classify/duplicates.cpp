@@ -1,9 +1,12 @@
-// Duplicate files: the sorted table puts the copies of one file side by side,
-// so each candidate is compared only with the records that follow it while
-// they stay identical. A duplicate web page takes with it the files of its
-// companion folder that the kept page's companion folder holds copies of;
-// those are found through an index by page number, built the first time a
-// duplicate page turns up.
+// Duplicate files: the sorted table puts the records of one name side by
+// side. Within each such run the records are grouped by size and write time,
+// whatever stands between them, and each record is a copy of the first
+// candidate of its group in table order: a different file of the same name
+// sorting between two copies hides neither. A duplicate web page takes with
+// it the files of its companion folder that the kept page's companion folder
+// holds copies of; those are found through an index by page number, built
+// the first time a duplicate page turns up.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -14,11 +17,69 @@
 namespace doppioni {
 namespace {
 
-// Same name (byte for byte), same size, same write time; the folder plays no
-// part. The cheap fields go first.
-bool identical(const RunContext& ctx, const FileEntry& a, const FileEntry& b) {
-  return a.sizeLow == b.sizeLow && a.sizeHigh == b.sizeHigh && a.writeTime == b.writeTime &&
-         std::strcmp(nameOf(ctx, a), nameOf(ctx, b)) == 0;
+// Up to this many records of one name, each is compared with those before
+// it; a longer run (an index.html in every saved site) is sorted instead.
+constexpr std::int32_t SMALL_RUN = 32;
+
+bool sameSizeAndTime(const FileEntry& a, const FileEntry& b) {
+  return a.sizeLow == b.sizeLow && a.sizeHigh == b.sizeHigh && a.writeTime == b.writeTime;
+}
+
+// Only ordinary files and pages are kept as the copy of others; companion
+// files and junk can only be copies.
+bool isCandidate(const FileEntry& e) {
+  return e.kind < Kind::PAGE_PART;
+}
+
+// The end of the run of records with the name of record `first`.
+std::int32_t runEnd(const RunContext& ctx, std::int32_t first) {
+  const FileEntry& head = ctx.entries[first];
+  const char* name = nameOf(ctx, head);
+  std::int32_t end = first + 1;
+  while (end < ctx.count && (ctx.entries[end].name == head.name ||
+                             std::strcmp(nameOf(ctx, ctx.entries[end]), name) == 0)) {
+    ++end;
+  }
+  return end;
+}
+
+// For each record of the run [first, end): the first candidate before it of
+// the same size and write time, or NO_COPY. order is room the sort reuses.
+void findKept(const RunContext& ctx, std::int32_t first, std::int32_t end,
+              std::vector<std::int32_t>& kept, std::vector<std::int32_t>& order) {
+  const FileEntry* e = ctx.entries;
+  kept.assign(static_cast<std::size_t>(end - first), NO_COPY);
+  if (end - first <= SMALL_RUN) {
+    for (std::int32_t i = first + 1; i < end; ++i) {
+      for (std::int32_t j = first; j < i; ++j) {
+        if (isCandidate(e[j]) && sameSizeAndTime(e[i], e[j])) {
+          kept[static_cast<std::size_t>(i - first)] = j;
+          break;
+        }
+      }
+    }
+    return;
+  }
+  // Sorted by size, time and table order, each group stands together with
+  // its records in table order.
+  order.resize(static_cast<std::size_t>(end - first));
+  for (std::int32_t i = first; i < end; ++i) order[static_cast<std::size_t>(i - first)] = i;
+  std::sort(order.begin(), order.end(), [e](std::int32_t a, std::int32_t b) {
+    if (e[a].sizeHigh != e[b].sizeHigh) return e[a].sizeHigh < e[b].sizeHigh;
+    if (e[a].sizeLow != e[b].sizeLow) return e[a].sizeLow < e[b].sizeLow;
+    if (e[a].writeTime != e[b].writeTime) return e[a].writeTime < e[b].writeTime;
+    return a < b;
+  });
+  std::int32_t candidate = NO_COPY;
+  for (std::size_t at = 0; at < order.size(); ++at) {
+    std::int32_t i = order[at];
+    if (at > 0 && !sameSizeAndTime(e[i], e[order[at - 1]])) candidate = NO_COPY;
+    if (candidate != NO_COPY) {
+      kept[static_cast<std::size_t>(i - first)] = candidate;
+    } else if (isCandidate(e[i])) {
+      candidate = i;
+    }
+  }
 }
 
 // Record indices grouped by page number, in table order.
@@ -49,66 +110,77 @@ struct PageIndex {
     }
   }
   bool built() const { return !start.empty(); }
+  bool has(std::int32_t page) const {
+    return page > 0 && static_cast<std::size_t>(page) + 1 < start.size();
+  }
 };
 
-// A record identical to record `part` among the companion files of page
-// number `page`, or NO_COPY. Identical records share a name, and the sorted
-// table holds the records of one name side by side.
-std::int32_t companionCopy(const RunContext& ctx, std::int32_t part, std::int32_t page) {
-  if (page <= 0) return NO_COPY;
+// A record identical to record `part` (name, size, time) among the companion
+// files of page number `page`, or NO_COPY. A page's records stand in table
+// order, and so by name: a binary search finds the name, however many pages
+// hold a file of that name.
+std::int32_t companionCopy(const RunContext& ctx, const PageIndex& pages, std::int32_t part,
+                           std::int32_t page) {
+  if (!pages.has(page)) return NO_COPY;
   const FileEntry& file = ctx.entries[part];
-  auto isCopy = [&](std::int32_t i) {
-    const FileEntry& e = ctx.entries[i];
-    return e.pageId == page && e.kind == Kind::PAGE_PART && identical(ctx, file, e);
-  };
   const char* name = nameOf(ctx, file);
-  for (std::int32_t i = part - 1; i >= 0 && std::strcmp(nameOf(ctx, ctx.entries[i]), name) == 0;
-       --i) {
-    if (isCopy(i)) return i;
-  }
-  for (std::int32_t i = part + 1;
-       i < ctx.count && std::strcmp(nameOf(ctx, ctx.entries[i]), name) == 0; ++i) {
-    if (isCopy(i)) return i;
+  auto first = pages.records.begin() + pages.start[static_cast<std::size_t>(page)];
+  auto last = pages.records.begin() + pages.start[static_cast<std::size_t>(page) + 1];
+  auto at = std::lower_bound(first, last, name, [&ctx](std::int32_t i, const char* n) {
+    return std::strcmp(nameOf(ctx, ctx.entries[i]), n) < 0;
+  });
+  for (; at != last && std::strcmp(nameOf(ctx, ctx.entries[*at]), name) == 0; ++at) {
+    const FileEntry& e = ctx.entries[*at];
+    if (*at != part && e.kind == Kind::PAGE_PART && sameSizeAndTime(file, e)) return *at;
   }
   return NO_COPY;
 }
 
+// Marks record `copy` as a copy of record `kept`. A page goes, and with it
+// each file of its companion folder of which the kept page's companion
+// folder holds a copy; a file without one is the only copy of its data and
+// stays.
+void markCopy(RunContext& ctx, PageIndex& pages, std::int32_t copyIndex, std::int32_t kept) {
+  FileEntry& copy = ctx.entries[copyIndex];
+  copy.deleteMark = 1;
+  copy.keptCopy = kept;
+  if (copy.kind != Kind::PAGE || copy.pageId <= 0) return;
+  if (!pages.built()) pages.build(ctx);
+  if (!pages.has(copy.pageId)) return;
+  auto id = static_cast<std::size_t>(copy.pageId);
+  for (std::uint32_t at = pages.start[id]; at < pages.start[id + 1]; ++at) {
+    std::int32_t part = pages.records[at];
+    FileEntry& file = ctx.entries[part];
+    if (file.kind != Kind::PAGE_PART || file.keptCopy != NO_COPY) continue;
+    std::int32_t partKept = companionCopy(ctx, pages, part, ctx.entries[kept].pageId);
+    if (partKept == NO_COPY) continue;
+    file.deleteMark = 1;
+    file.keptCopy = partKept;
+  }
+}
+
 }  // namespace
 
+// The progress line shows every record that is not a copy: where each copy
+// follows its kept copy, the records each search starts from, as before.
 std::int32_t markDuplicates(RunContext& ctx) {
   std::int32_t duplicates = 0;
   PageIndex pages;
   std::string line;
-  std::int32_t current = 0;
-  while (current < ctx.count) {
-    showExamined(ctx, line, current, "");
-    const std::int32_t candidate = current;
-    ++current;
-    if (ctx.entries[candidate].kind >= Kind::PAGE_PART) continue;
-
-    for (; current < ctx.count; ++current) {
-      FileEntry& copy = ctx.entries[current];
-      if (!identical(ctx, ctx.entries[candidate], copy)) break;
-      copy.deleteMark = 1;
-      copy.keptCopy = candidate;
-      ++duplicates;
-      if (copy.kind != Kind::PAGE || copy.pageId <= 0) continue;
-      // The page goes, and with it each file of its companion folder of
-      // which the kept page's companion folder holds a copy; a file without
-      // one is the only copy of its data and stays.
-      if (!pages.built()) pages.build(ctx);
-      auto id = static_cast<std::size_t>(copy.pageId);
-      if (id + 1 >= pages.start.size()) continue;
-      for (std::uint32_t at = pages.start[id]; at < pages.start[id + 1]; ++at) {
-        std::int32_t part = pages.records[at];
-        FileEntry& file = ctx.entries[part];
-        if (file.kind != Kind::PAGE_PART || file.keptCopy != NO_COPY) continue;
-        std::int32_t kept = companionCopy(ctx, part, ctx.entries[candidate].pageId);
-        if (kept == NO_COPY) continue;
-        file.deleteMark = 1;
-        file.keptCopy = kept;
+  std::vector<std::int32_t> kept, order;
+  for (std::int32_t first = 0; first < ctx.count;) {
+    const std::int32_t end = runEnd(ctx, first);
+    findKept(ctx, first, end, kept, order);
+    for (std::int32_t i = first; i < end; ++i) {
+      const std::int32_t candidate = kept[static_cast<std::size_t>(i - first)];
+      if (candidate == NO_COPY) {
+        showExamined(ctx, line, i, "");
+        continue;
       }
+      markCopy(ctx, pages, i, candidate);
+      ++duplicates;
     }
+    first = end;
   }
   return duplicates;
 }
