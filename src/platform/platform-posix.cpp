@@ -271,6 +271,9 @@ int makeWritable(const std::string& path) {
   if (::fstat(entry.fd, &st) != 0) return errno;
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return 0;
   if (st.st_mode & S_IWUSR) return 0;
+  // The mode belongs to the file, not to this name of it: with a second name
+  // it would change for that one too.
+  if (S_ISREG(st.st_mode) && st.st_nlink != 1) return 0;
   // A path descriptor takes no fchmod; its /proc name reaches that very file.
   std::string self = "/proc/self/fd/" + std::to_string(entry.fd);
   if (::fchmodat(AT_FDCWD, self.c_str(), (st.st_mode & 07777) | S_IWUSR, 0) != 0) return errno;

@@ -416,6 +416,9 @@ int makeWritable(const std::string& path) {
   DWORD attributes = info.dwFileAttributes;
   if (isNameSurrogate(attributes, reparseTag(file.h, attributes))) return 0;
   if ((attributes & FILE_ATTRIBUTE_READONLY) == 0) return 0;
+  // The attribute belongs to the file, not to this name of it: with a second
+  // name it would change for that one too.
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && info.nNumberOfLinks != 1) return 0;
   FILE_BASIC_INFO basic{};  // zero times: left as they are
   basic.FileAttributes = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
   if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;

@@ -114,7 +114,8 @@ int currentDirectory(std::string& path);
 
 // Gives the owner write permission (clears the read-only attribute) to the
 // regular file or folder at path, acting on the very entry it checked: a link,
-// or anything that is neither, is left alone, and no other bit is added.
+// anything that is neither, and a file with another name (a hard link, which
+// may lie outside the tree) are left alone, and no other bit is added.
 // 0 or an error number.
 int makeWritable(const std::string& path);
 

@@ -24,21 +24,27 @@ namespace fs = std::filesystem;
 
 TEST(NothingOutsideTheTree, ReportNamesLinksAndFoldersLeadNowhere) {
   TempTree tree, outside;
-  for (const char* name : {"segreto", "condiviso"}) outside.file(name, "mio");
+  for (const char* name : {"segreto", "condiviso", "miniature"}) outside.file(name, "mio");
   fs::create_symlink(outside.path("segreto"), tree.path(DUPLICATES_REPORT));
   fs::create_hard_link(outside.path("condiviso"), tree.path(DELETED_LIST));
   ASSERT_EQ(::mkfifo(tree.path(FOLDER_REPORT).c_str(), 0644), 0);  // once hung the run
+  // A read-only Thumbs.db that is a second name of a file outside keeps its mode, and stays.
+  tree.folder("Foto");
+  fs::create_hard_link(outside.path("miniature"), tree.path("Foto/Thumbs.db"));
   // A read-only folder of the run's user: its empty folder cannot go, nor can it.
   tree.folder("Chiusa/Vuota");
-  for (std::string path :
-       {outside.path("segreto"), outside.path("condiviso"), tree.path("Chiusa")}) {
+  for (std::string path : {outside.path("segreto"), outside.path("condiviso"),
+                           outside.path("miniature"), tree.path("Chiusa")}) {
     ASSERT_TRUE(::geteuid() != 0 || ::chown(path.c_str(), 65534, 65534) == 0);
   }
   fs::permissions(tree.path("Chiusa"), static_cast<fs::perms>(0555));
+  fs::permissions(outside.path("miniature"), static_cast<fs::perms>(0444));
   for (const char* answer : {"n", "s"}) {
     EXPECT_EQ(runProgram(tree.root(), answer, true).status, answer[0] == 's' ? 0 : 1);
     EXPECT_EQ(readFile(outside.path("segreto")) + readFile(outside.path("condiviso")), "miomio");
+    EXPECT_EQ(fs::status(outside.path("miniature")).permissions(), static_cast<fs::perms>(0444));
   }
+  EXPECT_NE(readFile(tree.path(DELETED_LIST)).find("R Thumbs.db in "), std::string::npos);
   for (const char* report : {DUPLICATES_REPORT, DELETED_LIST, FOLDER_REPORT, REMOVAL_REPORT}) {
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(tree.path(report)))) << report;
   }
