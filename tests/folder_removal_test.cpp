@@ -20,7 +20,7 @@ TEST(FolderRemoval, NothingIsTriedWithoutTheReportOrWithAnIncompleteTable) {
   ASSERT_FALSE(listFolders(run.ctx, tree.root()).has_value());
   sortFoldersByDepth(run.ctx);
   tree.folder(REMOVAL_REPORT);  // in the way of the report
-  EXPECT_EQ(removeEmptyFolders(run.ctx), 0);
+  EXPECT_EQ(removeEmptyFolders(run.ctx), -1);
   EXPECT_TRUE(run.output.starts_with("Impossibile creare il file Rapporto_rimozione_cartelle.txt"));
   std::filesystem::remove(REMOVAL_REPORT);
   run.ctx.folderTableIncomplete = true;

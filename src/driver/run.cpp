@@ -127,10 +127,12 @@ int runDoppioni(RunContext& ctx) {
   printCount(console, "Trovate ", static_cast<std::int32_t>(ctx.folderTable.size()), " cartelle ");
   console.print("Le ordino   \n");
   sortFoldersByDepth(ctx);
-  writeFolderReport(ctx);
+  // Without either report no folder is removed: a folder in the way of one
+  // of them stays too.
+  if (writeFolderReport(ctx) != 0) return -1;
 
   heading(ctx, "\nRimuovo le cartelle vuote\n");
-  if (removeEmptyFolders(ctx) != 0) return -1;  // the report is incomplete
+  if (removeEmptyFolders(ctx) != 0) return -1;
 
   console.print(
       "\nFatto. \nPuoi vedere i risultati dell'operazione aprendo con un editor\n"

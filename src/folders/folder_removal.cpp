@@ -59,7 +59,7 @@ int removeEmptyFolders(RunContext& ctx) {
     tellCannotCreate(ctx.console, REMOVAL_REPORT, ": nessuna cartella e' stata rimossa");
     ctx.console.flush();
     releaseInterrupts();
-    return 0;
+    return -1;
   }
 
   std::int32_t tried = 0;
