@@ -51,6 +51,28 @@ TEST(NothingOutsideTheTree, ReportNamesLinksAndFoldersLeadNowhere) {
   EXPECT_EQ(fs::status(tree.path("Chiusa")).permissions(), static_cast<fs::perms>(0555));
 }
 
+// The work folder moved while the question waits, and another tree put at its old path: the run
+// goes on in the folder it scanned, and the other tree, never shown, is untouched.
+TEST(NothingOutsideTheTree, AWorkFolderMovedAtTheQuestionIsStillTheTree) {
+  TempTree base;
+  auto fill = [&base](const std::string& folder) {
+    base.file(folder + "/A/~$x.doc", folder);
+    base.folder(folder + "/vuota/dentro");
+  };
+  fill("lavoro");
+  ProgramRun run = runProgram(base.path("lavoro"), "s", false, [&] {
+    fs::rename(base.path("lavoro"), base.path("spostata"));
+    fill("lavoro");
+  });
+  EXPECT_EQ(run.status, 0) << run.output;
+  for (const char* report : {DUPLICATES_REPORT, DELETED_LIST, FOLDER_REPORT, REMOVAL_REPORT}) {
+    EXPECT_TRUE(base.exists(std::string("spostata/") + report)) << report;
+  }
+  EXPECT_EQ(readFile(base.path("lavoro/A/~$x.doc")), "lavoro");
+  EXPECT_TRUE(base.exists("lavoro/vuota/dentro"));
+  EXPECT_FALSE(base.exists("spostata/A") || base.exists("spostata/vuota"));
+}
+
 std::string junk(int i) {  // every one marked for deletion
   return "J/~$" + std::to_string(i) + ".doc";
 }
