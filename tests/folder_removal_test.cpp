@@ -33,5 +33,35 @@ TEST(FolderRemoval, NothingIsTriedWithoutTheReportOrWithAnIncompleteTable) {
   EXPECT_TRUE(tree.exists("Vuota"));
 }
 
+// A folder moved out of the tree while the folders below it wait: the folders kept open on the
+// way down still reach them there, and none of them is removed.
+TEST(FolderRemoval, NothingIsRemovedBelowAFolderMovedOutOfTheTree) {
+  namespace fs = std::filesystem;
+  TempTree tree;
+  std::string chain = "t", c70;
+  for (int i = 1; i <= 80; ++i) {
+    chain += "/c" + std::to_string(i);
+    if (i == 70) c70 = chain;
+  }
+  tree.folder(chain);
+  const int wide = PATH_SEPARATOR == '/' ? 2000 : 300;  // the move waits for the first of them
+  for (int i = 0; i < wide; ++i) tree.folder(c70 + "/e" + std::to_string(i));
+  ChangeDir here(tree.path("t"));
+  TestRun run;
+  run.ctx.workerThreads = 0;  // one removal at a time: the move comes between two
+  ASSERT_FALSE(listFolders(run.ctx, tree.path("t"), ".").has_value());
+  sortFoldersByDepth(run.ctx);
+  run.ctx.beforeRemoval = [&tree](const std::string& path) {
+    if (path.find(PATH_SEPARATOR + std::string("e")) != std::string::npos && tree.exists("t/c1"))
+      fs::rename(tree.path("t/c1"), tree.path("fuori"));
+  };
+  EXPECT_EQ(removeEmptyFolders(run.ctx), 0);
+  const std::string moved = tree.path("fuori" + c70.substr(4));
+  const std::string c71 = moved + PATH_SEPARATOR + "c71";
+  std::error_code gone;  // as it was without the check, when everything out there went
+  EXPECT_EQ(std::distance(fs::directory_iterator(moved, gone), {}), wide + fs::exists(c71));
+  EXPECT_FALSE(fs::exists(c71 + PATH_SEPARATOR + "c72"));
+}
+
 }  // namespace
 }  // namespace doppioni::testing

@@ -81,6 +81,7 @@ int runDoppioni(RunContext& ctx) {
     return -1;
   }
 
+  const FileId scanned = ctx.treeTop;
   printCount(console, "Elenco fatto, ", ctx.count, " files trovati");
   console.print("Li ordino\n");
   sortFiles(ctx);
@@ -122,6 +123,12 @@ int runDoppioni(RunContext& ctx) {
     console.print(
         "MEMORIA INSUFFICIENTE: elenco delle cartelle incompleto, "
         "nessuna cartella sara' rimossa\n");
+  } else if (scanned.known() && !(ctx.treeTop == scanned)) {
+    // Where the work folder is reached by its path (Windows), another folder
+    // may stand there now: its folders were never shown.
+    console.print(
+        "La cartella di lavoro non e' piu' quella esaminata: nessuna cartella sara' rimossa\n");
+    return -1;
   }
 
   printCount(console, "Trovate ", static_cast<std::int32_t>(ctx.folderTable.size()), " cartelle ");

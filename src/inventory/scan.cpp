@@ -72,6 +72,7 @@ std::optional<Failure> walkTree(Walk& walk) {
   std::vector<Frame> stack;
   walk.path = ctx.folders.root();
   std::optional<Failure> failure = enterFolder(walk, walk.reader.root(), false, stack);
+  ctx.treeTop = walk.reader.root().id;
   while (!failure && !stack.empty()) {
     Frame& frame = stack.back();
     if (frame.entry == frame.listing->entries.size()) {

@@ -96,6 +96,10 @@ int openParent(const std::string& path, std::string& leaf) {
   return resolvePath(cut == 0 ? std::string("/") : path.substr(0, cut), O_PATH | O_DIRECTORY);
 }
 
+FileId idOf(const struct stat& st) {
+  return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
 void fillInfo(const struct stat& st, EntryInfo& info) {
   info.isFolder = S_ISDIR(st.st_mode);
   info.isLink = S_ISLNK(st.st_mode);
@@ -105,7 +109,7 @@ void fillInfo(const struct stat& st, EntryInfo& info) {
   info.sizeLow = static_cast<std::uint32_t>(size);
   info.writeTime = static_cast<std::uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
                    static_cast<std::uint64_t>(st.st_mtim.tv_nsec);
-  info.id = FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  info.id = idOf(st);
 }
 
 // Marks, in a listing being made, an entry that vanished before it was looked at.
@@ -164,10 +168,7 @@ void listFolder(const OpenFolder& from, const std::string& path, ListingDetail d
     return;
   }
   struct stat st;
-  if (::fstat(dir.fd, &st) == 0) {
-    contents.folderId =
-        FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
-  }
+  if (::fstat(dir.fd, &st) == 0) contents.folderId = idOf(st);
 
   // The names first, with the inode of each entry that is to be looked at;
   // each name is followed by a zero, so that it can be handed to the system
@@ -358,9 +359,51 @@ int removeFolder(const std::string& path) {
   return 0;
 }
 
+namespace {
+
+// Whether the folder `up` levels above the one open at fd is top: the way up
+// by "..", some thousand levels a call, never through a link.
+bool standsBelow(int fd, int up, const FileId& top) {
+  constexpr int LEVELS_A_CALL = (PATH_MAX - 1) / 3;  // "../" each
+  Fd above;
+  std::string way;
+  for (int left = up; left > 0;) {
+    int levels = std::min(left, LEVELS_A_CALL);
+    way.assign("..");
+    for (int level = 1; level < levels; ++level) way.append("/..");
+    above.reset(openNoSymlinks(above.fd >= 0 ? above.fd : fd, way.c_str(), O_PATH | O_DIRECTORY));
+    if (above.fd < 0) return false;
+    left -= levels;
+  }
+  struct stat st;
+  return ::fstat(above.fd >= 0 ? above.fd : fd, &st) == 0 && idOf(st) == top;
+}
+
+// Whether the folder leaf in parent holds any entry; false when it cannot tell.
+bool holdsEntries(int parent, const char* leaf) {
+  Fd folder(::openat(parent, leaf, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  alignas(linux_dirent64) char buffer[1024];
+  long got = 0;
+  while (folder.fd >= 0 &&
+         (got = ::syscall(SYS_getdents64, folder.fd, buffer, sizeof buffer)) > 0) {
+    for (long at = 0; at < got;) {
+      auto* d = reinterpret_cast<linux_dirent64*>(buffer + at);
+      at += d->d_reclen;
+      const char* name = d->d_name;
+      if (name[0] != '.' || (name[1] != 0 && (name[1] != '.' || name[2] != 0))) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 struct FolderPathCache::Kept {
   static constexpr std::size_t STRIDE = 64;  // names between two folders kept
   static constexpr std::size_t MOST = 512;   // folders kept at most: descriptors are few
+  // Past this many levels the way up costs more than a look inside the folder.
+  static constexpr int LONG_WAY_UP = 128;
+  FileId top;
   std::mutex mutex;
   std::unordered_map<std::string, int> folders;  // path -> O_PATH descriptor
 
@@ -422,16 +465,28 @@ struct FolderPathCache::Kept {
   }
 };
 
-FolderPathCache::FolderPathCache() : kept_(std::make_unique<Kept>()) {}
+FolderPathCache::FolderPathCache(const FileId& top) : kept_(std::make_unique<Kept>()) {
+  kept_->top = top;
+}
 
 FolderPathCache::~FolderPathCache() {
   for (auto& [path, fd] : kept_->folders) ::close(fd);
 }
 
-int FolderPathCache::removeFolder(const std::string& path) {
+int FolderPathCache::removeFolder(const std::string& path, std::uint32_t seen, int levels) {
   std::string leaf;
   Fd parent(kept_->openParent(path, leaf));
   if (parent.fd < 0) return errno;
+  struct stat st;
+  if (::fstatat(parent.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+  if (seen != 0 && idOf(st).digest() != seen) return ENOENT;
+  // A folder that holds anything stays whatever is checked: far down, looking
+  // costs less than the way up.
+  if (levels > Kept::LONG_WAY_UP && holdsEntries(parent.fd, leaf.c_str())) return ENOTEMPTY;
+  // The folders kept on the way reach their folders wherever they were moved:
+  // the parent must still stand where the scan saw it, below the top.
+  if (kept_->top.known() && !standsBelow(parent.fd, levels - 1, kept_->top)) return ENOENT;
   if (::unlinkat(parent.fd, leaf.c_str(), AT_REMOVEDIR) != 0) return errno;
   return 0;
 }

@@ -470,16 +470,24 @@ CheckedDeletion deleteCheckedFile(const std::string& path,
   return result;
 }
 
-int removeFolder(const std::string& path) {
+namespace {
+
+// removeFolder, of the folder seen alone (its FileId::digest; 0: any).
+int removeSeenFolder(const std::string& path, std::uint32_t seen) {
   std::wstring api;
   if (!toApiPath(path, api)) return EILSEQ;
   Handle folder(openEntry(api, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES));
   if (!folder.valid()) return lastErrno();
   FILE_BASIC_INFO basic{};
-  if (!::GetFileInformationByHandleEx(folder.h, FileBasicInfo, &basic, sizeof basic)) {
+  BY_HANDLE_FILE_INFORMATION data;
+  if (!::GetFileInformationByHandleEx(folder.h, FileBasicInfo, &basic, sizeof basic) ||
+      !::GetFileInformationByHandle(folder.h, &data)) {
     return lastErrno();
   }
   if ((basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return ENOTDIR;
+  FileId id{data.dwVolumeSerialNumber,
+            (static_cast<std::uint64_t>(data.nFileIndexHigh) << 32) | data.nFileIndexLow};
+  if (seen != 0 && id.digest() != seen) return ENOENT;  // another folder took the name
   // A read-only folder is not removed: its attribute is cleared through this
   // handle, on this folder alone, and set again if the folder stays.
   DWORD attributes = basic.FileAttributes;
@@ -501,13 +509,21 @@ int removeFolder(const std::string& path) {
   return 0;
 }
 
+}  // namespace
+
+int removeFolder(const std::string& path) {
+  return removeSeenFolder(path, 0);
+}
+
 struct FolderPathCache::Kept {};
 
-FolderPathCache::FolderPathCache() = default;
+FolderPathCache::FolderPathCache(const FileId&) {}
 FolderPathCache::~FolderPathCache() = default;
 
-int FolderPathCache::removeFolder(const std::string& path) {
-  return doppioni::removeFolder(path);
+// Every path is reached whole, from the work folder, and nothing is kept open
+// on the way: a folder moved away is no longer at its path.
+int FolderPathCache::removeFolder(const std::string& path, std::uint32_t seen, int) {
+  return removeSeenFolder(path, seen);
 }
 
 int statEntry(const std::string& path, EntryInfo& info) {

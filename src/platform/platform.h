@@ -152,13 +152,19 @@ int removeFolder(const std::string& path);
 // nothing.
 class FolderPathCache {
  public:
-  FolderPathCache();
+  // top: the folder at the top of the tree the paths lie in (not known: the
+  // removals check no way up).
+  explicit FolderPathCache(const FileId& top);
   ~FolderPathCache();
   FolderPathCache(const FolderPathCache&) = delete;
   FolderPathCache& operator=(const FolderPathCache&) = delete;
 
-  // removeFolder(path), reaching the folder's parent through the cache.
-  int removeFolder(const std::string& path);
+  // removeFolder(path), reaching the folder's parent through the cache, and
+  // only while the folder is still the one seen (its FileId::digest; 0 when
+  // not known) and still `levels` folders below the top: a folder kept open
+  // reaches its folders wherever they were moved, and one that took the
+  // name is another. Either way it is not removed (ENOENT).
+  int removeFolder(const std::string& path, std::uint32_t seen, int levels);
 
  private:
   struct Kept;
