@@ -1,5 +1,7 @@
 #include "driver/run.h"
 
+#include <cerrno>
+
 #include "classify/classify.h"
 #include "console/number_format.h"
 #include "folders/folders.h"
@@ -14,6 +16,9 @@ namespace {
 // so that a work folder moved or replaced while the question waits is still
 // the tree that was scanned and shown.
 constexpr const char* WORK_FOLDER = ".";
+
+// As for a wrong command line: nothing scanned, nothing written.
+constexpr int TREE_HELD_STATUS = 2;
 
 // before, the number, after, the blanks and a line feed.
 void printCount(Console& console, std::string_view before, std::int64_t number,
@@ -56,6 +61,14 @@ int runDoppioni(Console& console) {
 
 int runDoppioni(RunContext& ctx) {
   Console& console = ctx.console;
+  // A second run in the tree would list its deletions over the first's.
+  TreeLock lock;
+  if (lockTree(WORK_FOLDER, lock) == EBUSY) {
+    console.print(
+        "Un'altra esecuzione di doppioni sta lavorando in questa cartella, o in una sopra o "
+        "sotto di essa: nessun file esaminato\n");
+    return TREE_HELD_STATUS;
+  }
   if (ctx.entries == nullptr && allocateTable(ctx).has_value()) {
     console.print("MEMORIA INSUFFICIENTE\n");
     return -1;

@@ -11,6 +11,7 @@
 #include <linux/falloc.h>
 #include <linux/openat2.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -499,6 +500,38 @@ int statEntry(const std::string& path, EntryInfo& info) {
   if (::fstatat(parent.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
   fillInfo(st, info);
   return 0;
+}
+
+// --- one run at a time in a tree --------------------------------------------
+
+TreeLock::~TreeLock() {
+  for (std::intptr_t fd : held) ::close(static_cast<int>(fd));
+}
+
+int lockTree(const std::string& folder, TreeLock& lock) {
+  int self = resolvePath(folder, O_RDONLY | O_DIRECTORY);
+  if (self < 0) return errno;
+  lock.held.push_back(self);
+  int error = ::flock(self, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
+  // Up to the root, which is its own parent; a folder above that cannot be
+  // read takes no lock, and the way goes on past it.
+  struct stat below, above;
+  bool known = ::fstat(self, &below) == 0;
+  Fd up(::openat(self, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  while (error == 0 && known && up.fd >= 0 && ::fstat(up.fd, &above) == 0 &&
+         !(idOf(above) == idOf(below))) {
+    int fd = ::openat(up.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+      lock.held.push_back(fd);
+      if (::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK) error = EWOULDBLOCK;
+    }
+    below = above;
+    up.reset(::openat(up.fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  }
+  if (error == 0) return 0;
+  for (std::intptr_t fd : lock.held) ::close(static_cast<int>(fd));
+  lock.held.clear();
+  return error == EWOULDBLOCK ? EBUSY : error;
 }
 
 // --- reports and the process's start ------------------------------------

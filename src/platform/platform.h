@@ -174,6 +174,26 @@ class FolderPathCache {
 // Reads an entry's metadata without following a link. 0 or an error number.
 int statEntry(const std::string& path, EntryInfo& info);
 
+// --- one run at a time in a tree --------------------------------------------
+
+// A tree held by a run: its top folder alone, each folder above it shared
+// with the runs in other folders below that one. Let go when it goes, and by
+// the system when the process ends, however it ends: a killed run holds
+// nothing.
+struct TreeLock {
+  std::vector<std::intptr_t> held;  // descriptors, or handles on Windows
+  TreeLock() = default;
+  ~TreeLock();
+  TreeLock(const TreeLock&) = delete;
+  TreeLock& operator=(const TreeLock&) = delete;
+};
+
+// Holds the tree below folder, so that no other run works in that folder,
+// below it or above it meanwhile. 0 when held; EBUSY when another run holds
+// it; another error number when the system has no such lock there. Nothing
+// is held unless it returns 0.
+int lockTree(const std::string& folder, TreeLock& lock);
+
 // --- reports and the process's start ------------------------------------
 
 // An open report: a descriptor, or a handle on Windows.
