@@ -152,7 +152,8 @@ int runDoppioni(RunContext& ctx) {
   if (writeFolderReport(ctx) != 0) return -1;
 
   heading(ctx, "\nRimuovo le cartelle vuote\n");
-  if (removeEmptyFolders(ctx) != 0) return -1;
+  // A folder table that memory could not hold whole removed nothing.
+  if (removeEmptyFolders(ctx) != 0 || ctx.folderTableIncomplete) return -1;
 
   console.print(
       "\nFatto. \nPuoi vedere i risultati dell'operazione aprendo con un editor\n"

@@ -7,6 +7,7 @@
 // call stack. Links to folders are never walked, and a folder reached a
 // second time (a bind mount) gets no second record.
 #include <algorithm>
+#include <cerrno>
 #include <new>
 #include <vector>
 
@@ -51,6 +52,7 @@ std::optional<Failure> listFolders(RunContext& ctx, const std::string& path,
   ctx.folders.setRoot(path, reach);
   TreeReader reader(reach, ListingDetail::TYPES_ONLY, threadCount(ctx), readingThreadsAtMost(ctx));
   const FolderContents& top = reader.read(reader.root());
+  if (top.error == ENOMEM) return noMemory();
   if (top.error != 0) return Failure{FailureKind::FOLDER_UNREADABLE, top.error, path};
   ctx.treeTop = top.folderId;
   FolderIdSet seen;
@@ -81,6 +83,7 @@ std::optional<Failure> listFolders(RunContext& ctx, const std::string& path,
     walked.append(folder.name);
     const int depth = rootDepth + static_cast<int>(folder.depth);
     const FolderContents& listing = reader.read(folder);
+    if (listing.error == ENOMEM) return noMemory();
     if (listing.error != 0) {
       // Kept, so the report shows it; its count keeps it from removal.
       if (std::optional<Failure> failure =

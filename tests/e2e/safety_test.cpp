@@ -134,44 +134,6 @@ TEST(NothingUnrecorded, RunsCutShortListEveryDeletion) {
   }
 }
 
-// One run at a time in a tree: a second one in it, below it or above it ends before it scans or
-// writes anything, one beside it goes on. The tree is let go at the end, and by a killed run.
-TEST(NothingUnrecorded, OneRunAtATimeInATree) {
-  TempTree base;
-  base.file("lavoro/sotto/~$a.doc");
-  base.folder("accanto");
-  ProgramRun first = runProgram(base.path("lavoro"), "n", false, [&base] {
-    for (auto [where, status] :
-         {std::pair{"lavoro", 2}, {"lavoro/sotto", 2}, {"", 2}, {"accanto", 0}}) {
-      ProgramRun second = runProgram(base.path(where), "s");
-      EXPECT_EQ(second.status, status) << where;
-      EXPECT_EQ(second.output.starts_with("Un'altra esecuzione di doppioni"), status == 2) << where;
-    }
-  });
-  EXPECT_EQ(first.status, 1);
-  EXPECT_TRUE(base.exists("lavoro/sotto/~$a.doc"));
-  EXPECT_FALSE(base.exists(DUPLICATES_REPORT) ||
-               base.exists(std::string("lavoro/sotto/") + DUPLICATES_REPORT));
-
-  const std::string report = base.path(std::string("accanto/") + DUPLICATES_REPORT);
-  ::unlink(report.c_str());
-  int keys[2];
-  ASSERT_EQ(::pipe(keys), 0);
-  pid_t killed = ::fork();
-  if (killed == 0) {  // waits at the question
-    ::dup2(keys[0], 0), ::close(1), ::close(2);
-    if (::chdir(base.path("accanto").c_str()) == 0) {
-      ::execl(reachableProgram().c_str(), "doppioni", nullptr);
-    }
-    ::_exit(122);
-  }
-  for (int i = 0; i < 1500 && ::access(report.c_str(), F_OK) != 0; ++i) ::usleep(20000);
-  ::kill(killed, SIGKILL);
-  ::waitpid(killed, nullptr, 0);
-  ::close(keys[0]), ::close(keys[1]);
-  EXPECT_EQ(runProgram(base.path("accanto"), "n").status, 1);
-}
-
 TEST(NothingUnrecorded, NoRoomForTheListMeansNothingDeleted) {
   TempTree tree;
   if (::mount("doppioni", tree.root().c_str(), "tmpfs", 0, "size=256k,mode=0777") != 0) {
