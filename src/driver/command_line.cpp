@@ -38,7 +38,7 @@ const char USAGE[] =
     "Stato di uscita:\n"
     "  0   esecuzione completa\n"
     "  1   la risposta non era s o S\n"
-    "  2   riga di comando errata\n"
+    "  2   riga di comando errata, o un'altra esecuzione lavora nell'albero\n"
     "  -1  (255 nella shell) impossibile proseguire\n";
 
 CommandLine wrong(std::string problem) {
