@@ -37,6 +37,40 @@ void heading(RunContext& ctx, const char* text) {
   ctx.progressRow = ctx.console.cursorRow();
 }
 
+// The folder stage: every folder listed and reported, the empty ones
+// removed. 0, or -1 when the run stops there (the message is on the console).
+int cleanFolders(RunContext& ctx, const FileId& scanned) {
+  Console& console = ctx.console;
+  heading(ctx, "Compilo l'elenco delle cartelle vuote\n");
+  std::optional<Failure> listed = listFolders(ctx, ctx.workDir, WORK_FOLDER);
+  if (listed && listed->kind == FailureKind::FOLDER_UNREADABLE) {
+    console.print("Impossibile leggere la cartella di lavoro: nessuna cartella sara' rimossa\n");
+  } else if (listed) {
+    ctx.folderTableIncomplete = true;
+    console.print(
+        "MEMORIA INSUFFICIENTE: elenco delle cartelle incompleto, "
+        "nessuna cartella sara' rimossa\n");
+  } else if (scanned.known() && !(ctx.treeTop == scanned)) {
+    // Where the work folder is reached by its path (Windows), another folder
+    // may stand there now: its folders were never shown.
+    console.print(
+        "La cartella di lavoro non e' piu' quella esaminata: nessuna cartella sara' rimossa\n");
+    return -1;
+  }
+
+  printCount(console, "Trovate ", static_cast<std::int32_t>(ctx.folderTable.size()), " cartelle ");
+  console.print("Le ordino   \n");
+  sortFoldersByDepth(ctx);
+  // Without either report no folder is removed: a folder in the way of one
+  // of them stays too.
+  if (writeFolderReport(ctx) != 0) return -1;
+
+  heading(ctx, "\nRimuovo le cartelle vuote\n");
+  // A folder table that memory could not hold whole removed nothing.
+  if (removeEmptyFolders(ctx) != 0 || ctx.folderTableIncomplete) return -1;
+  return 0;
+}
+
 }  // namespace
 
 void showTitle(Console& console, const std::string& workDir) {
@@ -127,33 +161,7 @@ int runDoppioni(RunContext& ctx) {
   if (deleteMarkedFiles(ctx) != 0) return -1;
 
   releaseFileTable(ctx);
-  heading(ctx, "Compilo l'elenco delle cartelle vuote\n");
-  std::optional<Failure> listed = listFolders(ctx, ctx.workDir, WORK_FOLDER);
-  if (listed && listed->kind == FailureKind::FOLDER_UNREADABLE) {
-    console.print("Impossibile leggere la cartella di lavoro: nessuna cartella sara' rimossa\n");
-  } else if (listed) {
-    ctx.folderTableIncomplete = true;
-    console.print(
-        "MEMORIA INSUFFICIENTE: elenco delle cartelle incompleto, "
-        "nessuna cartella sara' rimossa\n");
-  } else if (scanned.known() && !(ctx.treeTop == scanned)) {
-    // Where the work folder is reached by its path (Windows), another folder
-    // may stand there now: its folders were never shown.
-    console.print(
-        "La cartella di lavoro non e' piu' quella esaminata: nessuna cartella sara' rimossa\n");
-    return -1;
-  }
-
-  printCount(console, "Trovate ", static_cast<std::int32_t>(ctx.folderTable.size()), " cartelle ");
-  console.print("Le ordino   \n");
-  sortFoldersByDepth(ctx);
-  // Without either report no folder is removed: a folder in the way of one
-  // of them stays too.
-  if (writeFolderReport(ctx) != 0) return -1;
-
-  heading(ctx, "\nRimuovo le cartelle vuote\n");
-  // A folder table that memory could not hold whole removed nothing.
-  if (removeEmptyFolders(ctx) != 0 || ctx.folderTableIncomplete) return -1;
+  if (cleanFolders(ctx, scanned) != 0) return -1;
 
   console.print(
       "\nFatto. \nPuoi vedere i risultati dell'operazione aprendo con un editor\n"
