@@ -265,17 +265,19 @@ void TreeReader::finishRead(TreeFolder& folder, TreeFolder* base) {
 }
 
 void TreeReader::work() {
+  std::unique_lock lock(mutex_, std::defer_lock);
   try {
-    readAhead();
+    readAhead(lock);
   } catch (const std::exception&) {  // no memory to be had
-    // The walk stops at the folders this worker was reading.
-    std::lock_guard lock(mutex_);
+    // The walk stops at the folders this worker was reading; what the worker
+    // left half done under the lock is never seen, since the lock is kept.
+    if (!lock.owns_lock()) lock.lock();
     failed_ = true;
     folderRead_.notify_all();
   }
 }
 
-void TreeReader::readAhead() {
+void TreeReader::readAhead(std::unique_lock<std::mutex>& lock) {
   FolderContents scratch;
   std::int64_t elapsed = 0;   // microseconds spent reading since last judged
   std::int64_t computed = 0;  // of those, on a processor
@@ -285,7 +287,7 @@ void TreeReader::readAhead() {
     std::size_t next;  // next child to read
   };
   std::vector<Frame> stack;
-  std::unique_lock lock(mutex_);
+  lock.lock();
   for (;;) {
     ++idleWorkers_;
     workAvailable_.wait(lock, [this] {

@@ -94,7 +94,7 @@ class TreeReader {
 
  private:
   void work();
-  void readAhead();
+  void readAhead(std::unique_lock<std::mutex>& lock);
   void readFolder(TreeFolder& folder, TreeFolder* base, FolderContents& scratch);
   void listInto(TreeFolder& folder, TreeFolder* base, FolderContents& scratch);
   TreeFolder* take(TreeFolder& folder);
