@@ -36,7 +36,7 @@ TEST(FolderRemoval, NothingIsTriedWithoutTheReportOrWithAnIncompleteTable) {
                 std::string(3 - depth.size(), ' ') + depth + "    " + tree.path("Vuota") +
                 "\n\nfine del rapporto\n");
   tree.folder(REMOVAL_REPORT);  // in the way of the report
-  EXPECT_EQ(removeEmptyFolders(run.ctx), 0);
+  EXPECT_EQ(removeEmptyFolders(run.ctx), -1);
   EXPECT_TRUE(run.output.starts_with("Impossibile creare il file Rapporto_rimozione_cartelle.txt"));
   std::filesystem::remove(REMOVAL_REPORT);
   run.ctx.folderTableIncomplete = true;
@@ -46,6 +46,36 @@ TEST(FolderRemoval, NothingIsTriedWithoutTheReportOrWithAnIncompleteTable) {
             "Totale cartelle 1\nCartelle senza files 0\nCartelle rimosse 0\n"
             "Accesso negato a 0 cartelle\n\nFine rapporto\n");
   EXPECT_TRUE(tree.exists("Vuota"));
+}
+
+// A folder moved out of the tree while the folders below it wait: the folders kept open on the
+// way down still reach them there, and none of them is removed.
+TEST(FolderRemoval, NothingIsRemovedBelowAFolderMovedOutOfTheTree) {
+  namespace fs = std::filesystem;
+  TempTree tree;
+  std::string chain = "t", c70;
+  for (int i = 1; i <= 80; ++i) {
+    chain += "/c" + std::to_string(i);
+    if (i == 70) c70 = chain;
+  }
+  tree.folder(chain);
+  const int wide = PATH_SEPARATOR == '/' ? 2000 : 300;  // the move waits for the first of them
+  for (int i = 0; i < wide; ++i) tree.folder(c70 + "/e" + std::to_string(i));
+  ChangeDir here(tree.path("t"));
+  TestRun run;
+  run.ctx.workerThreads = 0;  // one removal at a time: the move comes between two
+  ASSERT_FALSE(listFolders(run.ctx, tree.path("t"), ".").has_value());
+  sortFoldersByDepth(run.ctx);
+  run.ctx.beforeRemoval = [&tree](const std::string& path) {
+    if (path.find(PATH_SEPARATOR + std::string("e")) != std::string::npos && tree.exists("t/c1"))
+      fs::rename(tree.path("t/c1"), tree.path("fuori"));
+  };
+  EXPECT_EQ(removeEmptyFolders(run.ctx), 0);
+  const std::string moved = "fuori" + c70.substr(4);
+  FolderContents left;  // none without the check, when everything out there went
+  listFolder(tree.path(moved), ListingDetail::TYPES_ONLY, left);
+  EXPECT_EQ(left.entries.size(), static_cast<std::size_t>(wide + tree.exists(moved + "/c71")));
+  EXPECT_FALSE(tree.exists(moved + "/c71/c72"));
 }
 
 #ifndef _WIN32
@@ -60,7 +90,7 @@ TEST(FolderRemoval, NoRoomForTheWholeReportMeansNothingRemoved) {
   EXPECT_FALSE(listFolders(run.ctx, tree.root()).has_value());
   {
     ChangeDir here(tree.root());  // where the report goes; left before the disk goes
-    EXPECT_EQ(removeEmptyFolders(run.ctx), 0);
+    EXPECT_EQ(removeEmptyFolders(run.ctx), -1);
   }
   EXPECT_TRUE(run.output.ends_with("cartelle.txt: nessuna cartella e' stata rimossa\n"));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(tree.root()), {}), 101);

@@ -147,5 +147,24 @@ TEST(Platform, AReportIsAlwaysAFreshFileOfItsOwn) {
   EXPECT_EQ(listByName(tree.root()).size(), 5u) << "nothing left under a private name";
 }
 
+// One run at a time: a tree held is held in its folder, below it and above it, never beside it.
+TEST(Platform, ATreeIsHeldByOneRunAtATime) {
+  TempTree tree;
+  tree.folder("a/b");
+  tree.folder("c");
+  {
+    TreeLock held, beside;
+    ASSERT_EQ(lockTree(tree.path("a"), held), 0);
+    for (const char* other : {"a", "a/b", ""}) {
+      TreeLock second;
+      EXPECT_EQ(lockTree(tree.path(other), second), EBUSY) << other;
+      EXPECT_TRUE(second.held.empty()) << other;
+    }
+    EXPECT_EQ(lockTree(tree.path("c"), beside), 0);
+  }
+  TreeLock again;
+  EXPECT_EQ(lockTree(tree.path("a/b"), again), 0) << "let go when it goes";
+}
+
 }  // namespace
 }  // namespace doppioni

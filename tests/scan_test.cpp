@@ -130,10 +130,17 @@ TEST(TreeScan, RecordsEveryFileWithItsMetadataAndKindInOneOrderOnAnyThreads) {
               records.count("dangling") == 1);
   EXPECT_EQ(records.count(chain.substr(tree.root().size() + 1) + "/fondo.txt"), 1u);
   EXPECT_EQ(testing::deleteFile(chain + "/fondo.txt"), 0);  // the tree's removal stops at PATH_MAX
-  FolderPathCache way;  // as the removal goes: from the bottom up, the way down kept
+  EntryInfo top, seen;
+  ASSERT_EQ(statEntry(tree.root(), top), 0);
+  FolderPathCache way(top.id);  // as the removal goes: from the bottom up, the way down kept
   for (chain += "/" + next; chain != tree.path("c"); chain.resize(chain.rfind('/'))) {
-    EXPECT_EQ(way.removeFolder(chain), 0);
-    EXPECT_EQ(way.removeFolder(chain.substr(0, chain.rfind('/') + 1) + other), 0);
+    auto levels =
+        static_cast<int>(std::count(chain.begin() + tree.root().size(), chain.end(), '/'));
+    ASSERT_EQ(statEntry(chain, seen), 0);
+    EXPECT_EQ(way.removeFolder(chain, seen.id.digest() ^ 1, levels), ENOENT) << "not the one seen";
+    EXPECT_EQ(way.removeFolder(chain, seen.id.digest(), levels + 1), ENOENT) << "not that far down";
+    EXPECT_EQ(way.removeFolder(chain, seen.id.digest(), levels), 0);
+    EXPECT_EQ(way.removeFolder(chain.substr(0, chain.rfind('/') + 1) + other, 0, levels), 0);
   }
   // A folder met again through a bind mount is walked once, a loop back up too.
   int count = withBindMounts(tree, {{"sub", "c"}, {"", "x"}}, [&] {

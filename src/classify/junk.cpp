@@ -29,7 +29,8 @@ std::int32_t markJunkFiles(RunContext& ctx) {
     if (e.traits & NAME_THUMBS_DB) {
       markJunk(e, junk);
       // Made writable now, so that the deletion is not refused; the outcome
-      // of the deletion itself is what gets reported.
+      // of the deletion itself is what gets reported. A file with a second
+      // name stays read-only, and its deletion is refused.
       makeWritable(reachPathOf(ctx, e));
     }
     if (e.traits & NAME_OFFICE_TEMP) markJunk(e, junk);

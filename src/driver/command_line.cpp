@@ -42,7 +42,7 @@ const char USAGE[] =
     "Stato di uscita:\n"
     "  0   esecuzione completa\n"
     "  1   la risposta non era s o S\n"
-    "  2   riga di comando sbagliata\n"
+    "  2   riga di comando sbagliata, o un'altra esecuzione lavora nell'albero\n"
     "  -1  (255 nella shell) impossibile andare avanti\n";
 
 CommandLine wrong(std::string problem) {

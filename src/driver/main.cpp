@@ -1,9 +1,20 @@
 #include <cstdio>
 #include <new>
+#include <stdexcept>
+#include <system_error>
 
 #include "driver/command_line.h"
 #include "driver/run.h"
 #include "platform/platform.h"
+
+namespace {
+
+int outOfMemory() {
+  std::fputs("MEMORIA INSUFFICIENTE\n", stdout);
+  return -1;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   doppioni::prepareStandardStreams();
@@ -14,7 +25,10 @@ int main(int argc, char** argv) {
     doppioni::Console console;
     return doppioni::runDoppioni(console);
   } catch (const std::bad_alloc&) {
-    std::fputs("MEMORIA INSUFFICIENTE\n", stdout);
-    return -1;
+    return outOfMemory();
+  } catch (const std::length_error&) {  // a text or table past what memory can address
+    return outOfMemory();
+  } catch (const std::system_error&) {  // no thread to be had
+    return outOfMemory();
   }
 }

@@ -1,5 +1,7 @@
 #include "driver/run.h"
 
+#include <cerrno>
+
 #include "classify/classify.h"
 #include "console/number_format.h"
 #include "folders/folders.h"
@@ -14,6 +16,9 @@ namespace {
 // so that a work folder moved or replaced while the question waits is still
 // the tree that was scanned and shown.
 constexpr const char* WORK_FOLDER = ".";
+
+// As for a wrong command line: nothing scanned, nothing written.
+constexpr int TREE_HELD_STATUS = 2;
 
 // before, the number, after, the blanks and a line feed.
 void printCount(Console& console, std::string_view before, std::int64_t number,
@@ -30,6 +35,40 @@ void printCount(Console& console, std::string_view before, std::int64_t number,
 void heading(RunContext& ctx, const char* text) {
   ctx.console.print(text);
   ctx.progressRow = ctx.console.cursorRow();
+}
+
+// The folder stage: every folder listed and reported, the empty ones
+// removed. 0, or -1 when the run stops there (the message is on the console).
+int cleanFolders(RunContext& ctx, const FileId& scanned) {
+  Console& console = ctx.console;
+  heading(ctx, "Compilo l'elenco delle cartelle vuote\n");
+  std::optional<Failure> listed = listFolders(ctx, ctx.workDir, WORK_FOLDER);
+  if (listed && listed->kind == FailureKind::FOLDER_UNREADABLE) {
+    console.print("Impossibile leggere la cartella di lavoro: nessuna cartella sara' rimossa\n");
+  } else if (listed) {
+    ctx.folderTableIncomplete = true;
+    console.print(
+        "MEMORIA INSUFFICIENTE: elenco delle cartelle incompleto, "
+        "nessuna cartella sara' rimossa\n");
+  } else if (scanned.known() && !(ctx.treeTop == scanned)) {
+    // Where the work folder is reached by its path (Windows), another folder
+    // may stand there now: its folders were never shown.
+    console.print(
+        "La cartella di lavoro non e' piu' quella esaminata: nessuna cartella sara' rimossa\n");
+    return -1;
+  }
+
+  printCount(console, "Trovate ", static_cast<std::int32_t>(ctx.folderTable.size()), " cartelle ");
+  console.print("Le ordino   \n");
+  sortFoldersByDepth(ctx);
+  // Without either report no folder is removed: a folder in the way of one
+  // of them stays too.
+  if (writeFolderReport(ctx) != 0) return -1;
+
+  heading(ctx, "\nRimuovo le cartelle vuote\n");
+  // A folder table that memory could not hold whole removed nothing.
+  if (removeEmptyFolders(ctx) != 0 || ctx.folderTableIncomplete) return -1;
+  return 0;
 }
 
 }  // namespace
@@ -56,6 +95,14 @@ int runDoppioni(Console& console) {
 
 int runDoppioni(RunContext& ctx) {
   Console& console = ctx.console;
+  // A second run in the tree would list its deletions over the first's.
+  TreeLock lock;
+  if (lockTree(WORK_FOLDER, lock) == EBUSY) {
+    console.print(
+        "Un'altra esecuzione di doppioni sta lavorando in questa cartella, o in una sopra o "
+        "sotto di essa: nessun file esaminato\n");
+    return TREE_HELD_STATUS;
+  }
   if (ctx.entries == nullptr && allocateTable(ctx).has_value()) {
     console.print("MEMORIA INSUFFICIENTE\n");
     return -1;
@@ -81,6 +128,7 @@ int runDoppioni(RunContext& ctx) {
     return -1;
   }
 
+  const FileId scanned = ctx.treeTop;
   printCount(console, "Elenco fatto, ", ctx.count, " files trovati");
   console.print("Li ordino\n");
   sortFiles(ctx);
@@ -113,24 +161,7 @@ int runDoppioni(RunContext& ctx) {
   if (deleteMarkedFiles(ctx) != 0) return -1;
 
   releaseFileTable(ctx);
-  heading(ctx, "Compilo l'elenco delle cartelle vuote\n");
-  std::optional<Failure> listed = listFolders(ctx, ctx.workDir, WORK_FOLDER);
-  if (listed && listed->kind == FailureKind::FOLDER_UNREADABLE) {
-    console.print("Impossibile leggere la cartella di lavoro: nessuna cartella sara' rimossa\n");
-  } else if (listed) {
-    ctx.folderTableIncomplete = true;
-    console.print(
-        "MEMORIA INSUFFICIENTE: elenco delle cartelle incompleto, "
-        "nessuna cartella sara' rimossa\n");
-  }
-
-  printCount(console, "Trovate ", static_cast<std::int32_t>(ctx.folderTable.size()), " cartelle ");
-  console.print("Le ordino   \n");
-  sortFoldersByDepth(ctx);
-  writeFolderReport(ctx);
-
-  heading(ctx, "\nRimuovo le cartelle vuote\n");
-  if (removeEmptyFolders(ctx) != 0) return -1;  // the report is incomplete
+  if (cleanFolders(ctx, scanned) != 0) return -1;
 
   console.print(
       "\nFatto. \nPuoi vedere i risultati dell'operazione aprendo con un editor\n"

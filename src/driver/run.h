@@ -11,7 +11,7 @@ namespace doppioni {
 
 // The whole run on the tree below the current directory. Returns the exit
 // status: 0 after a complete run, 1 when the user does not answer "s" or
-// "S", -1 when the run cannot go on.
+// "S", 2 when another run holds the tree, -1 when the run cannot go on.
 int runDoppioni(Console& console);
 
 // The same on a context already set up (the clock may be a test's).

@@ -59,7 +59,7 @@ int removeEmptyFolders(RunContext& ctx) {
     tellCannotCreate(ctx.console, REMOVAL_REPORT, ": nessuna cartella e' stata rimossa");
     ctx.console.flush();
     releaseInterrupts();
-    return 0;
+    return -1;
   }
 
   std::int32_t tried = 0;
@@ -70,7 +70,8 @@ int removeEmptyFolders(RunContext& ctx) {
   std::string line;
   // A chain of folders is removed from the bottom up: the way down to each
   // is kept, rather than walked from the top again for every one.
-  FolderPathCache way;
+  FolderPathCache way(ctx.treeTop);
+  const int topDepth = countBackslashes(ctx.folders.root());
   // Folders of one depth never hold one another: each depth is tried on a
   // few threads at once, and reported in table order before the next,
   // shallower depth is tried.
@@ -81,8 +82,11 @@ int removeEmptyFolders(RunContext& ctx) {
       if (table[end].fileCount == 0) level.push_back(end);
       ++end;
     }
-    auto attempt = [&ctx, &table, &level, &way](std::size_t k) {
-      return way.removeFolder(reachPathOf(ctx, table[level[k]]));
+    auto attempt = [&ctx, &table, &level, &way, topDepth](std::size_t k) {
+      const FolderRecord& folder = table[level[k]];
+      const std::string path = reachPathOf(ctx, folder);
+      if (ctx.beforeRemoval) ctx.beforeRemoval(path);
+      return way.removeFolder(path, folder.id, folder.depth - topDepth);
     };
     auto show = [&](std::size_t k, int error) {
       const std::string path = pathOf(ctx, table[level[k]]);

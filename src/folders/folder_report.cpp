@@ -7,6 +7,11 @@
 #include "reports/reports.h"
 
 namespace doppioni {
+namespace {
+
+constexpr std::string_view NO_REMOVAL = ": nessuna cartella sara' rimossa";
+
+}  // namespace
 
 void sortFoldersByDepth(RunContext& ctx) {
   // Stable, so folders of one depth keep the scan's order and the report
@@ -23,7 +28,7 @@ int compareFolderDepth(const FolderRecord& a, const FolderRecord& b) {
 int writeFolderReport(const RunContext& ctx) {
   ReportFile report(FOLDER_REPORT);
   if (!report.isOpen()) {
-    tellCannotCreate(ctx.console, FOLDER_REPORT, "");
+    tellCannotCreate(ctx.console, FOLDER_REPORT, NO_REMOVAL);
     return -1;
   }
   std::string& out = report.text();
@@ -42,7 +47,7 @@ int writeFolderReport(const RunContext& ctx) {
   }
   out.append("\nfine del rapporto\n");
   if (!report.close()) {
-    tellWriteError(ctx.console, FOLDER_REPORT, ": il rapporto e' incompleto");
+    tellWriteError(ctx.console, FOLDER_REPORT, NO_REMOVAL);
     return -1;
   }
   return 0;

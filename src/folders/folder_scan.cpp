@@ -7,6 +7,7 @@
 // call stack. Links to folders are never walked, and a folder reached a
 // second time (a bind mount) gets no second record.
 #include <algorithm>
+#include <cerrno>
 #include <new>
 #include <vector>
 
@@ -27,7 +28,7 @@ int countFiles(const FolderContents& listing) {
 
 // Adds a record for the folder at path; NO_MEMORY when the table is full.
 std::optional<Failure> addFolderRecord(RunContext& ctx, std::string_view path, int fileCount,
-                                       int depth) {
+                                       int depth, const FileId& id) {
   std::vector<FolderRecord>& table = ctx.folderTable;
   if (table.size() >= static_cast<std::size_t>(ctx.capacityLimit)) return noMemory();
   if (table.size() == table.capacity()) {
@@ -37,9 +38,9 @@ std::optional<Failure> addFolderRecord(RunContext& ctx, std::string_view path, i
       return noMemory();  // the records it has stay, untouched
     }
   }
-  std::uint32_t id = ctx.folders.add(path);
-  if (id == FolderStore::NO_ROOM) return noMemory();
-  table.push_back(FolderRecord{id, fileCount, depth});
+  std::uint32_t pathId = ctx.folders.add(path);
+  if (pathId == FolderStore::NO_ROOM) return noMemory();
+  table.push_back(FolderRecord{pathId, fileCount, depth, id.digest()});
   return std::nullopt;
 }
 
@@ -51,7 +52,9 @@ std::optional<Failure> listFolders(RunContext& ctx, const std::string& path,
   ctx.folders.setRoot(path, reach);
   TreeReader reader(reach, ListingDetail::TYPES_ONLY, threadCount(ctx), readingThreadsAtMost(ctx));
   const FolderContents& top = reader.read(reader.root());
+  if (top.error == ENOMEM) return noMemory();
   if (top.error != 0) return Failure{FailureKind::FOLDER_UNREADABLE, top.error, path};
+  ctx.treeTop = top.folderId;
   FolderIdSet seen;
   seen.insert(top.folderId);
   // A folder's path has the root's separators and one more for each level
@@ -80,9 +83,11 @@ std::optional<Failure> listFolders(RunContext& ctx, const std::string& path,
     walked.append(folder.name);
     const int depth = rootDepth + static_cast<int>(folder.depth);
     const FolderContents& listing = reader.read(folder);
+    if (listing.error == ENOMEM) return noMemory();
     if (listing.error != 0) {
       // Kept, so the report shows it; its count keeps it from removal.
-      if (std::optional<Failure> failure = addFolderRecord(ctx, walked, UNREADABLE_FOLDER, depth)) {
+      if (std::optional<Failure> failure =
+              addFolderRecord(ctx, walked, UNREADABLE_FOLDER, depth, FileId{})) {
         return failure;
       }
       reader.release(folder);
@@ -92,7 +97,8 @@ std::optional<Failure> listFolders(RunContext& ctx, const std::string& path,
       reader.abandon(folder);  // the same folder through another path: it has its record
       continue;
     }
-    if (std::optional<Failure> failure = addFolderRecord(ctx, walked, countFiles(listing), depth)) {
+    if (std::optional<Failure> failure =
+            addFolderRecord(ctx, walked, countFiles(listing), depth, listing.folderId)) {
       return failure;
     }
     stack.push_back(Frame{&folder, 0, walked.size()});

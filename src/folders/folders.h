@@ -23,13 +23,14 @@ int countBackslashes(std::string_view path);
 // Sorts the folder records deepest first.
 void sortFoldersByDepth(RunContext& ctx);
 int compareFolderDepth(const FolderRecord& a, const FolderRecord& b);
-// Writes "Rapporto_cartelle.txt". 0, or -1 when it could not be written whole.
+// Writes "Rapporto_cartelle.txt". 0, or -1 when it could not be written whole
+// (the message, that no folder will be removed, is on the console).
 int writeFolderReport(const RunContext& ctx);
 
 // Removes, deepest first, every folder with fileCount 0, and reports each
-// attempt and the totals. 0, also when the report cannot be created (then
-// nothing is removed); -1 when a line of it could not be written or an
-// interrupt came (the removals stopped there; the message is on the console).
+// attempt and the totals. 0; -1 when the report cannot be created (nothing
+// is removed), when a line of it could not be written or when an interrupt
+// came (the removals stopped there); the message is on the console.
 int removeEmptyFolders(RunContext& ctx);
 
 }  // namespace doppioni

@@ -72,6 +72,7 @@ struct FolderRecord {
   std::uint32_t path;      // its own path: an id in RunContext::folders
   std::int32_t fileCount;  // files directly inside, UNREADABLE_FOLDER when it could not be listed
   std::int32_t depth;      // separators in the path
+  std::uint32_t id;        // FileId::digest of the folder listed, 0 when unknown
 };
 // The count an unreadable folder gets: it keeps the folder from removal, and
 // the folder report shows it as it is.
@@ -186,10 +187,14 @@ struct RunContext {
   // Set when the folder table could not hold every folder: a table that
   // misses folders must not drive any removal.
   bool folderTableIncomplete = false;
+  // The folder at the top of the tree, as the last walk of it found it.
+  FileId treeTop;
   // Tests only: called with a file's path once the deletion has checked the
   // file it holds in hand and before that file is deleted or given back, so
   // that a test can change the tree at that very moment.
   std::function<void(const std::string& path)> beforeDeletion;
+  // Tests only: called with a folder's path before its removal is tried.
+  std::function<void(const std::string& path)> beforeRemoval;
 };
 
 // Obtains the storage for the first TABLE_STEP records; NO_MEMORY when

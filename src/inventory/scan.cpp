@@ -6,6 +6,7 @@
 // listing order and builds each folder's path as it goes down. Links to folders
 // are never walked, and a folder reached a second time (a bind mount) is
 // passed over, so no file enters the table under two paths.
+#include <cerrno>
 #include <vector>
 
 #include "console/number_format.h"
@@ -51,10 +52,12 @@ struct Frame {
 };
 
 // Reads the folder at walk.path and, unless it was walked before, makes it
-// the folder being walked. FOLDER_UNREADABLE when it cannot be listed.
+// the folder being walked. FOLDER_UNREADABLE when it cannot be listed,
+// NO_MEMORY when memory ran out for it.
 std::optional<Failure> enterFolder(Walk& walk, TreeFolder& folder, bool recycled,
                                    std::vector<Frame>& stack) {
   const FolderContents& listing = walk.reader.read(folder);
+  if (listing.error == ENOMEM) return noMemory();
   if (listing.error != 0) return Failure{FailureKind::FOLDER_UNREADABLE, listing.error, walk.path};
   if (!walk.visited.insert(listing.folderId)) {
     walk.reader.abandon(folder);
@@ -72,6 +75,7 @@ std::optional<Failure> walkTree(Walk& walk) {
   std::vector<Frame> stack;
   walk.path = ctx.folders.root();
   std::optional<Failure> failure = enterFolder(walk, walk.reader.root(), false, stack);
+  ctx.treeTop = walk.reader.root().id;
   while (!failure && !stack.empty()) {
     Frame& frame = stack.back();
     if (frame.entry == frame.listing->entries.size()) {

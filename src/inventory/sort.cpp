@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <thread>
 #include <vector>
 
@@ -49,9 +50,14 @@ void sortFiles(RunContext& ctx) {
   FileEntry pivot = sample[127];
   FileEntry* middle =
       std::partition(first, last, [&](const FileEntry& e) { return before(e, pivot); });
-  std::thread other([&] { std::sort(first, middle, before); });
+  std::thread other;
+  try {
+    other = std::thread([&] { std::sort(first, middle, before); });
+  } catch (const std::exception&) {
+    std::sort(first, middle, before);  // no thread to be had: both halves here
+  }
   std::sort(middle, last, before);
-  other.join();
+  if (other.joinable()) other.join();
 }
 
 }  // namespace doppioni

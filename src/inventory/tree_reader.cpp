@@ -1,8 +1,10 @@
 #include "inventory/tree_reader.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
-#include <system_error>
+#include <exception>
+#include <new>
 
 namespace doppioni {
 namespace {
@@ -124,8 +126,15 @@ TreeReader::TreeReader(const std::string& root, ListingDetail detail, int thread
       root_(std::make_unique<TreeFolder>()) {
   root_->name = root;
   queue_.push_back(root_.get());
+  noMemory_.error = ENOMEM;
   std::lock_guard lock(mutex_);  // the workers count themselves under it
-  for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { work(); });
+  for (int i = 0; i < threads; ++i) {
+    try {
+      workers_.emplace_back([this] { work(); });
+    } catch (const std::exception&) {
+      break;  // no thread to be had: fewer workers, or the walk reads alone
+    }
+  }
 }
 
 // Called with the lock held.
@@ -140,7 +149,7 @@ void TreeReader::addWorkerIfWaiting(std::int64_t elapsed, std::int64_t computed)
   if (stopping_ || workers_.size() >= maxThreads_ || computed * 2 > elapsed) return;
   try {
     workers_.emplace_back([this] { work(); });
-  } catch (const std::system_error&) {
+  } catch (const std::exception&) {
     // No thread to be had: the workers there are go on reading.
   }
 }
@@ -192,8 +201,21 @@ void TreeReader::unpin(TreeFolder* base) {
 
 // Reads one folder from base (an open ancestor, or none: from the root's
 // path); called without the lock, by a worker or by the walk. The folder
-// stays open if subfolders are to be read from it and there is room.
+// stays open if subfolders are to be read from it and there is room. A
+// folder that cannot be held in memory comes to the walk as one that could
+// not be listed, with ENOMEM.
 void TreeReader::readFolder(TreeFolder& folder, TreeFolder* base, FolderContents& scratch) {
+  try {
+    listInto(folder, base, scratch);
+  } catch (const std::bad_alloc&) {
+    folder.handle.close();
+    folder.children.clear();
+    folder.contents = FolderContents{};
+    folder.contents.error = ENOMEM;
+  }
+}
+
+void TreeReader::listInto(TreeFolder& folder, TreeFolder* base, FolderContents& scratch) {
   const OpenFolder none;
   listFolder(base != nullptr ? base->handle : none, pathFrom(base, folder), detail_, scratch,
              &folder.handle);
@@ -243,6 +265,19 @@ void TreeReader::finishRead(TreeFolder& folder, TreeFolder* base) {
 }
 
 void TreeReader::work() {
+  std::unique_lock lock(mutex_, std::defer_lock);
+  try {
+    readAhead(lock);
+  } catch (const std::exception&) {  // no memory to be had
+    // The walk stops at the folders this worker was reading; what the worker
+    // left half done under the lock is never seen, since the lock is kept.
+    if (!lock.owns_lock()) lock.lock();
+    failed_ = true;
+    folderRead_.notify_all();
+  }
+}
+
+void TreeReader::readAhead(std::unique_lock<std::mutex>& lock) {
   FolderContents scratch;
   std::int64_t elapsed = 0;   // microseconds spent reading since last judged
   std::int64_t computed = 0;  // of those, on a processor
@@ -252,7 +287,7 @@ void TreeReader::work() {
     std::size_t next;  // next child to read
   };
   std::vector<Frame> stack;
-  std::unique_lock lock(mutex_);
+  lock.lock();
   for (;;) {
     ++idleWorkers_;
     workAvailable_.wait(lock, [this] {
@@ -341,6 +376,7 @@ void TreeReader::work() {
 
 const FolderContents& TreeReader::read(TreeFolder& folder) {
   std::unique_lock lock(mutex_);
+  if (failed_) return noMemory_;
   if (folder.state == QUEUED) {
     // Every folder the walk wanted before this one is read, so this one is
     // first in the queue, after any the walk has given up.
@@ -362,8 +398,9 @@ const FolderContents& TreeReader::read(TreeFolder& folder) {
     finishRead(folder, base);
   } else {
     walkWaiting_ = true;
-    folderRead_.wait(lock, [&folder] { return folder.state == READ; });
+    folderRead_.wait(lock, [this, &folder] { return folder.state == READ || failed_; });
     walkWaiting_ = false;
+    if (folder.state != READ) return noMemory_;
   }
   return folder.contents;
 }

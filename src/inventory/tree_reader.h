@@ -83,7 +83,8 @@ class TreeReader {
 
   TreeFolder& root() { return *root_; }
   // Waits until the folder has been read (reading it now if nobody has
-  // started) and returns its contents.
+  // started) and returns its contents; error ENOMEM when memory ran out for
+  // it or for a worker reading ahead.
   const FolderContents& read(TreeFolder& folder);
   // The walk is done with the folder and all below it: its memory goes back.
   void release(TreeFolder& folder);
@@ -93,7 +94,9 @@ class TreeReader {
 
  private:
   void work();
+  void readAhead(std::unique_lock<std::mutex>& lock);
   void readFolder(TreeFolder& folder, TreeFolder* base, FolderContents& scratch);
+  void listInto(TreeFolder& folder, TreeFolder* base, FolderContents& scratch);
   TreeFolder* take(TreeFolder& folder);
   void finishRead(TreeFolder& folder, TreeFolder* base);
   void unpin(TreeFolder* base);
@@ -115,6 +118,8 @@ class TreeReader {
   std::atomic<int> handlesKept_{0};
   FolderContents walkScratch_;  // what the walk reads itself is listed here first
   bool stopping_ = false;
+  bool failed_ = false;  // a worker ran out of memory: the walk gets noMemory_
+  FolderContents noMemory_;
   int idleWorkers_ = 0;                               // workers waiting for a folder to read
   bool walkWaiting_ = false;                          // the walk waits for a folder being read
   std::vector<std::unique_ptr<TreeFolder>> givenUp_;  // abandoned subtrees, kept to the end

@@ -11,6 +11,7 @@
 #include <linux/falloc.h>
 #include <linux/openat2.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -96,6 +97,10 @@ int openParent(const std::string& path, std::string& leaf) {
   return resolvePath(cut == 0 ? std::string("/") : path.substr(0, cut), O_PATH | O_DIRECTORY);
 }
 
+FileId idOf(const struct stat& st) {
+  return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
 void fillInfo(const struct stat& st, EntryInfo& info) {
   info.isFolder = S_ISDIR(st.st_mode);
   info.isLink = S_ISLNK(st.st_mode);
@@ -105,7 +110,7 @@ void fillInfo(const struct stat& st, EntryInfo& info) {
   info.sizeLow = static_cast<std::uint32_t>(size);
   info.writeTime = static_cast<std::uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
                    static_cast<std::uint64_t>(st.st_mtim.tv_nsec);
-  info.id = FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  info.id = idOf(st);
 }
 
 // Marks, in a listing being made, an entry that vanished before it was looked at.
@@ -164,10 +169,7 @@ void listFolder(const OpenFolder& from, const std::string& path, ListingDetail d
     return;
   }
   struct stat st;
-  if (::fstat(dir.fd, &st) == 0) {
-    contents.folderId =
-        FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
-  }
+  if (::fstat(dir.fd, &st) == 0) contents.folderId = idOf(st);
 
   // The names first, with the inode of each entry that is to be looked at;
   // each name is followed by a zero, so that it can be handed to the system
@@ -271,6 +273,9 @@ int makeWritable(const std::string& path) {
   if (::fstat(entry.fd, &st) != 0) return errno;
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return 0;
   if (st.st_mode & S_IWUSR) return 0;
+  // The mode belongs to the file, not to this name of it: with a second name
+  // it would change for that one too.
+  if (S_ISREG(st.st_mode) && st.st_nlink != 1) return 0;
   // A path descriptor takes no fchmod; its /proc name reaches that very file.
   std::string self = "/proc/self/fd/" + std::to_string(entry.fd);
   if (::fchmodat(AT_FDCWD, self.c_str(), (st.st_mode & 07777) | S_IWUSR, 0) != 0) return errno;
@@ -355,9 +360,51 @@ int removeFolder(const std::string& path) {
   return 0;
 }
 
+namespace {
+
+// Whether the folder `up` levels above the one open at fd is top: the way up
+// by "..", some thousand levels a call, never through a link.
+bool standsBelow(int fd, int up, const FileId& top) {
+  constexpr int LEVELS_A_CALL = (PATH_MAX - 1) / 3;  // "../" each
+  Fd above;
+  std::string way;
+  for (int left = up; left > 0;) {
+    int levels = std::min(left, LEVELS_A_CALL);
+    way.assign("..");
+    for (int level = 1; level < levels; ++level) way.append("/..");
+    above.reset(openNoSymlinks(above.fd >= 0 ? above.fd : fd, way.c_str(), O_PATH | O_DIRECTORY));
+    if (above.fd < 0) return false;
+    left -= levels;
+  }
+  struct stat st;
+  return ::fstat(above.fd >= 0 ? above.fd : fd, &st) == 0 && idOf(st) == top;
+}
+
+// Whether the folder leaf in parent holds any entry; false when it cannot tell.
+bool holdsEntries(int parent, const char* leaf) {
+  Fd folder(::openat(parent, leaf, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  alignas(linux_dirent64) char buffer[1024];
+  long got = 0;
+  while (folder.fd >= 0 &&
+         (got = ::syscall(SYS_getdents64, folder.fd, buffer, sizeof buffer)) > 0) {
+    for (long at = 0; at < got;) {
+      auto* d = reinterpret_cast<linux_dirent64*>(buffer + at);
+      at += d->d_reclen;
+      const char* name = d->d_name;
+      if (name[0] != '.' || (name[1] != 0 && (name[1] != '.' || name[2] != 0))) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 struct FolderPathCache::Kept {
   static constexpr std::size_t STRIDE = 64;  // names between two folders kept
   static constexpr std::size_t MOST = 512;   // folders kept at most: descriptors are few
+  // Past this many levels the way up costs more than a look inside the folder.
+  static constexpr int LONG_WAY_UP = 128;
+  FileId top;
   std::mutex mutex;
   std::unordered_map<std::string, int> folders;  // path -> O_PATH descriptor
 
@@ -419,16 +466,28 @@ struct FolderPathCache::Kept {
   }
 };
 
-FolderPathCache::FolderPathCache() : kept_(std::make_unique<Kept>()) {}
+FolderPathCache::FolderPathCache(const FileId& top) : kept_(std::make_unique<Kept>()) {
+  kept_->top = top;
+}
 
 FolderPathCache::~FolderPathCache() {
   for (auto& [path, fd] : kept_->folders) ::close(fd);
 }
 
-int FolderPathCache::removeFolder(const std::string& path) {
+int FolderPathCache::removeFolder(const std::string& path, std::uint32_t seen, int levels) {
   std::string leaf;
   Fd parent(kept_->openParent(path, leaf));
   if (parent.fd < 0) return errno;
+  struct stat st;
+  if (::fstatat(parent.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+  if (seen != 0 && idOf(st).digest() != seen) return ENOENT;
+  // A folder that holds anything stays whatever is checked: far down, looking
+  // costs less than the way up.
+  if (levels > Kept::LONG_WAY_UP && holdsEntries(parent.fd, leaf.c_str())) return ENOTEMPTY;
+  // The folders kept on the way reach their folders wherever they were moved:
+  // the parent must still stand where the scan saw it, below the top.
+  if (kept_->top.known() && !standsBelow(parent.fd, levels - 1, kept_->top)) return ENOENT;
   if (::unlinkat(parent.fd, leaf.c_str(), AT_REMOVEDIR) != 0) return errno;
   return 0;
 }
@@ -441,6 +500,38 @@ int statEntry(const std::string& path, EntryInfo& info) {
   if (::fstatat(parent.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
   fillInfo(st, info);
   return 0;
+}
+
+// --- one run at a time in a tree --------------------------------------------
+
+TreeLock::~TreeLock() {
+  for (std::intptr_t fd : held) ::close(static_cast<int>(fd));
+}
+
+int lockTree(const std::string& folder, TreeLock& lock) {
+  int self = resolvePath(folder, O_RDONLY | O_DIRECTORY);
+  if (self < 0) return errno;
+  lock.held.push_back(self);
+  int error = ::flock(self, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
+  // Up to the root, which is its own parent; a folder above that cannot be
+  // read takes no lock, and the way goes on past it.
+  struct stat below, above;
+  bool known = ::fstat(self, &below) == 0;
+  Fd up(::openat(self, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  while (error == 0 && known && up.fd >= 0 && ::fstat(up.fd, &above) == 0 &&
+         !(idOf(above) == idOf(below))) {
+    int fd = ::openat(up.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+      lock.held.push_back(fd);
+      if (::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK) error = EWOULDBLOCK;
+    }
+    below = above;
+    up.reset(::openat(up.fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  }
+  if (error == 0) return 0;
+  for (std::intptr_t fd : lock.held) ::close(static_cast<int>(fd));
+  lock.held.clear();
+  return error == EWOULDBLOCK ? EBUSY : error;
 }
 
 // --- reports and the process's start ------------------------------------

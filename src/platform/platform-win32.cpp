@@ -416,6 +416,9 @@ int makeWritable(const std::string& path) {
   DWORD attributes = info.dwFileAttributes;
   if (isNameSurrogate(attributes, reparseTag(file.h, attributes))) return 0;
   if ((attributes & FILE_ATTRIBUTE_READONLY) == 0) return 0;
+  // The attribute belongs to the file, not to this name of it: with a second
+  // name it would change for that one too.
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && info.nNumberOfLinks != 1) return 0;
   FILE_BASIC_INFO basic{};  // zero times: left as they are
   basic.FileAttributes = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
   if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
@@ -467,16 +470,24 @@ CheckedDeletion deleteCheckedFile(const std::string& path,
   return result;
 }
 
-int removeFolder(const std::string& path) {
+namespace {
+
+// removeFolder, of the folder seen alone (its FileId::digest; 0: any).
+int removeSeenFolder(const std::string& path, std::uint32_t seen) {
   std::wstring api;
   if (!toApiPath(path, api)) return EILSEQ;
   Handle folder(openEntry(api, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES));
   if (!folder.valid()) return lastErrno();
   FILE_BASIC_INFO basic{};
-  if (!::GetFileInformationByHandleEx(folder.h, FileBasicInfo, &basic, sizeof basic)) {
+  BY_HANDLE_FILE_INFORMATION data;
+  if (!::GetFileInformationByHandleEx(folder.h, FileBasicInfo, &basic, sizeof basic) ||
+      !::GetFileInformationByHandle(folder.h, &data)) {
     return lastErrno();
   }
   if ((basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return ENOTDIR;
+  FileId id{data.dwVolumeSerialNumber,
+            (static_cast<std::uint64_t>(data.nFileIndexHigh) << 32) | data.nFileIndexLow};
+  if (seen != 0 && id.digest() != seen) return ENOENT;  // another folder took the name
   // A read-only folder is not removed: its attribute is cleared through this
   // handle, on this folder alone, and set again if the folder stays.
   DWORD attributes = basic.FileAttributes;
@@ -498,13 +509,21 @@ int removeFolder(const std::string& path) {
   return 0;
 }
 
+}  // namespace
+
+int removeFolder(const std::string& path) {
+  return removeSeenFolder(path, 0);
+}
+
 struct FolderPathCache::Kept {};
 
-FolderPathCache::FolderPathCache() = default;
+FolderPathCache::FolderPathCache(const FileId&) {}
 FolderPathCache::~FolderPathCache() = default;
 
-int FolderPathCache::removeFolder(const std::string& path) {
-  return doppioni::removeFolder(path);
+// Every path is reached whole, from the work folder, and nothing is kept open
+// on the way: a folder moved away is no longer at its path.
+int FolderPathCache::removeFolder(const std::string& path, std::uint32_t seen, int) {
+  return removeSeenFolder(path, seen);
 }
 
 int statEntry(const std::string& path, EntryInfo& info) {
@@ -519,6 +538,80 @@ int statEntry(const std::string& path, EntryInfo& info) {
   info.id = FileId{data.dwVolumeSerialNumber,
                    (static_cast<std::uint64_t>(data.nFileIndexHigh) << 32) | data.nFileIndexLow};
   return 0;
+}
+
+// --- one run at a time in a tree --------------------------------------------
+
+namespace {
+
+// The identities of the folder at api and of every folder above it, nearest
+// first, as far up as they can be opened; empty when the folder cannot be.
+std::vector<FileId> folderAndAbove(const std::wstring& api) {
+  std::vector<FileId> ids;
+  std::wstring at;
+  std::size_t floor = 0;
+  if (!absoluteApiPath(api, at, floor)) return ids;
+  for (;;) {
+    Handle folder(openEntry(at, FILE_READ_ATTRIBUTES));
+    BY_HANDLE_FILE_INFORMATION data;
+    if (!folder.valid() || !::GetFileInformationByHandle(folder.h, &data)) break;
+    ids.push_back(
+        FileId{data.dwVolumeSerialNumber,
+               (static_cast<std::uint64_t>(data.nFileIndexHigh) << 32) | data.nFileIndexLow});
+    std::size_t cut = at.rfind(L'\\');
+    if (at.size() <= floor + 1 || cut == std::wstring::npos || cut < floor) break;
+    at.resize(std::max(cut, floor + 1));  // the volume's root keeps its backslash
+  }
+  return ids;
+}
+
+// A lock is named after its folder's identity, which every path to the
+// folder shares: 'T' for a tree held, 'B' for a folder with a tree held
+// below it.
+std::wstring lockName(wchar_t kind, const FileId& id) {
+  return L"Global\\doppioni-" + std::wstring(1, kind) + L"-" + std::to_wstring(id.volume) + L"-" +
+         std::to_wstring(id.index);
+}
+
+// Whether some run made the lock of that name (one of another user's may
+// not open).
+bool lockExists(const std::wstring& name) {
+  HANDLE h = ::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str());
+  if (h != nullptr) ::CloseHandle(h);
+  return h != nullptr || ::GetLastError() == ERROR_ACCESS_DENIED;
+}
+
+}  // namespace
+
+TreeLock::~TreeLock() {
+  for (std::intptr_t h : held) ::CloseHandle(reinterpret_cast<HANDLE>(h));
+}
+
+int lockTree(const std::string& folder, TreeLock& lock) {
+  std::wstring api;
+  if (!toApiPath(folder, api)) return EILSEQ;
+  std::vector<FileId> ids = folderAndAbove(api);
+  if (ids.empty()) return lastErrno();
+  // A named object lives as long as a handle to it, so no longer than its
+  // process. Each run makes its own first and then looks for the others',
+  // so that of two runs starting at once one sees the other at least.
+  int error = 0;
+  for (std::size_t i = 0; i < ids.size() && error == 0; ++i) {
+    ::SetLastError(0);
+    HANDLE h = ::CreateMutexW(nullptr, FALSE, lockName(i == 0 ? L'T' : L'B', ids[i]).c_str());
+    DWORD code = ::GetLastError();
+    if (h != nullptr) lock.held.push_back(reinterpret_cast<std::intptr_t>(h));
+    if (i == 0 && (code == ERROR_ALREADY_EXISTS || code == ERROR_ACCESS_DENIED)) error = EBUSY;
+    if (i == 0 && h == nullptr && error == 0) error = errnoOf(code);
+  }
+  if (error == 0 && lockExists(lockName(L'B', ids[0]))) error = EBUSY;
+  for (std::size_t i = 1; i < ids.size() && error == 0; ++i) {
+    if (lockExists(lockName(L'T', ids[i]))) error = EBUSY;
+  }
+  if (error == 0) return 0;
+  for (std::intptr_t h : lock.held) ::CloseHandle(reinterpret_cast<HANDLE>(h));
+  lock.held.clear();
+  return error;
 }
 
 // --- reports and the process's start ------------------------------------

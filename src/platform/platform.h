@@ -114,7 +114,8 @@ int currentDirectory(std::string& path);
 
 // Gives the owner write permission (clears the read-only attribute) to the
 // regular file or folder at path, acting on the very entry it checked: a link,
-// or anything that is neither, is left alone, and no other bit is added.
+// anything that is neither, and a file with another name (a hard link, which
+// may lie outside the tree) are left alone, and no other bit is added.
 // 0 or an error number.
 int makeWritable(const std::string& path);
 
@@ -151,13 +152,19 @@ int removeFolder(const std::string& path);
 // nothing.
 class FolderPathCache {
  public:
-  FolderPathCache();
+  // top: the folder at the top of the tree the paths lie in (not known: the
+  // removals check no way up).
+  explicit FolderPathCache(const FileId& top);
   ~FolderPathCache();
   FolderPathCache(const FolderPathCache&) = delete;
   FolderPathCache& operator=(const FolderPathCache&) = delete;
 
-  // removeFolder(path), reaching the folder's parent through the cache.
-  int removeFolder(const std::string& path);
+  // removeFolder(path), reaching the folder's parent through the cache, and
+  // only while the folder is still the one seen (its FileId::digest; 0 when
+  // not known) and still `levels` folders below the top: a folder kept open
+  // reaches its folders wherever they were moved, and one that took the
+  // name is another. Either way it is not removed (ENOENT).
+  int removeFolder(const std::string& path, std::uint32_t seen, int levels);
 
  private:
   struct Kept;
@@ -166,6 +173,26 @@ class FolderPathCache {
 
 // Reads an entry's metadata without following a link. 0 or an error number.
 int statEntry(const std::string& path, EntryInfo& info);
+
+// --- one run at a time in a tree --------------------------------------------
+
+// A tree held by a run: its top folder alone, each folder above it shared
+// with the runs in other folders below that one. Let go when it goes, and by
+// the system when the process ends, however it ends: a killed run holds
+// nothing.
+struct TreeLock {
+  std::vector<std::intptr_t> held;  // descriptors, or handles on Windows
+  TreeLock() = default;
+  ~TreeLock();
+  TreeLock(const TreeLock&) = delete;
+  TreeLock& operator=(const TreeLock&) = delete;
+};
+
+// Holds the tree below folder, so that no other run works in that folder,
+// below it or above it meanwhile. 0 when held; EBUSY when another run holds
+// it; another error number when the system has no such lock there. Nothing
+// is held unless it returns 0.
+int lockTree(const std::string& folder, TreeLock& lock);
 
 // --- reports and the process's start ------------------------------------
 

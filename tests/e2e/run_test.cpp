@@ -112,5 +112,18 @@ TEST(RunSequence, UnreadableFolderOrRemovedWorkingDirectoryEndsTheRunBeforeAnyRe
   EXPECT_FALSE(tree.exists(REPORTS[0]));
 }
 
+// A folder in the way of a report: the run ends with a message before any removal, that folder too.
+TEST(RunSequence, AReportNameTakenByAFolderEndsTheRunAndTheFolderStays) {
+  for (const char* report : REPORTS) {
+    TempTree tree;
+    tree.folder(report);
+    tree.folder("Vuota");
+    ProgramRun run = runProgram(tree.root(), "s");
+    EXPECT_EQ(run.status, 255) << report;
+    EXPECT_NE(run.output.find(report), std::string::npos) << run.output;
+    EXPECT_TRUE(fs::is_directory(tree.path(report)) && tree.exists("Vuota")) << report;
+  }
+}
+
 }  // namespace
 }  // namespace doppioni::testing

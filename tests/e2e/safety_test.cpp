@@ -24,25 +24,53 @@ namespace fs = std::filesystem;
 
 TEST(NothingOutsideTheTree, ReportNamesLinksAndFoldersLeadNowhere) {
   TempTree tree, outside;
-  for (const char* name : {"segreto", "condiviso"}) outside.file(name, "mio");
+  for (const char* name : {"segreto", "condiviso", "miniature"}) outside.file(name, "mio");
   fs::create_symlink(outside.path("segreto"), tree.path(DUPLICATES_REPORT));
   fs::create_hard_link(outside.path("condiviso"), tree.path(DELETED_LIST));
   ASSERT_EQ(::mkfifo(tree.path(FOLDER_REPORT).c_str(), 0644), 0);  // once hung the run
+  // A read-only Thumbs.db that is a second name of a file outside keeps its mode, and stays.
+  tree.folder("Foto");
+  fs::create_hard_link(outside.path("miniature"), tree.path("Foto/Thumbs.db"));
   // A read-only folder of the run's user: its empty folder cannot go, nor can it.
   tree.folder("Chiusa/Vuota");
-  for (std::string path :
-       {outside.path("segreto"), outside.path("condiviso"), tree.path("Chiusa")}) {
+  for (std::string path : {outside.path("segreto"), outside.path("condiviso"),
+                           outside.path("miniature"), tree.path("Chiusa")}) {
     ASSERT_TRUE(::geteuid() != 0 || ::chown(path.c_str(), 65534, 65534) == 0);
   }
   fs::permissions(tree.path("Chiusa"), static_cast<fs::perms>(0555));
+  fs::permissions(outside.path("miniature"), static_cast<fs::perms>(0444));
   for (const char* answer : {"n", "s"}) {
     EXPECT_EQ(runProgram(tree.root(), answer, true).status, answer[0] == 's' ? 0 : 1);
     EXPECT_EQ(readFile(outside.path("segreto")) + readFile(outside.path("condiviso")), "miomio");
+    EXPECT_EQ(fs::status(outside.path("miniature")).permissions(), static_cast<fs::perms>(0444));
   }
+  EXPECT_NE(readFile(tree.path(DELETED_LIST)).find("R Thumbs.db in "), std::string::npos);
   for (const char* report : {DUPLICATES_REPORT, DELETED_LIST, FOLDER_REPORT, REMOVAL_REPORT}) {
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(tree.path(report)))) << report;
   }
   EXPECT_EQ(fs::status(tree.path("Chiusa")).permissions(), static_cast<fs::perms>(0555));
+}
+
+// The work folder moved while the question waits, and another tree put at its old path: the run
+// goes on in the folder it scanned, and the other tree, never shown, is untouched.
+TEST(NothingOutsideTheTree, AWorkFolderMovedAtTheQuestionIsStillTheTree) {
+  TempTree base;
+  auto fill = [&base](const std::string& folder) {
+    base.file(folder + "/A/~$x.doc", folder);
+    base.folder(folder + "/vuota/dentro");
+  };
+  fill("lavoro");
+  ProgramRun run = runProgram(base.path("lavoro"), "s", false, [&] {
+    fs::rename(base.path("lavoro"), base.path("spostata"));
+    fill("lavoro");
+  });
+  EXPECT_EQ(run.status, 0) << run.output;
+  for (const char* report : {DUPLICATES_REPORT, DELETED_LIST, FOLDER_REPORT, REMOVAL_REPORT}) {
+    EXPECT_TRUE(base.exists(std::string("spostata/") + report)) << report;
+  }
+  EXPECT_EQ(readFile(base.path("lavoro/A/~$x.doc")), "lavoro");
+  EXPECT_TRUE(base.exists("lavoro/vuota/dentro"));
+  EXPECT_FALSE(base.exists("spostata/A") || base.exists("spostata/vuota"));
 }
 
 std::string junk(int i) {  // every one marked for deletion

@@ -70,5 +70,20 @@ expect_same "what is left on disk" "$(lines Copia Copia/solo.txt Documenti Docum
   Rapporto_doppioni.txt Rapporto_rimozione_cartelle.txt "perché è.txt")" \
   "$(cd "$TREE" && find . -mindepth 1 | sed 's#^\./##' | LC_ALL=C sort)"
 
+# The work folder moved while the question waits, and another folder put at its
+# old path (wine lets Linux do what Windows refuses): the folder stage finds
+# another folder there and stops before it removes anything of it.
+tmux kill-session -t "$SESSION" 2>/dev/null || true
+SESSION="$SESSION-moved"
+rm -rf "$TREE" "$WORK/spostata" "$WORK/status" && mkdir -p "$TREE/vuota"
+tmux new-session -d -s "$SESSION" -x 100 -y 50 \
+  "cd '$TREE' && wine '$ROOT/build/mingw/doppioni.exe'; echo \$? >'$WORK/status'; sleep 600"
+wait_for "(s/n)" && mv "$TREE" "$WORK/spostata" && mkdir -p "$TREE/altra/vuota"
+tmux send-keys -t "$SESSION" s
+for _ in $(seq 1 300); do [[ -s "$WORK/status" ]] && break; sleep 0.1; done
+expect_same "exit status, work folder moved" 255 "$(cat "$WORK/status" 2>/dev/null || echo none)"
+expect_same "the other folder" "altra/vuota" "$(cd "$TREE" && find . -mindepth 2 -type d | cut -c3-)"
+wait_for "La cartella di lavoro non e' piu' quella esaminata"
+
 echo "complete run under wine: $((failures == 0)) passed, $((failures != 0)) failed"
 exit $((failures != 0))
