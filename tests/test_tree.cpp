@@ -40,7 +40,9 @@ void removeTree(const std::string& path) {
 }  // namespace
 
 int deleteFile(const std::string& path) {
-  return deleteCheckedFile(path, [](const EntryInfo&) { return true; }).error;
+  PreparedDeletion prepared =
+      prepareDeletion(path, false, nullptr, [](const EntryInfo&, const OpenFile&) { return true; });
+  return prepared.error != 0 ? prepared.error : deleteHeldFile(prepared.held, prepared.leftAt);
 }
 
 TempTree::TempTree() {

@@ -1,5 +1,7 @@
 #include "driver/run.h"
 
+#include <cerrno>
+
 #include "classify/classify.h"
 #include "console/number_format.h"
 #include "folders/folders.h"
@@ -30,6 +32,28 @@ void printCount(Console& console, std::string_view before, std::int64_t number,
 void heading(RunContext& ctx, const char* text) {
   ctx.console.print(text);
   ctx.progressRow = ctx.console.cursorRow();
+}
+
+// Puts back every file that a run killed in this work folder left aside
+// under a private name, before anything is scanned, and says so.
+void putBackLeftAside(Console& console, const std::string& workDir) {
+  std::string lines;
+  for (const AsideFile& file : putBackAsideFiles()) {
+    const std::string folder =
+        file.folder == "." ? workDir : workDir + PATH_SEPARATOR + file.folder;
+    lines.append(lines.empty() ? "\n\nIl file " : "Il file ");
+    console.appendName(lines, folder + PATH_SEPARATOR + file.name);
+    lines.append(", lasciato da parte da un'esecuzione interrotta, ");
+    if (file.error == 0) {
+      lines.append("e' di nuovo al suo posto\n");
+      continue;
+    }
+    lines.append("ora si chiama ");
+    console.appendName(lines, folder + PATH_SEPARATOR + file.aside);
+    lines.append(file.error == EEXIST ? ": un altro file ha preso il suo nome\n"
+                                      : " (" + errorText(file.error) + ")\n");
+  }
+  console.print(lines);
 }
 
 }  // namespace
@@ -68,6 +92,7 @@ int runDoppioni(RunContext& ctx) {
     return -1;
   }
   showTitle(console, ctx.workDir);
+  putBackLeftAside(console, ctx.workDir);
 
   heading(ctx, "\n\nPreparo l'elenco dei files presenti\n");
   if (std::optional<Failure> failure = scanFolder(ctx, ctx.workDir, WORK_FOLDER)) {
