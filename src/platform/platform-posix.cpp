@@ -347,8 +347,8 @@ DataStretch nextData(const OpenFile& file, std::uint64_t from, std::uint64_t siz
 std::int64_t readAt(const OpenFile& file, std::uint64_t offset, char* buffer, std::size_t length) {
   std::size_t done = 0;
   while (done < length) {
-    ssize_t got = ::pread(fdOf(file), buffer + done, length - done,
-                          static_cast<off_t>(offset + done));
+    ssize_t got =
+        ::pread(fdOf(file), buffer + done, length - done, static_cast<off_t>(offset + done));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return -1;
     if (got == 0) break;  // the end of the file
@@ -365,8 +365,8 @@ namespace {
 // of one form, whatever the entry's own name, so that one left behind is
 // told from every other name.
 constexpr std::string_view ASIDE_PREFIX = ".doppioni-";
-std::string asideName(int attempt) {
-  return std::string(ASIDE_PREFIX) + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+std::string asideName(std::uint32_t number) {
+  return std::string(ASIDE_PREFIX) + std::to_string(::getpid()) + "-" + std::to_string(number);
 }
 
 // What a deletion may take at all: no folder, no read-only file (refused as
@@ -430,7 +430,14 @@ int moveAside(int folder, const std::string& path, AsideJournal* journal, HeldFi
   std::size_t cut = path.rfind('/');
   const std::string noted = cut == std::string::npos ? "." : cut == 0 ? "/" : path.substr(0, cut);
   for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
-    held.aside = asideName(attempt);
+    // A name used once is never used again in the run: the journal's last
+    // note of a name is then the one of the file under it.
+    std::uint32_t number = static_cast<std::uint32_t>(attempt);
+    if (journal != nullptr) {
+      std::lock_guard lock(journal->mutex);
+      number = journal->named++;
+    }
+    held.aside = asideName(number);
     struct stat st;
     if (::fstatat(folder, held.aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) continue;
     if (errno != ENOENT) return errno;
@@ -534,8 +541,8 @@ int deleteHeldFile(HeldFile& held, std::string& leftAt) {
   // Still the entry checked: nothing took its private name meanwhile.
   if (::fstatat(folder, held.aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     error = errno;
-  } else if (!(FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)} ==
-                 held.id)) {
+  } else if (!(FileId{static_cast<std::uint64_t>(st.st_dev),
+                      static_cast<std::uint64_t>(st.st_ino)} == held.id)) {
     error = ESTALE;
   } else if (::unlinkat(folder, held.aside.c_str(), 0) != 0) {
     error = errno;
@@ -604,8 +611,8 @@ std::vector<AsideFile> putBackAsideFiles() {
   struct stat st;
   if (journal.fd < 0 || ::fstat(journal.fd, &st) != 0 || !S_ISREG(st.st_mode)) return found;
   std::vector<AsideFile> entries = journalEntries(journal.fd);
-  // A private name is used again once its file is gone: the last note of
-  // it is the one that counts.
+  // A run gives each private name once; were one noted twice, the last
+  // note would be the one of the file under it.
   std::set<std::pair<std::string, std::string>> seen;
   for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
     if (!soundEntry(*entry) || !seen.emplace(entry->folder, entry->aside).second) continue;
@@ -776,8 +783,8 @@ std::optional<Failure> reportOffset(ReportHandle report, std::uint64_t& offset) 
 std::optional<Failure> overwriteReport(ReportHandle report, std::uint64_t offset,
                                        std::string_view text) {
   while (!text.empty()) {
-    ssize_t done =
-        ::pwrite(static_cast<int>(report.value), text.data(), text.size(), static_cast<off_t>(offset));
+    ssize_t done = ::pwrite(static_cast<int>(report.value), text.data(), text.size(),
+                            static_cast<off_t>(offset));
     if (done < 0 && errno == EINTR) continue;
     if (done <= 0) return Failure{FailureKind::REPORT_WRITE, done < 0 ? errno : EIO, {}};
     text.remove_prefix(static_cast<std::size_t>(done));

@@ -453,9 +453,9 @@ HANDLE handleOf(const OpenFile& file) {
 int openInto(const std::string& path, DWORD access, DWORD flags, OpenFile& file) {
   std::wstring api;
   if (!toApiPath(path, api)) return EILSEQ;
-  HANDLE h = ::CreateFileW(api.c_str(), access,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | flags, nullptr);
+  HANDLE h =
+      ::CreateFileW(api.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | flags, nullptr);
   if (h == INVALID_HANDLE_VALUE) return lastErrno();
   file = OpenFile(reinterpret_cast<std::intptr_t>(h));
   return 0;
@@ -493,8 +493,8 @@ DataStretch nextData(const OpenFile& file, std::uint64_t from, std::uint64_t siz
   DWORD got = 0;
   // The first range allocated is all it takes; a file system that cannot
   // tell (FAT, some emulations) has every byte read.
-  if (!::DeviceIoControl(handleOf(file), FSCTL_QUERY_ALLOCATED_RANGES, &query, sizeof query,
-                         &range, sizeof range, &got, nullptr) &&
+  if (!::DeviceIoControl(handleOf(file), FSCTL_QUERY_ALLOCATED_RANGES, &query, sizeof query, &range,
+                         sizeof range, &got, nullptr) &&
       ::GetLastError() != ERROR_MORE_DATA) {
     return {from, size};
   }
@@ -569,8 +569,8 @@ int deleteHeldFile(HeldFile& held, std::string&) {
   if (!held.isHeld()) return EBADF;
   FILE_DISPOSITION_INFO disposition{};
   disposition.DeleteFile = TRUE;
-  int error = ::SetFileInformationByHandle(handleOf(held.entry), FileDispositionInfo,
-                                           &disposition, sizeof disposition)
+  int error = ::SetFileInformationByHandle(handleOf(held.entry), FileDispositionInfo, &disposition,
+                                           sizeof disposition)
                   ? 0
                   : lastErrno();
   held.entry.close();  // the file goes with the handle

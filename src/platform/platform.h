@@ -166,6 +166,7 @@ inline constexpr const char* ASIDE_JOURNAL = ".doppioni-in-sospeso";
 struct AsideJournal {
   std::mutex mutex;
   std::intptr_t file = -1;  // open from the first note on
+  std::uint32_t named = 0;  // private names given: none is given twice in a run
   AsideJournal() = default;
   ~AsideJournal();  // closes it, the journal stays
   AsideJournal(const AsideJournal&) = delete;
