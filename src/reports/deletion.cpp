@@ -188,7 +188,8 @@ bool listAndDelete(RunContext& ctx, ReportFile& list, const FileEntry& record,
   if (prepared.error != 0) return written;
   if (!written) {
     giveBack(prepared.held, prepared.leftAt);
-    list.overwrite(*at, "R");  // where some of the line went in
+    std::optional<std::uint64_t> end = list.offset();
+    if (end && *end > *at) list.overwrite(*at, "R");  // some of the line went in
     return false;
   }
   deleted = deleteHeldFile(prepared.held, prepared.leftAt) == 0;

@@ -27,8 +27,9 @@ bool ReportFile::flush() {
 }
 
 std::optional<std::uint64_t> ReportFile::offset() {
+  flush();
   std::uint64_t at = 0;
-  if (!flush() || reportOffset(handle_, at)) return std::nullopt;
+  if (!isOpen() || reportOffset(handle_, at)) return std::nullopt;
   return at;
 }
 

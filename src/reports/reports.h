@@ -48,7 +48,7 @@ class ReportFile {
   // on, once any of it could not be written.
   bool flush();
   // Hands the text gathered so far to the system and tells where the next
-  // byte goes in the file; nothing once any of it could not be written.
+  // byte goes in the file; nothing when the system cannot tell.
   std::optional<std::uint64_t> offset();
   // Writes text (no line end in it) over the file's bytes at `at`, as when
   // a line already written must say otherwise; false when it could not.

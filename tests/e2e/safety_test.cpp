@@ -69,11 +69,9 @@ void expectEveryDeletionListed(const TempTree& tree, int files, bool failedWrite
               list.ends_with("Programma interrotto: nessun altro file e' stato cancellato\n"));
 }
 
-// Runs the program answering "s" and, once it shows `shown` (by default:
-// the deletion has begun) and `after` has passed, sends it `cut`; 0 closes
-// its output instead, -1 starts it with output and error closed.
-int runCutShort(const std::string& dir, int cut, std::chrono::microseconds after = {},
-                std::string_view shown = "Cancello") {
+// Runs the program answering "s" and, once the deletion has begun, sends it
+// `cut`; 0 closes its output instead, -1 starts it with output and error closed.
+int runCutShort(const std::string& dir, int cut) {
   int in[2], out[2];
   if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return -1;
   pid_t child = ::fork();
@@ -89,11 +87,10 @@ int runCutShort(const std::string& dir, int cut, std::chrono::microseconds after
   ::close(in[1]);
   std::string seen;
   char buffer[4096];
-  for (ssize_t got = 1; got > 0 && seen.find(shown) == std::string::npos;) {
+  for (ssize_t got = 1; got > 0 && seen.find("Cancello") == std::string::npos;) {
     got = ::read(out[0], buffer, sizeof buffer);
     if (got > 0) seen.append(buffer, static_cast<std::size_t>(got));
   }
-  std::this_thread::sleep_for(after);
   if (cut > 0) ::kill(child, cut);
   while (cut > 0 && ::read(out[0], buffer, sizeof buffer) > 0) {
   }
@@ -115,28 +112,66 @@ TEST(NothingUnrecorded, RunsCutShortListEveryDeletion) {
   }
 }
 
+// Runs the program answering "s" and kills it (SIGKILL) `after` its list
+// of deletions appears, or lets it end when `after` is negative. Its exit
+// status as a shell gives it, and the time from the list's start to the end.
+std::pair<int, std::chrono::microseconds> runKilled(const TempTree& tree,
+                                                    std::chrono::microseconds after) {
+  int in[2];
+  if (::pipe2(in, O_CLOEXEC) != 0) return {-1, {}};
+  pid_t child = ::fork();
+  if (child == 0) {
+    int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(in[0], 0), ::dup2(null, 1), ::dup2(null, 2);
+    if (::chdir(tree.root().c_str()) == 0) ::execl(reachableProgram().c_str(), "doppioni", nullptr);
+    ::_exit(122);
+  }
+  ::close(in[0]);
+  [[maybe_unused]] auto typed = ::write(in[1], "s", 1);
+  ::close(in[1]);
+  int status = 0;
+  pid_t ended = 0;
+  while (ended == 0 && !tree.exists(DELETED_LIST)) {
+    ended = ::waitpid(child, &status, WNOHANG);
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+  auto listed = std::chrono::steady_clock::now();
+  if (ended == 0 && after.count() >= 0) std::this_thread::sleep_for(after);
+  if (ended == 0 && after.count() >= 0) ::kill(child, SIGKILL);
+  if (ended == 0) ::waitpid(child, &status, 0);
+  auto took = std::chrono::steady_clock::now() - listed;
+  return {WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status),
+          std::chrono::duration_cast<std::chrono::microseconds>(took)};
+}
+
 TEST(NothingUnrecorded, AfterAKillEveryFileIsAtItsNameOrListedDeleted) {
-  std::mt19937 random(std::random_device{}());
   auto copy = [](const char* folder, int i) { return folder + std::to_string(i) + ".txt"; };
-  int kills = 0, putBack = 0;
-  std::int64_t span = 100000;  // microseconds from the start to the deletions' end, about
-  for (int round = 0; kills < 40 && round < 300; ++round) {
-    TempTree tree;
-    for (int i = 0; i < 200; ++i) {
+  auto makeTree = [&](TempTree& tree) {
+    for (int i = 0; i < 150; ++i) {
       tree.file(junk(i));
       for (const char* folder : {"A/", "B/"}) {  // B's go when their bytes are A's
         tree.file(copy(folder, i), std::to_string(i));
         tree.setWriteTime(copy(folder, i), 1100000000);
       }
     }
-    // Output to a pipe comes in large pieces: the moment is taken from the start.
-    std::chrono::microseconds after(std::uniform_int_distribution<std::int64_t>(0, span)(random));
-    if (runCutShort(tree.root(), SIGKILL, after, "") != 128 + SIGKILL) continue;
-    std::string list = readFile(tree.path(DELETED_LIST));
-    auto lines = std::ranges::count(list, '\n');
-    if (lines < 7 || lines == 7 + 400) {  // killed before the deletions, or after them
-      span = lines < 7 ? span * 5 / 4 : span * 3 / 4;
-      continue;
+  };
+  std::chrono::microseconds span;  // how long the deletions take, and the rest
+  {
+    TempTree tree;
+    makeTree(tree);
+    span = runKilled(tree, std::chrono::microseconds(-1)).second;
+  }
+  std::mt19937 random(std::random_device{}());
+  int kills = 0, putBack = 0;
+  for (int round = 0; kills < 40 && round < 100; ++round) {
+    TempTree tree;
+    makeTree(tree);
+    std::chrono::microseconds after(
+        std::uniform_int_distribution<std::int64_t>(0, span.count())(random));
+    std::string list;
+    if (runKilled(tree, after).first != 128 + SIGKILL ||
+        std::ranges::count(list = readFile(tree.path(DELETED_LIST)), '\n') == 7 + 300) {
+      continue;  // killed once the deletions were over
     }
     ++kills;
     ProgramRun next = runProgram(tree.root(), "n");
@@ -144,7 +179,7 @@ TEST(NothingUnrecorded, AfterAKillEveryFileIsAtItsNameOrListedDeleted) {
     for (std::size_t at = 0;
          (at = next.output.find("di nuovo al suo posto", at + 1)) != std::string::npos;)
       ++putBack;
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 150; ++i) {
       for (const std::string& rel : {junk(i), copy("A/", i), copy("B/", i)}) {
         fs::path path(tree.path(rel));
         std::string line = "C " + path.filename().string() + " in " + path.parent_path().string();
