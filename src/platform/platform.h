@@ -137,10 +137,10 @@ struct OpenFile {
 // Opens the regular file at path to read its bytes, never through a link,
 // and tells what the file opened is. 0 or an error number (EINVAL for an
 // entry that is no regular file).
-int openToRead(const std::string& path, OpenFile& file, EntryInfo& info);
+[[nodiscard]] int openToRead(const std::string& path, OpenFile& file, EntryInfo& info);
 
 // What the open file is now. 0 or an error number.
-int openFileInfo(const OpenFile& file, EntryInfo& info);
+[[nodiscard]] int openFileInfo(const OpenFile& file, EntryInfo& info);
 
 // The first stretch of data at or after `from` in a file of `size` bytes:
 // every byte in [from, begin) lies in a hole and reads as zero; [begin, end)
@@ -150,11 +150,12 @@ struct DataStretch {
   std::uint64_t begin;
   std::uint64_t end;
 };
-DataStretch nextData(const OpenFile& file, std::uint64_t from, std::uint64_t size);
+[[nodiscard]] DataStretch nextData(const OpenFile& file, std::uint64_t from, std::uint64_t size);
 
 // Reads length bytes at offset: the bytes read, fewer only where the file
 // ends; -1 when it cannot be read.
-std::int64_t readAt(const OpenFile& file, std::uint64_t offset, char* buffer, std::size_t length);
+[[nodiscard]] std::int64_t readAt(const OpenFile& file, std::uint64_t offset, char* buffer,
+                                  std::size_t length);
 
 // --- Deleting exactly the file that was checked ---------------------------
 
@@ -215,13 +216,13 @@ struct PreparedDeletion {
 // is the entry open to read its bytes (not open when it cannot be read). It
 // may run on any thread. A refused entry goes back under its name, never
 // over a file that took the name meanwhile.
-PreparedDeletion prepareDeletion(
+[[nodiscard]] PreparedDeletion prepareDeletion(
     const std::string& path, bool toRead, AsideJournal* journal,
     const std::function<bool(const EntryInfo& info, const OpenFile& content)>& accept);
 
 // Deletes a held file: 0, or an error number and then the file is back
 // under its name (leftAt, as above, when another file took it).
-int deleteHeldFile(HeldFile& held, std::string& leftAt);
+[[nodiscard]] int deleteHeldFile(HeldFile& held, std::string& leftAt);
 
 // Puts a held file back under its name without deleting it (leftAt as above).
 void giveBack(HeldFile& held, std::string& leftAt);
@@ -237,7 +238,7 @@ struct AsideFile {
 // Puts back under its name every file that a run killed in this work folder
 // left aside and that is still there, never over another file, then removes
 // the journal. Tells what it found.
-std::vector<AsideFile> putBackAsideFiles();
+[[nodiscard]] std::vector<AsideFile> putBackAsideFiles();
 
 // Removes an empty folder, never recursively, and changes no folder's mode
 // on the way (on Windows a read-only folder is removed through the handle
@@ -287,11 +288,11 @@ std::optional<Failure> reserveReportRoom(ReportHandle report, std::uint64_t byte
 // Hands text to the system whole; "\n" becomes CR LF on Windows.
 std::optional<Failure> writeReport(ReportHandle report, std::string_view text);
 // Where the next byte written goes in the file.
-std::optional<Failure> reportOffset(ReportHandle report, std::uint64_t& offset);
+[[nodiscard]] std::optional<Failure> reportOffset(ReportHandle report, std::uint64_t& offset);
 // Writes text (no line end in it) over the file's bytes at offset, and
 // writes on from where it was.
-std::optional<Failure> overwriteReport(ReportHandle report, std::uint64_t offset,
-                                       std::string_view text);
+[[nodiscard]] std::optional<Failure> overwriteReport(ReportHandle report, std::uint64_t offset,
+                                                     std::string_view text);
 // Gives back the room reserved and not used, and closes. Each of these
 // returns nothing when it succeeded.
 std::optional<Failure> closeReport(ReportHandle& report);

@@ -115,6 +115,7 @@ struct ContentComparison {
 // Compares the first `size` bytes of two open files, stopping at the first
 // difference; holes that both files have there are not read, and a hole in
 // one compares as zeros with the other's bytes.
-ContentComparison compareContents(const OpenFile& a, const OpenFile& b, std::uint64_t size);
+[[nodiscard]] ContentComparison compareContents(const OpenFile& a, const OpenFile& b,
+                                                std::uint64_t size);
 
 }  // namespace doppioni
