@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "e2e/e2e_support.h"
+#include "platform/platform.h"
 #include "reports/reports.h"
 #include "test_tree.h"
 
@@ -192,6 +193,31 @@ TEST(NothingUnrecorded, AfterAKillEveryFileIsAtItsNameOrListedDeleted) {
   }
   EXPECT_EQ(kills, 40);
   EXPECT_GT(putBack, 0) << "no kill left a file aside";
+}
+
+TEST(NothingUnrecorded, FilesAKilledRunLeftAsideGoBackBeforeTheScan) {
+  TempTree tree, outside;
+  tree.file("A/.doppioni-7-0", "messo da parte");
+  tree.file("A/.doppioni-7-1", "il suo nome e' preso");
+  tree.file("A/preso.txt", "nuovo");
+  outside.file(".doppioni-7-2", "fuori");
+  using namespace std::string_literals;  // the journal's zero bytes
+  std::ofstream(tree.path(ASIDE_JOURNAL))
+      << "A\0.doppioni-7-0\0libero.txt\0A\0.doppioni-7-1\0preso.txt\0"s
+      << "../" + fs::path(outside.root()).filename().string() + "\0.doppioni-7-2\0x\0"s;
+  ProgramRun run = runProgram(tree.root(), "n");
+  EXPECT_EQ(run.status, 1);
+  const std::string said = ", lasciato da parte da un'esecuzione interrotta, ";
+  EXPECT_NE(run.output.find(tree.path("A/libero.txt") + said + "e' di nuovo al suo posto\n"),
+            std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find(tree.path("A/preso.txt") + said + "ora si chiama " +
+                            tree.path("A/.doppioni-7-1") + ": un altro file ha preso il suo nome"),
+            std::string::npos);
+  EXPECT_EQ(readFile(tree.path("A/libero.txt")) + readFile(tree.path("A/preso.txt")),
+            "messo da partenuovo");
+  EXPECT_NE(readFile(tree.path(DUPLICATES_REPORT)).find("libero.txt"), std::string::npos);
+  EXPECT_FALSE(tree.exists(ASIDE_JOURNAL) || outside.exists("x"));
 }
 
 // The program running in dir, found by its working directory; -1 if none.
