@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <tuple>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -40,7 +42,9 @@ void removeTree(const std::string& path) {
 }  // namespace
 
 int deleteFile(const std::string& path) {
-  return deleteCheckedFile(path, [](const EntryInfo&) { return true; }).error;
+  PreparedDeletion prepared =
+      prepareDeletion(path, false, nullptr, [](const EntryInfo&, const OpenFile&) { return true; });
+  return prepared.error != 0 ? prepared.error : deleteHeldFile(prepared.held, prepared.leftAt);
 }
 
 TempTree::TempTree() {
@@ -94,6 +98,67 @@ void TempTree::setWriteTime(std::string_view rel, std::int64_t seconds) {
 bool TempTree::exists(std::string_view rel) const {
   std::error_code error;
   return fs::exists(fs::symlink_status(fsPath(path(rel)), error));
+}
+
+namespace {
+
+struct CopyCase {
+  const char* rel;
+  std::string bytes;
+  char outcome;  // its line in the list: C (and gone), R; '-' for none
+};
+
+const std::vector<CopyCase>& copyCases() {
+  static const std::string big(3 << 20, 'g');
+  // In the list's order: the table's, the companion files of marked pages last.
+  // clang-format off
+  static const std::vector<CopyCase> cases = {
+      {"A/cambiata.txt", "uno", '-'},      {"B/cambiata.txt", "uno", 'R'},
+      {"A/esca.txt", "abc", '-'},          {"B/esca.txt", "abd", 'R'},
+      {"A/grande.bin", big + "1", '-'},    {"B/grande.bin", big + "2", 'R'},
+      {"C/grande.bin", big + "1", 'C'},    {"P/pagina.htm", "<p>", '-'},
+      {"Q/pagina.htm", "<p>", 'C'},        {"A/tenuta.txt", "uno", '-'},
+      {"B/tenuta.txt", "uno", 'R'},        {"A/tre.txt", "123", '-'},
+      {"B/tre.txt", "123", 'C'},           {"C/tre.txt", "12x", 'R'},
+      {"D/tre.txt", "123", 'C'},           {"A/vuoto.txt", "", '-'},
+      {"B/vuoto.txt", "", 'C'},            {"P/pagina_file/a.jpg", "aaa", '-'},
+      {"Q/pagina_file/a.jpg", "aaa", 'C'}, {"P/pagina_file/b.jpg", "bbb", '-'},
+      {"Q/pagina_file/b.jpg", "bbx", 'R'}};
+  // clang-format on
+  return cases;
+}
+
+constexpr std::int64_t COPY_TIME = 1100000000;
+
+}  // namespace
+
+void makeCopyCases(TempTree& tree) {
+  for (const CopyCase& c : copyCases()) {
+    tree.file(c.rel, c.bytes);
+    tree.setWriteTime(c.rel, COPY_TIME);
+  }
+}
+
+void changeCopyCases(TempTree& tree) {
+  for (const char* rel : {"B/cambiata.txt", "A/tenuta.txt"}) {
+    tree.file(rel, "unx");
+    tree.setWriteTime(rel, COPY_TIME);
+  }
+}
+
+void expectCopyCases(const TempTree& tree) {
+  std::ifstream in(tree.path("Elenco_files_cancellati.txt"));  // text mode: CR LF reads as "\n"
+  std::string list{std::istreambuf_iterator<char>(in), {}}, expected;
+  for (const CopyCase& c : copyCases()) {
+    fs::path rel(c.rel);
+    if (c.outcome != '-') {
+      expected += c.outcome + (" " + rel.filename().string() + " in ") +
+                  tree.path(rel.parent_path().string()) + "\n";
+    }
+    EXPECT_EQ(tree.exists(c.rel), c.outcome != 'C') << c.rel;
+  }
+  EXPECT_TRUE(list.ends_with("\n\n\n" + expected)) << list;
+  EXPECT_FALSE(tree.exists(ASIDE_JOURNAL));
 }
 
 std::tm fixedTime() {

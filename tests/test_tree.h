@@ -33,6 +33,17 @@ class TempTree {
   std::string root_;
 };
 
+// Copies by content, from a tree made by makeCopyCases: decoys of the same
+// name, size and write time from the start, copies and kept copies whose
+// bytes change while the question waits (the write time put back), a page
+// whose companion file differs from its counterpart, empty files, and a
+// copy differing only past the first piece read. changeCopyCases makes the
+// changes; expectCopyCases checks, after the deletions, every line of the
+// list and what is left on disk.
+void makeCopyCases(TempTree& tree);
+void changeCopyCases(TempTree& tree);
+void expectCopyCases(const TempTree& tree);
+
 // 7 March 2005, 09:05:41: the reports' timestamp in the tests.
 std::tm fixedTime();
 

@@ -340,7 +340,7 @@ class PosixConsole : public ConsoleDevice {
   sig_atomic_t seen_ = 0;        // continuations already taken into account
 };
 
-constexpr int HELD_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int HELD_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 volatile sig_atomic_t heldSignal = 0;
 struct sigaction handlersBeforeHold[std::size(HELD_SIGNALS)];
 

@@ -73,10 +73,11 @@ class ConsoleDevice {
 // The process's own console: standard output and standard input.
 std::unique_ptr<ConsoleDevice> openStandardConsole();
 
-// An interrupt (Ctrl-C, SIGTERM or SIGHUP; on Windows Ctrl-C, Ctrl-Break or
-// the console window closing) ends the run at once, except while a phase
-// that changes the disk holds interrupts: then it is only noted, so that the
-// attempt in progress is finished and recorded before the run ends.
+// An interrupt (Ctrl-C, Ctrl-\ or SIGQUIT, SIGTERM or SIGHUP; on Windows
+// Ctrl-C, Ctrl-Break or the console window closing) ends the run at once,
+// except while a phase that changes the disk holds interrupts: then it is
+// only noted, so that the attempt in progress is finished and recorded
+// before the run ends.
 void holdInterrupts();
 // The interrupt noted since holdInterrupts() (its signal number), or 0.
 int heldInterrupt();

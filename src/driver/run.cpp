@@ -71,6 +71,28 @@ int cleanFolders(RunContext& ctx, const FileId& scanned) {
   return 0;
 }
 
+// Puts back every file that a run killed in this work folder left aside
+// under a private name, before anything is scanned, and says so.
+void putBackLeftAside(Console& console, const std::string& workDir) {
+  std::string lines;
+  for (const AsideFile& file : putBackAsideFiles()) {
+    const std::string folder =
+        file.folder == "." ? workDir : workDir + PATH_SEPARATOR + file.folder;
+    lines.append(lines.empty() ? "\n\nIl file " : "Il file ");
+    console.appendName(lines, folder + PATH_SEPARATOR + file.name);
+    lines.append(", lasciato da parte da un'esecuzione interrotta, ");
+    if (file.error == 0) {
+      lines.append("e' di nuovo al suo posto\n");
+      continue;
+    }
+    lines.append("ora si chiama ");
+    console.appendName(lines, folder + PATH_SEPARATOR + file.aside);
+    lines.append(file.error == EEXIST ? ": un altro file ha preso il suo nome\n"
+                                      : " (" + errorText(file.error) + ")\n");
+  }
+  console.print(lines);
+}
+
 }  // namespace
 
 void showTitle(Console& console, const std::string& workDir) {
@@ -115,6 +137,7 @@ int runDoppioni(RunContext& ctx) {
     return -1;
   }
   showTitle(console, ctx.workDir);
+  putBackLeftAside(console, ctx.workDir);
 
   heading(ctx, "\n\nPreparo l'elenco dei files presenti\n");
   if (std::optional<Failure> failure = scanFolder(ctx, ctx.workDir, WORK_FOLDER)) {

@@ -6,8 +6,13 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstddef>
+#include <exception>
 #include <mutex>
+#include <new>
+#include <optional>
+#include <system_error>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 namespace doppioni {
@@ -19,11 +24,23 @@ namespace doppioni {
 // returns false no attempt starts any more, and those under way are still
 // reported and settled. So whatever settle() records covers every attempt
 // made but those under way. The attempts must not depend on one another.
+//
+// Threads that cannot be had are done without, down to the calling thread
+// alone. An attempt that throws (memory ran out) stops the attempts as a
+// false settle() does; once those under way are reported (those that threw
+// skipped), the first exception is thrown again on the calling thread. A
+// result never reported is destroyed.
 template <typename Attempt, typename Report, typename Settle>
 void runInOrder(int threads, std::size_t n, Attempt attempt, Report report, Settle settle) {
+  using Result = std::invoke_result_t<Attempt&, std::size_t>;
+  struct Slot {
+    std::optional<Result> result;
+    std::exception_ptr failure;
+    bool known = false;
+  };
   const std::size_t window = static_cast<std::size_t>(std::max(threads, 1));
-  std::vector<int> results(n);
-  std::vector<char> known(n, 0);
+  // Attempt k has slot k % window, which attempt k - window has left by then.
+  std::vector<Slot> slots(std::min(window, n));
   std::mutex mutex;
   std::condition_variable resultKnown, slotOpen;
   std::size_t next = 0;                    // the next attempt to start
@@ -36,44 +53,76 @@ void runInOrder(int threads, std::size_t n, Attempt attempt, Report report, Sett
       if (stop || next >= n) return;
       std::size_t k = next++;
       lock.unlock();
-      int result = attempt(k);
+      std::optional<Result> result;
+      std::exception_ptr failure;
+      try {
+        result.emplace(attempt(k));
+      } catch (...) {
+        failure = std::current_exception();
+      }
       lock.lock();
-      results[k] = result;
-      known[k] = 1;
+      Slot& slot = slots[k % window];
+      slot.result = std::move(result);
+      slot.failure = failure;
+      slot.known = true;
       resultKnown.notify_one();
     }
   };
   std::vector<std::thread> helpers;
-  if (n > 1) {
-    for (int t = 0; t < threads; ++t) helpers.emplace_back(work);
+  try {
+    if (n > 1) helpers.reserve(static_cast<std::size_t>(std::max(threads, 0)));
+    for (int t = 0; n > 1 && t < threads; ++t) helpers.emplace_back(work);
+  } catch (const std::system_error&) {  // no more threads to be had
+  } catch (const std::bad_alloc&) {
   }
-  std::size_t end = n;  // once settle() fails: the attempts already made
-  for (std::size_t k = 0; k < end; ++k) {
-    int result;
-    if (helpers.empty()) {
-      result = attempt(k);
-      next = k + 1;
-    } else {
-      std::unique_lock lock(mutex);
-      resultKnown.wait(lock, [&] { return known[k] != 0; });
-      result = results[k];
-    }
-    report(k, result);
-    bool go = settle();
+  auto finish = [&] {
     {
       std::lock_guard lock(mutex);
-      if (stop) {
-        // Reporting what was under way when settle() failed.
-      } else if (go) {
-        open = std::min(k + 1 + window, n);
-      } else {
-        stop = true;
-        end = next;
-      }
+      stop = true;
     }
     slotOpen.notify_all();
+    for (std::thread& helper : helpers) helper.join();
+  };
+
+  std::exception_ptr failure;
+  std::size_t end = n;  // once the attempts stop: the attempts already made
+  try {
+    for (std::size_t k = 0; k < end; ++k) {
+      Slot& slot = slots[k % window];
+      if (helpers.empty()) {
+        next = k + 1;
+        slot.result.emplace(attempt(k));
+      } else {
+        std::unique_lock lock(mutex);
+        resultKnown.wait(lock, [&] { return slot.known; });
+      }
+      bool go = false;
+      if (slot.failure) {
+        if (!failure) failure = slot.failure;
+      } else {
+        report(k, *slot.result);
+        go = settle() && !failure;
+      }
+      slot = Slot{};
+      {
+        std::lock_guard lock(mutex);
+        if (stop) {
+          // Reporting what was under way when the attempts stopped.
+        } else if (go) {
+          open = std::min(k + 1 + window, n);
+        } else {
+          stop = true;
+          end = next;
+        }
+      }
+      slotOpen.notify_all();
+    }
+  } catch (...) {
+    finish();
+    throw;
   }
-  for (std::thread& helper : helpers) helper.join();
+  finish();
+  if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace doppioni

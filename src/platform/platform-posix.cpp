@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <set>
 #include <unordered_map>
 #include <vector>
 
@@ -282,18 +283,95 @@ int makeWritable(const std::string& path) {
   return 0;
 }
 
+// --- Reading a file's bytes -----------------------------------------------
+
+OpenFile& OpenFile::operator=(OpenFile&& other) noexcept {
+  if (this != &other) {
+    close();
+    value = other.value;
+    other.value = -1;
+  }
+  return *this;
+}
+
+void OpenFile::close() {
+  if (value != -1) ::close(static_cast<int>(value));
+  value = -1;
+}
+
+namespace {
+
+int fdOf(const OpenFile& file) {
+  return static_cast<int>(file.value);
+}
+
+// Keeps the file open only when it is a regular file, which info then
+// describes, and tells the system it is read once from start to end.
+int keepIfRegular(OpenFile& file, EntryInfo& info) {
+  struct stat st;
+  int error = ::fstat(fdOf(file), &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EINVAL;
+  if (error != 0) {
+    file.close();
+    return error;
+  }
+  fillInfo(st, info);
+  ::posix_fadvise(fdOf(file), 0, 0, POSIX_FADV_SEQUENTIAL);
+  return 0;
+}
+
+// Whatever has taken a name is only looked at: a pipe does not make the
+// open wait, a terminal is not taken.
+constexpr int TO_READ = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+}  // namespace
+
+int openToRead(const std::string& path, OpenFile& file, EntryInfo& info) {
+  int fd = resolvePath(path, TO_READ);
+  if (fd < 0) return errno;
+  file = OpenFile(fd);
+  return keepIfRegular(file, info);
+}
+
+int openFileInfo(const OpenFile& file, EntryInfo& info) {
+  struct stat st;
+  if (::fstat(fdOf(file), &st) != 0) return errno;
+  fillInfo(st, info);
+  return 0;
+}
+
+DataStretch nextData(const OpenFile& file, std::uint64_t from, std::uint64_t size) {
+  off_t begin = ::lseek(fdOf(file), static_cast<off_t>(from), SEEK_DATA);
+  // ENXIO: nothing but holes from there on; any other error: no holes told.
+  if (begin < 0) return errno == ENXIO ? DataStretch{size, size} : DataStretch{from, size};
+  auto first = std::min(static_cast<std::uint64_t>(begin), size);
+  off_t end = ::lseek(fdOf(file), begin, SEEK_HOLE);
+  auto last = end < 0 ? size : std::min(static_cast<std::uint64_t>(end), size);
+  return {first, last > first ? last : size};
+}
+
+std::int64_t readAt(const OpenFile& file, std::uint64_t offset, char* buffer, std::size_t length) {
+  std::size_t done = 0;
+  while (done < length) {
+    ssize_t got =
+        ::pread(fdOf(file), buffer + done, length - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return -1;
+    if (got == 0) break;  // the end of the file
+    done += static_cast<std::size_t>(got);
+  }
+  return static_cast<std::int64_t>(done);
+}
+
 // --- Deleting exactly the file that was checked ---------------------------
 
 namespace {
 
-// The private name an entry takes in its folder while it is checked. It
-// says whose it is and keeps the name's end (its extension), so that one
-// left behind is recognised; cut to fit the system's limit on a name.
-std::string asideName(const std::string& leaf, int attempt) {
-  std::string name = "doppioni-" + std::to_string(::getpid()) + "-" + std::to_string(attempt) + "-";
-  std::size_t room = NAME_MAX > name.size() ? NAME_MAX - name.size() : 0;
-  name.append(leaf, leaf.size() > room ? leaf.size() - room : 0, std::string::npos);
-  return name;
+// The private name an entry takes in its folder while it is held: short and
+// of one form, whatever the entry's own name, so that one left behind is
+// told from every other name.
+constexpr std::string_view ASIDE_PREFIX = ".doppioni-";
+std::string asideName(std::uint32_t number) {
+  return std::string(ASIDE_PREFIX) + std::to_string(::getpid()) + "-" + std::to_string(number);
 }
 
 // What a deletion may take at all: no folder, no read-only file (refused as
@@ -304,52 +382,256 @@ int deletable(const struct stat& st) {
   return 0;
 }
 
+// Renames `from` to `to` in folder, never over an entry that has that name:
+// 0 or an error number (EEXIST when the name is taken).
+int renameNoReplace(int folder, const char* from, const char* to, bool fromPrivateName) {
+  if (::renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // Through FUSE, which mounts NTFS and exFAT disks, there is no such
+  // rename. A second name replaces nothing where links can be made; the
+  // private one then goes (never the entry's own name: another file may
+  // have taken it in between).
+  struct stat st;
+  if (fromPrivateName) {
+    if (::linkat(folder, from, folder, to, 0) == 0) {
+      ::unlinkat(folder, from, 0);
+      return 0;
+    }
+    if (errno == EEXIST) return EEXIST;
+  }
+  // Else a plain rename, to a name checked absent just before.
+  if (::fstatat(folder, to, &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
+  if (errno != ENOENT) return errno;
+  return ::renameat(folder, from, folder, to) == 0 ? 0 : errno;
+}
+
+// Notes in the journal, before it happens, that `name` in folder is to be
+// moved to `aside`: the folder, the two names, each ended by a zero byte,
+// handed to the system in one write.
+int noteAside(AsideJournal& journal, const std::string& folder, const std::string& aside,
+              const std::string& name) {
+  std::string entry = folder;
+  for (const std::string* part : {&aside, &name}) {
+    entry.push_back('\0');
+    entry.append(*part);
+  }
+  entry.push_back('\0');
+  std::lock_guard lock(journal.mutex);
+  if (journal.file < 0) {
+    // A fresh file of its own: a link under its name is removed, never followed.
+    if (::unlink(ASIDE_JOURNAL) != 0 && errno != ENOENT) return errno;
+    int fd = ::open(ASIDE_JOURNAL, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return errno;
+    journal.file = fd;
+  }
+  std::optional<Failure> failure = writeReport(ReportHandle{journal.file}, entry);
+  return failure ? failure->error : 0;
+}
+
+// Moves the entry `held.name` of folder aside to a private name that no
+// entry has, noted first in the journal. 0 or an error number.
+int moveAside(int folder, const std::string& path, AsideJournal* journal, HeldFile& held) {
+  constexpr int ATTEMPTS = 100;  // private names tried before giving up
+  std::size_t cut = path.rfind('/');
+  const std::string noted = cut == std::string::npos ? "." : cut == 0 ? "/" : path.substr(0, cut);
+  for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
+    // A name used once is never used again in the run: the journal's last
+    // note of a name is then the one of the file under it.
+    std::uint32_t number = static_cast<std::uint32_t>(attempt);
+    if (journal != nullptr) {
+      std::lock_guard lock(journal->mutex);
+      number = journal->named++;
+    }
+    held.aside = asideName(number);
+    struct stat st;
+    if (::fstatat(folder, held.aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) continue;
+    if (errno != ENOENT) return errno;
+    if (int error = journal ? noteAside(*journal, noted, held.aside, held.name) : 0) return error;
+    int error = renameNoReplace(folder, held.name.c_str(), held.aside.c_str(), false);
+    if (error != EEXIST) return error;
+  }
+  return EEXIST;
+}
+
+// The checks on the entry held under its private name; accept has the last word.
+int checkHeld(HeldFile& held, bool toRead,
+              const std::function<bool(const EntryInfo&, const OpenFile&)>& accept) {
+  const int folder = fdOf(held.folder);
+  struct stat st;
+  if (::fstatat(folder, held.aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  if (int error = deletable(st)) return error;
+  EntryInfo info;
+  fillInfo(st, info);
+  held.id = info.id;
+  if (toRead && S_ISREG(st.st_mode)) {
+    int fd = ::openat(folder, held.aside.c_str(), TO_READ | O_NOFOLLOW);
+    EntryInfo opened;
+    if (fd >= 0) held.entry = OpenFile(fd);
+    if (fd >= 0 && (keepIfRegular(held.entry, opened) != 0 || !(opened.id == info.id))) {
+      held.entry.close();
+    }
+  }
+  return accept(info, held.entry) ? 0 : ECANCELED;
+}
+
+// Back under its own name, never over another file: 0 or why not.
+int putBack(HeldFile& held) noexcept {
+  held.entry.close();
+  int error = renameNoReplace(fdOf(held.folder), held.aside.c_str(), held.name.c_str(), true);
+  held.folder.close();
+  return error;
+}
+
 }  // namespace
 
-CheckedDeletion deleteCheckedFile(const std::string& path,
-                                  const std::function<bool(const EntryInfo&)>& accept) {
-  constexpr int ATTEMPTS = 100;  // private names tried before giving up
-  CheckedDeletion result;
-  std::string leaf;
-  Fd parent(openParent(path, leaf));
+AsideJournal::~AsideJournal() {
+  if (file >= 0) ::close(static_cast<int>(file));
+}
+
+void closeAsideJournal(AsideJournal& journal, bool remove) {
+  std::lock_guard lock(journal.mutex);
+  if (journal.file < 0) return;
+  ::close(static_cast<int>(journal.file));
+  journal.file = -1;
+  if (remove) ::unlink(ASIDE_JOURNAL);
+}
+
+HeldFile::~HeldFile() {
+  if (isHeld()) putBack(*this);
+}
+
+HeldFile& HeldFile::operator=(HeldFile&& other) noexcept {
+  if (this != &other) {
+    if (isHeld()) putBack(*this);
+    entry = std::move(other.entry);
+    folder = std::move(other.folder);
+    aside = std::move(other.aside);
+    name = std::move(other.name);
+    id = other.id;
+  }
+  return *this;
+}
+
+bool HeldFile::isHeld() const {
+  return folder.isOpen();
+}
+
+PreparedDeletion prepareDeletion(
+    const std::string& path, bool toRead, AsideJournal* journal,
+    const std::function<bool(const EntryInfo& info, const OpenFile& content)>& accept) {
+  PreparedDeletion result;
+  HeldFile& held = result.held;
+  Fd parent(openParent(path, held.name));
   struct stat st;
-  if (parent.fd < 0 || ::fstatat(parent.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (parent.fd < 0 || ::fstatat(parent.fd, held.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     result.error = errno;
     return result;
   }
   if ((result.error = deletable(st)) != 0) return result;
-
   // The entry is moved aside, never over anything, so that what is checked
   // under the private name is what gets deleted, whatever comes to the name.
-  std::string aside;
-  for (int attempt = 0;; ++attempt) {
-    aside = asideName(leaf, attempt);
-    if (::renameat2(parent.fd, leaf.c_str(), parent.fd, aside.c_str(), RENAME_NOREPLACE) == 0)
-      break;
-    if (errno != EEXIST || attempt == ATTEMPTS - 1) {
-      result.error = errno;
-      return result;
-    }
-  }
-  EntryInfo info;
-  if (::fstatat(parent.fd, aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    result.error = errno;
-  } else if ((result.error = deletable(st)) == 0) {
-    fillInfo(st, info);
-    if (!accept(info)) {
-      result.error = ECANCELED;
-    } else if (::unlinkat(parent.fd, aside.c_str(), 0) == 0) {
-      return result;
-    } else {
-      result.error = errno;
-    }
-  }
-  // Back under its name, unless a new file took it: that one is never replaced.
-  if (::renameat2(parent.fd, aside.c_str(), parent.fd, leaf.c_str(), RENAME_NOREPLACE) != 0 &&
-      errno != ENOENT) {
-    result.leftAt = aside;
-  }
+  if ((result.error = moveAside(parent.fd, path, journal, held)) != 0) return result;
+  held.folder = OpenFile(parent.fd);
+  parent.fd = -1;
+  if ((result.error = checkHeld(held, toRead, accept)) != 0) giveBack(held, result.leftAt);
   return result;
+}
+
+int deleteHeldFile(HeldFile& held, std::string& leftAt) {
+  if (!held.isHeld()) return EBADF;
+  held.entry.close();
+  const int folder = fdOf(held.folder);
+  struct stat st;
+  int error = 0;
+  // Still the entry checked: nothing took its private name meanwhile.
+  if (::fstatat(folder, held.aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    error = errno;
+  } else if (!(FileId{static_cast<std::uint64_t>(st.st_dev),
+                      static_cast<std::uint64_t>(st.st_ino)} == held.id)) {
+    error = ESTALE;
+  } else if (::unlinkat(folder, held.aside.c_str(), 0) != 0) {
+    error = errno;
+  }
+  if (error == 0) {
+    held.folder.close();
+    return 0;
+  }
+  giveBack(held, leftAt);
+  return error;
+}
+
+void giveBack(HeldFile& held, std::string& leftAt) {
+  if (!held.isHeld()) return;
+  std::string aside = held.aside;
+  int error = putBack(held);
+  if (error != 0 && error != ENOENT) leftAt = std::move(aside);
+}
+
+namespace {
+
+// Whether a journal's entry names what a run writes there: a folder below
+// the work folder, a private name, a name; nothing that leads elsewhere.
+bool soundEntry(const AsideFile& file) {
+  auto isName = [](std::string_view name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+  };
+  std::string_view folder = file.folder;
+  for (std::size_t at = 0; at <= folder.size();) {
+    std::size_t cut = std::min(folder.find('/', at), folder.size());
+    if (!isName(folder.substr(at, cut - at)) && folder != ".") return false;
+    at = cut + 1;
+  }
+  std::string_view aside = file.aside;
+  return isName(file.name) && isName(aside) && aside.starts_with(ASIDE_PREFIX) &&
+         aside.find_first_not_of("0123456789-", ASIDE_PREFIX.size()) == std::string::npos;
+}
+
+// The complete entries of a journal: a kill may have cut the last one
+// short, and its file was never moved.
+std::vector<AsideFile> journalEntries(int fd) {
+  std::string text;
+  char buffer[65536];
+  for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) != 0;) {
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) break;
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
+  std::vector<AsideFile> entries;
+  std::string parts[3];
+  std::size_t at = 0;
+  for (std::size_t part = 0, end; (end = text.find('\0', at)) != std::string::npos; at = end + 1) {
+    parts[part].assign(text, at, end - at);
+    if (++part < 3) continue;
+    part = 0;
+    entries.push_back(AsideFile{parts[0], parts[2], parts[1], 0});
+  }
+  return entries;
+}
+
+}  // namespace
+
+std::vector<AsideFile> putBackAsideFiles() {
+  std::vector<AsideFile> found;
+  Fd journal(::open(ASIDE_JOURNAL, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat st;
+  if (journal.fd < 0 || ::fstat(journal.fd, &st) != 0 || !S_ISREG(st.st_mode)) return found;
+  std::vector<AsideFile> entries = journalEntries(journal.fd);
+  // A run gives each private name once; were one noted twice, the last
+  // note would be the one of the file under it.
+  std::set<std::pair<std::string, std::string>> seen;
+  for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+    if (!soundEntry(*entry) || !seen.emplace(entry->folder, entry->aside).second) continue;
+    Fd folder(resolvePath(entry->folder, O_PATH | O_DIRECTORY));
+    if (folder.fd < 0 ||
+        ::fstatat(folder.fd, entry->aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      continue;  // deleted, or never moved
+    }
+    entry->error = renameNoReplace(folder.fd, entry->aside.c_str(), entry->name.c_str(), true);
+    found.push_back(std::move(*entry));
+  }
+  ::unlink(ASIDE_JOURNAL);
+  std::reverse(found.begin(), found.end());
+  return found;
 }
 
 int removeFolder(const std::string& path) {
@@ -582,6 +864,26 @@ std::optional<Failure> writeReport(ReportHandle report, std::string_view text) {
   return {};
 }
 
+std::optional<Failure> reportOffset(ReportHandle report, std::uint64_t& offset) {
+  off_t at = ::lseek(static_cast<int>(report.value), 0, SEEK_CUR);
+  if (at < 0) return Failure{FailureKind::REPORT_WRITE, errno, {}};
+  offset = static_cast<std::uint64_t>(at);
+  return {};
+}
+
+std::optional<Failure> overwriteReport(ReportHandle report, std::uint64_t offset,
+                                       std::string_view text) {
+  while (!text.empty()) {
+    ssize_t done = ::pwrite(static_cast<int>(report.value), text.data(), text.size(),
+                            static_cast<off_t>(offset));
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return Failure{FailureKind::REPORT_WRITE, done < 0 ? errno : EIO, {}};
+    text.remove_prefix(static_cast<std::size_t>(done));
+    offset += static_cast<std::uint64_t>(done);
+  }
+  return {};
+}
+
 std::optional<Failure> closeReport(ReportHandle& report) {
   int fd = static_cast<int>(report.value);
   report.value = -1;
@@ -598,6 +900,9 @@ void prepareStandardStreams() {
     if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) ::open("/dev/null", O_RDWR);
   }
   ::signal(SIGPIPE, SIG_IGN);
+  // A file grown past the user's limit (ulimit -f) is a failed write like
+  // any other, which the program reports, not the end of the process.
+  ::signal(SIGXFSZ, SIG_IGN);
 }
 
 std::int64_t threadProcessorTime() {

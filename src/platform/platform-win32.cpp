@@ -9,6 +9,7 @@
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shellapi.h>
+#include <winioctl.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -428,46 +429,163 @@ int makeWritable(const std::string& path) {
   return 0;
 }
 
-// --- Deleting exactly the file that was checked ---------------------------
+// --- Reading a file's bytes -----------------------------------------------
 
-CheckedDeletion deleteCheckedFile(const std::string& path,
-                                  const std::function<bool(const EntryInfo&)>& accept) {
-  CheckedDeletion result;
+OpenFile& OpenFile::operator=(OpenFile&& other) noexcept {
+  if (this != &other) {
+    close();
+    value = other.value;
+    other.value = -1;
+  }
+  return *this;
+}
+
+void OpenFile::close() {
+  if (value != -1) ::CloseHandle(reinterpret_cast<HANDLE>(value));
+  value = -1;
+}
+
+namespace {
+
+HANDLE handleOf(const OpenFile& file) {
+  return reinterpret_cast<HANDLE>(file.value);
+}
+
+// Opens the entry itself (never what a link leads to) into file. 0 or an
+// error number.
+int openInto(const std::string& path, DWORD access, DWORD flags, OpenFile& file) {
   std::wstring api;
-  if (!toApiPath(path, api)) {
-    result.error = EILSEQ;
-    return result;
-  }
-  // The handle that is checked is the one that deletes: whatever takes the
-  // name meanwhile is another file, never touched.
-  Handle file(openEntry(api, DELETE | FILE_READ_ATTRIBUTES));
+  if (!toApiPath(path, api)) return EILSEQ;
+  HANDLE h =
+      ::CreateFileW(api.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | flags, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return lastErrno();
+  file = OpenFile(reinterpret_cast<std::intptr_t>(h));
+  return 0;
+}
+
+int infoOf(HANDLE h, EntryInfo& info, DWORD* attributes = nullptr) {
   BY_HANDLE_FILE_INFORMATION data;
-  if (!file.valid() || !::GetFileInformationByHandle(file.h, &data)) {
-    result.error = lastErrno();
-    return result;
-  }
-  // Refused as the runtime's _unlink refuses them, whatever the file system
-  // underneath would allow.
-  if (data.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
-    result.error = EACCES;
-    return result;
-  }
-  EntryInfo info;
-  fillInfo(data.dwFileAttributes, reparseTag(file.h, data.dwFileAttributes), data.nFileSizeHigh,
+  if (!::GetFileInformationByHandle(h, &data)) return lastErrno();
+  fillInfo(data.dwFileAttributes, reparseTag(h, data.dwFileAttributes), data.nFileSizeHigh,
            data.nFileSizeLow, data.ftLastWriteTime, info);
   info.id = FileId{data.dwVolumeSerialNumber,
                    (static_cast<std::uint64_t>(data.nFileIndexHigh) << 32) | data.nFileIndexLow};
-  if (!accept(info)) {
-    result.error = ECANCELED;
-    return result;
+  if (attributes != nullptr) *attributes = data.dwFileAttributes;
+  return 0;
+}
+
+}  // namespace
+
+int openToRead(const std::string& path, OpenFile& file, EntryInfo& info) {
+  int error = openInto(path, GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN, file);
+  if (error == 0) error = infoOf(handleOf(file), info);
+  if (error == 0 && !info.isRegular) error = EINVAL;
+  if (error != 0) file.close();
+  return error;
+}
+
+int openFileInfo(const OpenFile& file, EntryInfo& info) {
+  return infoOf(handleOf(file), info);
+}
+
+DataStretch nextData(const OpenFile& file, std::uint64_t from, std::uint64_t size) {
+  FILE_ALLOCATED_RANGE_BUFFER query{}, range{};
+  query.FileOffset.QuadPart = static_cast<LONGLONG>(from);
+  query.Length.QuadPart = static_cast<LONGLONG>(size - from);
+  DWORD got = 0;
+  // The first range allocated is all it takes; a file system that cannot
+  // tell (FAT, some emulations) has every byte read.
+  if (!::DeviceIoControl(handleOf(file), FSCTL_QUERY_ALLOCATED_RANGES, &query, sizeof query, &range,
+                         sizeof range, &got, nullptr) &&
+      ::GetLastError() != ERROR_MORE_DATA) {
+    return {from, size};
   }
+  if (got < sizeof range) return {size, size};  // nothing allocated from there on
+  auto begin = static_cast<std::uint64_t>(range.FileOffset.QuadPart);
+  auto end = begin + static_cast<std::uint64_t>(range.Length.QuadPart);
+  begin = std::min(std::max(begin, from), size);
+  end = std::min(end, size);
+  return {begin, end > begin ? end : size};
+}
+
+std::int64_t readAt(const OpenFile& file, std::uint64_t offset, char* buffer, std::size_t length) {
+  std::size_t done = 0;
+  while (done < length) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset + done);
+    at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
+    DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(length - done, 1u << 30)), got = 0;
+    if (!::ReadFile(handleOf(file), buffer + done, chunk, &got, &at)) {
+      if (::GetLastError() == ERROR_HANDLE_EOF) break;
+      return -1;
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  return static_cast<std::int64_t>(done);
+}
+
+// --- Deleting exactly the file that was checked ---------------------------
+
+// Windows deletes through the handle it checked: nothing is moved aside, and
+// nothing is noted.
+AsideJournal::~AsideJournal() = default;
+
+void closeAsideJournal(AsideJournal&, bool) {}
+
+HeldFile::~HeldFile() = default;  // the handle closes: the file stays as it was
+
+HeldFile& HeldFile::operator=(HeldFile&& other) noexcept {
+  entry = std::move(other.entry);
+  return *this;
+}
+
+bool HeldFile::isHeld() const {
+  return entry.isOpen();
+}
+
+PreparedDeletion prepareDeletion(
+    const std::string& path, bool toRead, AsideJournal*,
+    const std::function<bool(const EntryInfo& info, const OpenFile& content)>& accept) {
+  PreparedDeletion result;
+  OpenFile& file = result.held.entry;
+  // The handle that is checked is the one that deletes: whatever takes the
+  // name meanwhile is another file, never touched.
+  DWORD access = DELETE | FILE_READ_ATTRIBUTES | (toRead ? GENERIC_READ : 0);
+  DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (toRead ? FILE_FLAG_SEQUENTIAL_SCAN : 0);
+  EntryInfo info;
+  DWORD attributes = 0;
+  result.error = openInto(path, access, flags, file);
+  if (result.error == 0) result.error = infoOf(handleOf(file), info, &attributes);
+  // Refused as the runtime's _unlink refuses them, whatever the file system
+  // underneath would allow.
+  if (result.error == 0 && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
+    result.error = EACCES;
+  }
+  if (result.error == 0 && !accept(info, file)) result.error = ECANCELED;
+  if (result.error != 0) file.close();
+  return result;
+}
+
+int deleteHeldFile(HeldFile& held, std::string&) {
+  if (!held.isHeld()) return EBADF;
   FILE_DISPOSITION_INFO disposition{};
   disposition.DeleteFile = TRUE;
-  if (!::SetFileInformationByHandle(file.h, FileDispositionInfo, &disposition,
-                                    sizeof disposition)) {
-    result.error = lastErrno();
-  }
-  return result;
+  int error = ::SetFileInformationByHandle(handleOf(held.entry), FileDispositionInfo, &disposition,
+                                           sizeof disposition)
+                  ? 0
+                  : lastErrno();
+  held.entry.close();  // the file goes with the handle
+  return error;
+}
+
+void giveBack(HeldFile& held, std::string&) {
+  held.entry.close();
+}
+
+std::vector<AsideFile> putBackAsideFiles() {
+  return {};
 }
 
 namespace {
@@ -685,6 +803,36 @@ std::optional<Failure> writeReport(ReportHandle report, std::string_view text) {
     }
     rest.remove_prefix(done);
   }
+  return {};
+}
+
+std::optional<Failure> reportOffset(ReportHandle report, std::uint64_t& offset) {
+  LARGE_INTEGER zero{}, at{};
+  if (!::SetFilePointerEx(reinterpret_cast<HANDLE>(report.value), zero, &at, FILE_CURRENT)) {
+    return Failure{FailureKind::REPORT_WRITE, lastErrno(), {}};
+  }
+  offset = static_cast<std::uint64_t>(at.QuadPart);
+  return {};
+}
+
+std::optional<Failure> overwriteReport(ReportHandle report, std::uint64_t offset,
+                                       std::string_view text) {
+  HANDLE h = reinterpret_cast<HANDLE>(report.value);
+  LARGE_INTEGER zero{}, back{};
+  if (!::SetFilePointerEx(h, zero, &back, FILE_CURRENT)) {
+    return Failure{FailureKind::REPORT_WRITE, lastErrno(), {}};
+  }
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD done = 0;
+  int error = ::WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &done, &at)
+                  ? (done == text.size() ? 0 : EIO)
+                  : lastErrno();
+  // A handle without overlapped writes moves on past them: it goes back
+  // to where the report goes on.
+  if (!::SetFilePointerEx(h, back, nullptr, FILE_BEGIN) && error == 0) error = lastErrno();
+  if (error != 0) return Failure{FailureKind::REPORT_WRITE, error, {}};
   return {};
 }
 

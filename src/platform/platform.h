@@ -10,6 +10,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -119,25 +120,126 @@ int currentDirectory(std::string& path);
 // 0 or an error number.
 int makeWritable(const std::string& path);
 
-// --- Deleting exactly the file that was checked ---------------------------
+// --- Reading a file's bytes -----------------------------------------------
 
-// What a checked deletion did. error: 0 when the file was deleted, else why
-// not (ECANCELED when the check refused it). leftAt: when the entry had been
-// moved aside for the check and another file took its name meanwhile, the
-// name it stays under in its folder; otherwise empty.
-struct CheckedDeletion {
-  int error = 0;
-  std::string leftAt;
+// An open file: a descriptor, or a handle on Windows. Closed when it goes;
+// moved, never copied.
+struct OpenFile {
+  std::intptr_t value = -1;
+  OpenFile() = default;
+  explicit OpenFile(std::intptr_t v) : value(v) {}
+  ~OpenFile() { close(); }
+  OpenFile(OpenFile&& other) noexcept : value(other.value) { other.value = -1; }
+  OpenFile& operator=(OpenFile&& other) noexcept;
+  bool isOpen() const { return value != -1; }
+  void close();
 };
 
-// Deletes the entry at path (the link itself for a link; never a folder,
-// nor a read-only file) only when accept approves of it, and then exactly
-// the entry that accept was shown: a file that takes the name meanwhile is
-// never the one deleted. accept sees the entry as the handle that deletes it
-// (Windows) or under a private name in the same folder (POSIX, which has no
-// deletion by descriptor) and may run on any thread.
-CheckedDeletion deleteCheckedFile(const std::string& path,
-                                  const std::function<bool(const EntryInfo&)>& accept);
+// Opens the regular file at path to read its bytes, never through a link,
+// and tells what the file opened is. 0 or an error number (EINVAL for an
+// entry that is no regular file).
+[[nodiscard]] int openToRead(const std::string& path, OpenFile& file, EntryInfo& info);
+
+// What the open file is now. 0 or an error number.
+[[nodiscard]] int openFileInfo(const OpenFile& file, EntryInfo& info);
+
+// The first stretch of data at or after `from` in a file of `size` bytes:
+// every byte in [from, begin) lies in a hole and reads as zero; [begin, end)
+// may hold data. begin is size when only holes are left. Where the system
+// cannot tell holes, [from, size).
+struct DataStretch {
+  std::uint64_t begin;
+  std::uint64_t end;
+};
+[[nodiscard]] DataStretch nextData(const OpenFile& file, std::uint64_t from, std::uint64_t size);
+
+// Reads length bytes at offset: the bytes read, fewer only where the file
+// ends; -1 when it cannot be read.
+[[nodiscard]] std::int64_t readAt(const OpenFile& file, std::uint64_t offset, char* buffer,
+                                  std::size_t length);
+
+// --- Deleting exactly the file that was checked ---------------------------
+
+// Where a run notes each file it moves aside, before it does, so that the
+// next run in the tree puts back what a run killed meanwhile left aside: a
+// hidden file in the work folder, made with the first note. Windows never
+// moves a file aside and notes nothing.
+inline constexpr const char* ASIDE_JOURNAL = ".doppioni-in-sospeso";
+struct AsideJournal {
+  std::mutex mutex;
+  std::intptr_t file = -1;  // open from the first note on
+  std::uint32_t named = 0;  // private names given: none is given twice in a run
+  AsideJournal() = default;
+  ~AsideJournal();  // closes it, the journal stays
+  AsideJournal(const AsideJournal&) = delete;
+  AsideJournal& operator=(const AsideJournal&) = delete;
+};
+
+// Closes the journal, and removes it with `remove` (nothing is left aside).
+void closeAsideJournal(AsideJournal& journal, bool remove);
+
+// A file whose checks passed, held until its line in the list is written:
+// on POSIX, moved aside under a private name in its folder; on Windows,
+// held by the handle that deletes it. Moved, never copied; put back under
+// its name if it goes while still held.
+struct HeldFile {
+  OpenFile entry;  // the file open to read its bytes, when asked for (Windows: always open)
+#ifndef _WIN32
+  OpenFile folder;    // the folder it is in
+  std::string aside;  // its private name there
+  std::string name;   // its own name
+  FileId id;          // the entry checked
+#endif
+  HeldFile() = default;
+  ~HeldFile();
+  HeldFile(HeldFile&&) noexcept = default;
+  HeldFile& operator=(HeldFile&&) noexcept;
+  bool isHeld() const;
+};
+
+// What the preparation of a deletion did. error: 0 when the file is held,
+// else why not (ECANCELED when the check refused it), and then the file is
+// back under its name. leftAt: when another file took its name meanwhile,
+// the name it stays under in its folder; otherwise empty.
+struct PreparedDeletion {
+  int error = 0;
+  std::string leftAt;
+  HeldFile held;
+};
+
+// Prepares the deletion of the entry at path (the link itself for a link;
+// never a folder, nor a read-only file) and holds it when accept approves
+// of it: then exactly the entry that accept was shown goes, and a file that
+// takes the name meanwhile is never the one deleted. accept sees the entry
+// as it is held, under a private name in the same folder (POSIX, which has
+// no deletion by descriptor; noted first in the journal, when one is given)
+// or through the handle that deletes it (Windows); with `toRead`, `content`
+// is the entry open to read its bytes (not open when it cannot be read). It
+// may run on any thread. A refused entry goes back under its name, never
+// over a file that took the name meanwhile.
+[[nodiscard]] PreparedDeletion prepareDeletion(
+    const std::string& path, bool toRead, AsideJournal* journal,
+    const std::function<bool(const EntryInfo& info, const OpenFile& content)>& accept);
+
+// Deletes a held file: 0, or an error number and then the file is back
+// under its name (leftAt, as above, when another file took it).
+[[nodiscard]] int deleteHeldFile(HeldFile& held, std::string& leftAt);
+
+// Puts a held file back under its name without deleting it (leftAt as above).
+void giveBack(HeldFile& held, std::string& leftAt);
+
+// A file that a killed run left aside, as the journal it left tells.
+struct AsideFile {
+  std::string folder;  // the folder, as reached from the work folder
+  std::string name;    // its own name
+  std::string aside;   // its private name
+  int error = 0;       // 0: back under its name; else why not (EEXIST: another file has it)
+};
+
+// Puts back under its name every file that a run killed in this work folder
+// left aside and that is still there, never over another file, then removes
+// the journal. Tells what it found.
+[[nodiscard]] std::vector<AsideFile> putBackAsideFiles();
 
 // Removes an empty folder, never recursively, and changes no folder's mode
 // on the way (on Windows a read-only folder is removed through the handle
@@ -212,7 +314,13 @@ std::optional<Failure> createReport(const std::string& path, ReportHandle& repor
 std::optional<Failure> reserveReportRoom(ReportHandle report, std::uint64_t bytes);
 // Hands text to the system whole; "\n" becomes CR LF on Windows.
 std::optional<Failure> writeReport(ReportHandle report, std::string_view text);
-// Gives back the room reserved and not used, and closes. Each of the four
+// Where the next byte written goes in the file.
+[[nodiscard]] std::optional<Failure> reportOffset(ReportHandle report, std::uint64_t& offset);
+// Writes text (no line end in it) over the file's bytes at offset, and
+// writes on from where it was.
+[[nodiscard]] std::optional<Failure> overwriteReport(ReportHandle report, std::uint64_t offset,
+                                                     std::string_view text);
+// Gives back the room reserved and not used, and closes. Each of these
 // returns nothing when it succeeded.
 std::optional<Failure> closeReport(ReportHandle& report);
 

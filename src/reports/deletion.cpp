@@ -3,12 +3,16 @@
 // The user answered on the report written before the question; the tree may
 // have changed while the question waited. So a file is deleted only when it
 // is still the file the scan saw, a copy only while the copy kept for it is
-// still there, unchanged and a different file, and a companion file of a
-// marked page only with its page: otherwise the deletion is refused and
-// listed like any other refusal.
+// still there, unchanged and a different file, and only when its bytes are
+// the kept copy's, and a companion file of a marked page only with its page:
+// otherwise the deletion is refused and listed like any other refusal.
+//
+// Each file is first checked and held (moved aside under a private name, or
+// held by the handle that deletes it), then its line is handed to the
+// system, and only then is it deleted: a run killed at any moment leaves no
+// file gone without its line, and at most a file aside, which the next run
+// puts back.
 #include <cstring>
-#include <map>
-#include <mutex>
 #include <vector>
 
 #include "inventory/run_in_order.h"
@@ -21,6 +25,10 @@ namespace {
 constexpr std::string_view INTERRUPTED_LIST =
     "Programma interrotto: nessun altro file e' stato cancellato\n";
 
+// Files compared at once while the deletions go on: a disk not yet read
+// serves several reads under way better than one, more than there are cores.
+constexpr int COMPARING_THREADS = 8;
+
 // Whether the entry on disk is still the one the record describes: the same
 // file, where the scan could tell, of the same size and write time.
 bool unchangedSinceScan(const EntryInfo& info, const FileEntry& record) {
@@ -29,26 +37,43 @@ bool unchangedSinceScan(const EntryInfo& info, const FileEntry& record) {
          (record.fileId == 0 || info.id.digest() == record.fileId);
 }
 
-// The identity of the copy kept for record `index` while it stands to take
-// its place; unknown (no id) when it does not.
-FileId standingKeptCopy(const RunContext& ctx, std::int32_t index) {
-  std::int32_t kept = ctx.entries[index].keptCopy;
-  if (kept < 0 || kept >= ctx.count || kept == index) return {};
-  const FileEntry& keptRecord = ctx.entries[kept];
-  // A kept copy that is going away itself keeps nothing.
-  if (keptRecord.deleteMark == 1) return {};
+std::uint64_t sizeOf(const FileEntry& record) {
+  return (static_cast<std::uint64_t>(record.sizeHigh) << 32) | record.sizeLow;
+}
+
+// The copy kept for a record, open to read, as the scan saw it.
+struct KeptCopy {
+  const FileEntry* record = nullptr;
+  std::string path;
+  OpenFile file;
   EntryInfo info;
-  if (statEntry(reachPathOf(ctx, keptRecord), info) != 0) return {};
-  if (!info.isRegular || !unchangedSinceScan(info, keptRecord)) return {};
-  return info.id;
+};
+
+// Opens the copy kept for record `index` while it stands, unchanged, to take
+// its place; false when it does not.
+bool openKeptCopy(const RunContext& ctx, std::int32_t index, KeptCopy& kept) {
+  std::int32_t at = ctx.entries[index].keptCopy;
+  if (at < 0 || at >= ctx.count || at == index) return false;
+  kept.record = &ctx.entries[at];
+  // A kept copy that is going away itself keeps nothing.
+  if (kept.record->deleteMark == 1) return false;
+  kept.path = reachPathOf(ctx, *kept.record);
+  return openToRead(kept.path, kept.file, kept.info) == 0 &&
+         unchangedSinceScan(kept.info, *kept.record) && kept.info.id.known();
+}
+
+// Whether the kept copy is still, after the comparison, what it was before,
+// and still at its place.
+bool stillStanding(const KeptCopy& kept) {
+  EntryInfo now, there;
+  return openFileInfo(kept.file, now) == 0 && unchangedSinceScan(now, *kept.record) &&
+         now.id == kept.info.id && statEntry(kept.path, there) == 0 && there.id == kept.info.id;
 }
 
 // The attempts of one run, each marked record tried once. A companion file
-// of a marked page goes only when its page went, so it needs the page's
-// outcome first: the companion files of marked pages are tried after every
-// other marked file, so that a page is never deleted before its own turn
-// (and its line); a companion file whose page is still under way on another
-// thread waits for it.
+// of a marked page goes only when its page went: the companion files of
+// marked pages are tried after every other marked file, once every page is
+// settled.
 class Attempts {
  public:
   explicit Attempts(const RunContext& ctx) : ctx_(ctx) {
@@ -59,21 +84,7 @@ class Attempts {
       if (id >= pageRecord_.size()) pageRecord_.resize(id + 1, -1);
       pageRecord_[id] = i;
     }
-    pageTried_ = std::vector<std::once_flag>(pageRecord_.size());
     pageDeleted_.assign(pageRecord_.size(), 0);
-  }
-
-  // Tries the file of record `index`, once, and tells whether it was deleted.
-  bool deleted(std::int32_t index) {
-    const FileEntry& record = ctx_.entries[index];
-    std::int32_t page = markedPageOf(record);
-    if (page == index) {
-      auto id = static_cast<std::size_t>(record.pageId);
-      std::call_once(pageTried_[id], [&] { pageDeleted_[id] = attempt(index) ? 1 : 0; });
-      return pageDeleted_[id] != 0;
-    }
-    if (page >= 0 && record.kind == Kind::PAGE_PART && !deleted(page)) return false;
-    return attempt(index);
   }
 
   // Whether the record is a companion file that goes only with its page.
@@ -81,18 +92,52 @@ class Attempts {
     return record.kind == Kind::PAGE_PART && markedPageOf(record) >= 0;
   }
 
-  // Tells where the file of record `index` stays if it was moved aside for
-  // its check and a new file took its name meanwhile.
-  void tellLeftAside(Console& console, std::int32_t index) {
-    std::lock_guard lock(mutex_);
-    auto found = leftAside_.find(index);
-    if (found == leftAside_.end()) return;
-    std::string line("Il file ");
-    console.appendName(line, filePathOf(ctx_, ctx_.entries[index]));
-    line.append(" non e' stato cancellato e ora si chiama ");
-    console.appendName(line, dirOf(ctx_, ctx_.entries[index]) + PATH_SEPARATOR + found->second);
-    console.print(line + ": un altro file ha preso il suo nome\n");
+  // Checks and holds the file of record `index`; on any thread.
+  PreparedDeletion prepare(std::int32_t index) {
+    const FileEntry& record = ctx_.entries[index];
+    if (followsPage(record) && !pageDeleted_[static_cast<std::size_t>(record.pageId)]) {
+      return PreparedDeletion{ECANCELED, {}, {}};
+    }
+    const bool junk = record.kind == Kind::JUNK;
+    KeptCopy kept;
+    if (!junk && !openKeptCopy(ctx_, index, kept)) return PreparedDeletion{ECANCELED, {}, {}};
+    const std::string path = reachPathOf(ctx_, record);
+    // Junk goes whatever it is; a copy only as a regular file, never as a
+    // second name for the file kept in its place, and only with its bytes.
+    auto accept = [&](const EntryInfo& info, const OpenFile& content) {
+      bool sound = unchangedSinceScan(info, record) &&
+                   (junk || (info.isRegular && info.id.known() && !(info.id == kept.info.id)));
+      if (ctx_.beforeDeletion) ctx_.beforeDeletion(path);
+      if (!sound || junk) return sound;
+      EntryInfo after;
+      return content.isOpen() && sizeOf(*kept.record) == sizeOf(record) &&
+             compareContents(content, kept.file, sizeOf(record)).same &&
+             openFileInfo(content, after) == 0 && unchangedSinceScan(after, record) &&
+             stillStanding(kept);
+    };
+    return prepareDeletion(path, !junk, &journal_, accept);
   }
+
+  // Notes, on the calling thread, what became of the file of record `index`.
+  void settled(std::int32_t index, bool deleted, const std::string& leftAt) {
+    const FileEntry& record = ctx_.entries[index];
+    if (record.kind == Kind::PAGE && markedPageOf(record) == index) {
+      pageDeleted_[static_cast<std::size_t>(record.pageId)] = deleted ? 1 : 0;
+    }
+    if (leftAt.empty()) return;
+    anyLeftAside_ = true;
+    // Where the file stays: it was moved aside for its check and a new
+    // file took its name meanwhile.
+    std::string line("Il file ");
+    ctx_.console.appendName(line, filePathOf(ctx_, record));
+    line.append(" non e' stato cancellato e ora si chiama ");
+    ctx_.console.appendName(line, dirOf(ctx_, record) + PATH_SEPARATOR + leftAt);
+    ctx_.console.print(line + ": un altro file ha preso il suo nome\n");
+  }
+
+  // Once no file is held any more: the journal goes, unless a file stays
+  // aside, which the next run then tries to put back again.
+  void finish() { closeAsideJournal(journal_, !anyLeftAside_); }
 
  private:
   // The marked page a record belongs to (for a page, itself); -1 for none.
@@ -101,35 +146,68 @@ class Attempts {
     return record.pageId > 0 && id < pageRecord_.size() ? pageRecord_[id] : -1;
   }
 
-  bool attempt(std::int32_t index) {
-    const FileEntry& record = ctx_.entries[index];
-    const bool junk = record.kind == Kind::JUNK;
-    FileId kept = junk ? FileId{} : standingKeptCopy(ctx_, index);
-    if (!junk && !kept.known()) return false;
-    const std::string path = reachPathOf(ctx_, record);
-    // Junk goes whatever it is; a copy only as a regular file, and never as
-    // a second name for the file kept in its place.
-    auto accept = [&](const EntryInfo& info) {
-      bool sound = unchangedSinceScan(info, record) &&
-                   (junk || (info.isRegular && info.id.known() && !(info.id == kept)));
-      if (ctx_.beforeDeletion) ctx_.beforeDeletion(path);
-      return sound;
-    };
-    CheckedDeletion done = deleteCheckedFile(path, accept);
-    if (!done.leftAt.empty()) {
-      std::lock_guard lock(mutex_);
-      leftAside_[index] = std::move(done.leftAt);
-    }
-    return done.error == 0;
-  }
-
   const RunContext& ctx_;
   std::vector<std::int32_t> pageRecord_;  // page number -> its marked page record, or -1
-  std::vector<std::once_flag> pageTried_;
-  std::vector<char> pageDeleted_;  // written once, under pageTried_
-  std::mutex mutex_;
-  std::map<std::int32_t, std::string> leftAside_;  // record -> the name it stays under
+  std::vector<char> pageDeleted_;         // page number -> whether its page went
+  AsideJournal journal_;
+  bool anyLeftAside_ = false;
 };
+
+// Shows the file being tried: name and folder in one text, so that a
+// terminal draws both or neither.
+void showAttempt(RunContext& ctx, const FileEntry& record, std::string& lines) {
+  lines.clear();
+  ctx.console.appendName(lines, nameOf(ctx, record));
+  lines.append(DELETION_PROGRESS_BLANKS);
+  lines.push_back('\n');
+  ctx.console.appendName(lines, dirOf(ctx, record));
+  lines.append(DELETION_PROGRESS_BLANKS);
+  lines.push_back('\n');
+  ctx.console.progress(ctx.progressRow, lines);
+}
+
+// Lists the attempt on a file and, when it is held, deletes it once its
+// line has reached the system. A file whose line cannot be written, or that
+// cannot be deleted after all, goes back under its name, its line (when
+// written) made "R". Whether the list is still whole.
+bool listAndDelete(RunContext& ctx, ReportFile& list, const FileEntry& record,
+                   PreparedDeletion& prepared, bool& deleted) {
+  deleted = false;
+  std::optional<std::uint64_t> at = list.offset();
+  if (!at) {
+    giveBack(prepared.held, prepared.leftAt);
+    return false;
+  }
+  std::string& out = list.text();
+  out.append(prepared.error == 0 ? "C " : "R ");
+  appendReportText(out, nameOf(ctx, record));
+  out.append(" in ");
+  appendReportText(out, dirOf(ctx, record));
+  out.push_back('\n');
+  bool written = list.flush();
+  if (prepared.error != 0) return written;
+  if (!written) {
+    giveBack(prepared.held, prepared.leftAt);
+    std::optional<std::uint64_t> end = list.offset();
+    if (end && *end > *at) list.overwrite(*at, "R");  // some of the line went in
+    return false;
+  }
+  deleted = deleteHeldFile(prepared.held, prepared.leftAt) == 0;
+  return deleted || list.overwrite(*at, "R");
+}
+
+// Room on disk for the list: its whole size is known now ("C " and "R " are
+// as long), so it is taken before the first deletion, and a full disk cannot
+// leave one off the list.
+std::uint64_t listRoom(const RunContext& ctx, const std::string& head,
+                       const std::vector<std::int32_t>& marked) {
+  std::uint64_t room = head.size() + 8 + 2 * INTERRUPTED_LIST.size();
+  for (std::int32_t index : marked) {
+    const FileEntry& record = ctx.entries[index];
+    room += 2 * 2 + std::strlen(nameOf(ctx, record)) + 4 + ctx.folders.pathLength(record.dir);
+  }
+  return room;
+}
 
 }  // namespace
 
@@ -144,20 +222,12 @@ int deleteMarkedFiles(RunContext& ctx) {
     const FileEntry& record = ctx.entries[i];
     if (record.deleteMark == 1) (attempts.followsPage(record) ? followers : marked).push_back(i);
   }
-  marked.insert(marked.end(), followers.begin(), followers.end());
   ReportFile list(DELETED_LIST);
   std::string& out = list.text();
   out.append("Elenco dei files cancellati\n\n");
   appendTimestampLine(out, ctx.clock());
   out.append("C - cancellato, R - accesso negato\n\n\n");
-  // Its whole size is known now ("C " and "R " are as long), so its room on
-  // disk is taken before the first deletion: a full disk cannot leave one
-  // off the list.
-  std::uint64_t room = out.size() + 8 + 2 * INTERRUPTED_LIST.size();
-  for (std::int32_t index : marked) {
-    const FileEntry& record = ctx.entries[index];
-    room += 2 * 2 + std::strlen(nameOf(ctx, record)) + 4 + ctx.folders.pathLength(record.dir);
-  }
+  std::uint64_t room = listRoom(ctx, out, marked) + listRoom(ctx, {}, followers);
   if (!list.reserve(room) || !list.flush()) {
     list.close();
     tellCannotCreate(ctx.console, DELETED_LIST, ": nessun file e' stato cancellato");
@@ -166,43 +236,33 @@ int deleteMarkedFiles(RunContext& ctx) {
     return -1;
   }
 
-  // The attempts run on a few threads, the waiting for the file system
-  // shared out; each one depends on nothing another changes (a kept copy is
-  // never marked itself) but a companion file on its page, which Attempts
-  // sees to; the list and the console follow the order of `marked`. Each line reaches
-  // the system before more than one attempt a thread follows it.
-  std::string lines;
-  auto attempt = [&attempts, &marked](std::size_t k) {
-    return attempts.deleted(marked[k]) ? 1 : 0;
-  };
-  auto show = [&](std::size_t k, int deleted) {
-    const FileEntry& record = ctx.entries[marked[k]];
-    const std::string dir = dirOf(ctx, record);
-    const char* name = nameOf(ctx, record);
-
-    // Name and folder in one text, so that a terminal draws both or neither.
-    lines.clear();
-    ctx.console.appendName(lines, name);
-    lines.append(DELETION_PROGRESS_BLANKS);
-    lines.push_back('\n');
-    ctx.console.appendName(lines, dir);
-    lines.append(DELETION_PROGRESS_BLANKS);
-    lines.push_back('\n');
-    ctx.console.progress(ctx.progressRow, lines);
-
-    out.append(deleted ? "C " : "R ");
-    appendReportText(out, name);
-    out.append(" in ");
-    appendReportText(out, dir);
-    out.push_back('\n');
-    attempts.tellLeftAside(ctx.console, marked[k]);
-  };
+  // The files are checked and compared on a few threads, the waiting for
+  // the disk shared out; each check depends on nothing another changes (a
+  // kept copy is never marked itself), and a companion file's page is
+  // settled before it, in a round of its own. The list, the deletions and
+  // the console follow the order of the table.
+  const int threads = ctx.workerThreads >= 0 ? ctx.workerThreads : COMPARING_THREADS;
   bool written = true;
-  runInOrder(threadCount(ctx), marked.size(), attempt, show, [&] {
-    written = list.flush();
-    return written && heldInterrupt() == 0;
-  });
+  std::string lines;
+  for (const std::vector<std::int32_t>* round : {&marked, &followers}) {
+    if (!written || heldInterrupt() != 0) break;
+    auto attempt = [&](std::size_t k) { return attempts.prepare((*round)[k]); };
+    auto show = [&](std::size_t k, PreparedDeletion& prepared) {
+      const FileEntry& record = ctx.entries[(*round)[k]];
+      showAttempt(ctx, record, lines);
+      bool deleted = false;
+      if (written) {
+        written = listAndDelete(ctx, list, record, prepared, deleted);
+      } else {
+        giveBack(prepared.held, prepared.leftAt);  // nothing goes unlisted
+      }
+      attempts.settled((*round)[k], deleted, prepared.leftAt);
+    };
+    runInOrder(threads, round->size(), attempt, show,
+               [&] { return written && heldInterrupt() == 0; });
+  }
 
+  attempts.finish();
   bool interrupted = written && heldInterrupt() != 0;
   if (interrupted) out.append(INTERRUPTED_LIST);
   written = list.close() && written;

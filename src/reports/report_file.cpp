@@ -26,6 +26,17 @@ bool ReportFile::flush() {
   return isOpen() && !failed_;
 }
 
+std::optional<std::uint64_t> ReportFile::offset() {
+  flush();
+  std::uint64_t at = 0;
+  if (!isOpen() || reportOffset(handle_, at)) return std::nullopt;
+  return at;
+}
+
+bool ReportFile::overwrite(std::uint64_t at, std::string_view text) {
+  return isOpen() && !overwriteReport(handle_, at, text);
+}
+
 bool ReportFile::close() {
   if (!isOpen()) return false;
   flush();

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -46,6 +47,12 @@ class ReportFile {
   // Hands the text gathered so far to the system; false, now and from then
   // on, once any of it could not be written.
   bool flush();
+  // Hands the text gathered so far to the system and tells where the next
+  // byte goes in the file; nothing when the system cannot tell.
+  std::optional<std::uint64_t> offset();
+  // Writes text (no line end in it) over the file's bytes at `at`, as when
+  // a line already written must say otherwise; false when it could not.
+  bool overwrite(std::uint64_t at, std::string_view text);
   // Writes what is left and closes the file; true when every byte reached it.
   bool close();
   const char* fileName() const { return fileName_; }
@@ -90,11 +97,25 @@ void appendTimestampLine(std::string& out, const std::tm& time);
 int writeDuplicatesReport(const RunContext& ctx);
 
 // Deletes the marked files that are unchanged since the scan (a copy only
-// while the copy kept for it is still there, unchanged) and lists every
-// attempt in "Elenco_files_cancellati.txt", each line written before more
-// than one attempt a worker thread follows it. 0; -1 when the list cannot be created or its room
-// on disk reserved, in which case nothing is deleted, or when a line could not
-// be written, which stops the deletions there (the message is on the console).
+// while the copy kept for it is still there, unchanged, and only when its
+// bytes are the kept copy's) and lists every attempt in
+// "Elenco_files_cancellati.txt": a file goes only once its line has been
+// handed to the system. 0; -1 when the list cannot be created or its room
+// on disk reserved, in which case nothing is deleted, or when a line could
+// not be written, which stops the deletions there (the message is on the
+// console).
 int deleteMarkedFiles(RunContext& ctx);
+
+// What comparing two files' bytes found, and how many bytes it read.
+struct ContentComparison {
+  bool same = false;  // false too when either could not be read whole
+  std::uint64_t bytesRead = 0;
+};
+
+// Compares the first `size` bytes of two open files, stopping at the first
+// difference; holes that both files have there are not read, and a hole in
+// one compares as zeros with the other's bytes.
+[[nodiscard]] ContentComparison compareContents(const OpenFile& a, const OpenFile& b,
+                                                std::uint64_t size);
 
 }  // namespace doppioni

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <set>
 #include <sstream>
 #include <vector>
@@ -56,7 +57,8 @@ TEST(CompleteRun, EveryReportAndTheDiskAfterwards) {
       "C 3 C Documenti/Thumbs.db\n  0 - A/cambiato.txt\nC 0 R B/cambiato.txt\n  0 - "
       "A/cresciuto.txt\n"
       "C 0 R B/cresciuto.txt\n  0 - A/datato.txt\nC 0 R B/datato.txt\n  2 - "
-      "Pagine/index_file/foto.jpg\n  2 - Copia/index_file/img.png\n"
+      "Pagine/index_file/foto.jpg\n  0 - A/illeggibile.txt\nC 0 R B/illeggibile.txt\n"
+      "  2 - Copia/index_file/img.png\n"
       "C 2 R Modificata/index_file/img.png\nC 2 C Pagine/index_file/img.png\n"
       "  1 - Copia/index.htm\nC 1 R Modificata/index.htm\nC 1 C Pagine/index.htm\n"
       "  0 - A/legame.txt\nC 0 R B/legame.txt\n"
@@ -104,9 +106,12 @@ TEST(CompleteRun, EveryReportAndTheDiskAfterwards) {
           file[4] + (" " + name + " in " + tree.path(dir) + "\n");
     if (file[4] != 'C' && rel != "A/tenuto.txt" && rel != "B/sparito.txt") filesLeft.insert(rel);
   }
-  // Read-only: Foto/2006/mare.jpg, and Thumbs.db until its mark. Run by "nobody"
-  // where root runs it, since root lists every folder.
-  std::string setUp = "cd " + tree.root() + " && chmod u-w Foto/2006/mare.jpg Documenti/Thumbs.db";
+  // Read-only: Foto/2006/mare.jpg, and Thumbs.db until its mark; a copy that
+  // cannot be read is never shown to be one. Run by "nobody" where root runs
+  // it, since root lists and reads everything.
+  std::string setUp =
+      "cd " + tree.root() +
+      " && chmod u-w Foto/2006/mare.jpg Documenti/Thumbs.db && chmod a-r B/illeggibile.txt";
   ASSERT_EQ(std::system((setUp + (::geteuid() == 0 ? " && chown -R 65534 ." : "")).c_str()), 0);
   ProgramRun run = runProgram(tree.root(), "sx", true, [&] {
     fs::remove(tree.path("A/tenuto.txt"));  // the kept copy goes: its copy must stay
@@ -153,6 +158,59 @@ TEST(CompleteRun, AFileReplacedByAnotherOfTheSameSizeAndTimeIsNotDeleted) {
   EXPECT_EQ(readFile(tree.path("B/x.txt")), "y") << run.output;
   EXPECT_TRUE(readFile(tree.path("Elenco_files_cancellati.txt"))
                   .ends_with("\n\nR x.txt in " + tree.path("B") + "\n"));
+}
+
+// Runs the program on the copies' cases, answering "s" once they changed.
+void runCopyCases(TempTree& tree) {
+  makeCopyCases(tree);
+  ProgramRun run = runProgram(tree.root(), "sx", false, [&tree] { changeCopyCases(tree); });
+  EXPECT_EQ(run.status, 0) << run.output;
+  expectCopyCases(tree);
+}
+
+TEST(CompleteRun, ACopyGoesOnlyWithTheKeptCopysBytes) {
+  TempTree tree;
+  runCopyCases(tree);
+}
+
+// A new disk image of a USB disk's file system, mounted on a folder through
+// FUSE as Linux mounts such disks, for as long as it lives.
+struct UsbDisk {
+  TempTree image;
+  std::string folder, loop;
+  bool mounted = false;
+  UsbDisk(const std::string& kind, const std::string& on) : folder(on) {
+    std::string file = image.path("disco.img");
+    if (::geteuid() != 0 || std::system(("truncate -s 64M " + file).c_str()) != 0) return;
+    if (kind == "ntfs") {
+      mounted = std::system(("(mkntfs -F -Q -q " + file + " && ntfs-3g " + file + " " + on +
+                             ") >/dev/null 2>&1")
+                                .c_str()) == 0;
+      return;
+    }
+    // exfat-fuse wants a block device: the image through a loop device.
+    loop = image.path("loop");
+    mounted = std::system(("(mkfs.exfat " + file + " && losetup -f --show " + file + " >" + loop +
+                           " && mount.exfat-fuse $(cat " + loop + ") " + on + ") >/dev/null 2>&1")
+                              .c_str()) == 0;
+  }
+  ~UsbDisk() {
+    if (mounted) std::system(("umount " + folder).c_str());
+    if (!loop.empty()) std::system(("losetup -d $(cat " + loop + ") 2>/dev/null").c_str());
+  }
+};
+
+TEST(CompleteRun, OnUsbDisksTooWhereRenamesCannotRefuseToReplace) {
+  for (const char* kind : {"ntfs", "exfat"}) {
+    TempTree tree;
+    UsbDisk disk(kind, tree.root());
+    if (!disk.mounted) {
+      std::cout << "[  SKIPPED ] no " << kind << " disk image could be mounted (needs root, "
+                << "ntfs-3g, exfatprogs, exfat-fuse and a loop device)\n";
+      continue;
+    }
+    runCopyCases(tree);
+  }
 }
 
 }  // namespace
