@@ -42,8 +42,9 @@ void removeTree(const std::string& path) {
 }  // namespace
 
 int deleteFile(const std::string& path) {
+  DeletionPlan plan = planDeletion(path, nullptr);
   PreparedDeletion prepared =
-      prepareDeletion(path, false, nullptr, [](const EntryInfo&, const OpenFile&) { return true; });
+      prepareDeletion(plan, false, nullptr, [](const EntryInfo&, const OpenFile&) { return true; });
   return prepared.error != 0 ? prepared.error : deleteHeldFile(prepared.held, prepared.leftAt);
 }
 

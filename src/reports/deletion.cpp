@@ -12,6 +12,7 @@
 // system, and only then is it deleted: a run killed at any moment leaves no
 // file gone without its line, and at most a file aside, which the next run
 // puts back.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -29,6 +30,13 @@ constexpr std::string_view INTERRUPTED_LIST =
 // serves several reads under way better than one, more than there are cores.
 constexpr int COMPARING_THREADS = 8;
 
+// Files a thread checks and holds, one after the other, before the calling
+// thread lists them in one write and deletes them: handing over each file
+// alone costs more than its deletion. Smaller batches where there are few
+// files, so that each thread still has several.
+constexpr std::size_t BATCH_MOST = 32;
+constexpr std::size_t BATCHES_A_THREAD = 4;
+
 // Whether the entry on disk is still the one the record describes: the same
 // file, where the scan could tell, of the same size and write time.
 bool unchangedSinceScan(const EntryInfo& info, const FileEntry& record) {
@@ -43,6 +51,7 @@ std::uint64_t sizeOf(const FileEntry& record) {
 
 // The copy kept for a record, open to read, as the scan saw it.
 struct KeptCopy {
+  std::int32_t index = -1;
   const FileEntry* record = nullptr;
   std::string path;
   OpenFile file;
@@ -50,25 +59,45 @@ struct KeptCopy {
 };
 
 // Opens the copy kept for record `index` while it stands, unchanged, to take
-// its place; false when it does not.
+// its place; false when it does not. Copies of one kept copy follow one
+// another: one still open from the last of them, and found unchanged after
+// its comparison, is taken as it is.
 bool openKeptCopy(const RunContext& ctx, std::int32_t index, KeptCopy& kept) {
   std::int32_t at = ctx.entries[index].keptCopy;
   if (at < 0 || at >= ctx.count || at == index) return false;
+  if (kept.index == at && kept.file.isOpen()) return true;
+  kept.index = at;
   kept.record = &ctx.entries[at];
+  kept.file.close();
   // A kept copy that is going away itself keeps nothing.
   if (kept.record->deleteMark == 1) return false;
   kept.path = reachPathOf(ctx, *kept.record);
-  return openToRead(kept.path, kept.file, kept.info) == 0 &&
-         unchangedSinceScan(kept.info, *kept.record) && kept.info.id.known();
+  if (openToRead(kept.path, kept.file, kept.info) == 0 &&
+      unchangedSinceScan(kept.info, *kept.record) && kept.info.id.known()) {
+    return true;
+  }
+  kept.file.close();
+  return false;
 }
 
 // Whether the kept copy is still, after the comparison, what it was before,
-// and still at its place.
-bool stillStanding(const KeptCopy& kept) {
+// and still at its place; it is closed when not.
+bool stillStanding(KeptCopy& kept) {
   EntryInfo now, there;
-  return openFileInfo(kept.file, now) == 0 && unchangedSinceScan(now, *kept.record) &&
-         now.id == kept.info.id && statEntry(kept.path, there) == 0 && there.id == kept.info.id;
+  if (openFileInfo(kept.file, now) == 0 && unchangedSinceScan(now, *kept.record) &&
+      now.id == kept.info.id && statEntry(kept.path, there) == 0 && there.id == kept.info.id) {
+    return true;
+  }
+  kept.file.close();
+  return false;
 }
+
+// One file of a batch, and what became of it.
+struct Attempt {
+  std::int32_t index = -1;
+  PreparedDeletion prepared;
+  bool deleted = false;
+};
 
 // The attempts of one run, each marked record tried once. A companion file
 // of a marked page goes only when its page went: the companion files of
@@ -92,30 +121,31 @@ class Attempts {
     return record.kind == Kind::PAGE_PART && markedPageOf(record) >= 0;
   }
 
-  // Checks and holds the file of record `index`; on any thread.
-  PreparedDeletion prepare(std::int32_t index) {
-    const FileEntry& record = ctx_.entries[index];
-    if (followsPage(record) && !pageDeleted_[static_cast<std::size_t>(record.pageId)]) {
-      return PreparedDeletion{ECANCELED, {}, {}};
+  // Checks and holds the files of the records given, in their order, on any
+  // thread: their moves aside are noted in the journal first, in one write.
+  // An interrupt noted meanwhile ends the batch: no more files are tried.
+  std::vector<Attempt> prepareBatch(const std::int32_t* indices, std::size_t count) {
+    std::vector<DeletionPlan> plans(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      const FileEntry& record = ctx_.entries[indices[i]];
+      if (followsPage(record) && !pageDeleted_[static_cast<std::size_t>(record.pageId)]) {
+        plans[i].error = ECANCELED;
+      } else {
+        plans[i] = planDeletion(reachPathOf(ctx_, record), &journal_);
+      }
     }
-    const bool junk = record.kind == Kind::JUNK;
+    noteDeletions(journal_, plans);
+    std::vector<Attempt> batch(count);
     KeptCopy kept;
-    if (!junk && !openKeptCopy(ctx_, index, kept)) return PreparedDeletion{ECANCELED, {}, {}};
-    const std::string path = reachPathOf(ctx_, record);
-    // Junk goes whatever it is; a copy only as a regular file, never as a
-    // second name for the file kept in its place, and only with its bytes.
-    auto accept = [&](const EntryInfo& info, const OpenFile& content) {
-      bool sound = unchangedSinceScan(info, record) &&
-                   (junk || (info.isRegular && info.id.known() && !(info.id == kept.info.id)));
-      if (ctx_.beforeDeletion) ctx_.beforeDeletion(path);
-      if (!sound || junk) return sound;
-      EntryInfo after;
-      return content.isOpen() && sizeOf(*kept.record) == sizeOf(record) &&
-             compareContents(content, kept.file, sizeOf(record)).same &&
-             openFileInfo(content, after) == 0 && unchangedSinceScan(after, record) &&
-             stillStanding(kept);
-    };
-    return prepareDeletion(path, !junk, &journal_, accept);
+    for (std::size_t i = 0; i < count; ++i) {
+      if (heldInterrupt() != 0) {
+        batch.resize(i);
+        break;
+      }
+      batch[i].index = indices[i];
+      batch[i].prepared = prepare(indices[i], plans[i], kept);
+    }
+    return batch;
   }
 
   // Notes, on the calling thread, what became of the file of record `index`.
@@ -140,6 +170,29 @@ class Attempts {
   void finish() { closeAsideJournal(journal_, !anyLeftAside_); }
 
  private:
+  // Checks and holds the planned file of record `index`.
+  PreparedDeletion prepare(std::int32_t index, DeletionPlan& plan, KeptCopy& kept) {
+    const FileEntry& record = ctx_.entries[index];
+    const bool junk = record.kind == Kind::JUNK;
+    if (plan.error == 0 && !junk && !openKeptCopy(ctx_, index, kept)) plan.error = ECANCELED;
+    // Junk goes whatever it is; a copy only as a regular file, never as a
+    // second name for the file kept in its place, and only with its bytes.
+    auto accept = [&](const EntryInfo& info, const OpenFile& content) {
+      bool sound = unchangedSinceScan(info, record) &&
+                   (junk || (info.isRegular && info.id.known() && !(info.id == kept.info.id)));
+      if (ctx_.beforeDeletion) ctx_.beforeDeletion(plan.path);
+      if (!sound || junk) return sound;
+      EntryInfo after;
+      return content.isOpen() && sizeOf(*kept.record) == sizeOf(record) &&
+             compareContents(content, kept.file, sizeOf(record),
+                             info.mayHaveHoles && kept.info.mayHaveHoles)
+                 .same &&
+             openFileInfo(content, after) == 0 && unchangedSinceScan(after, record) &&
+             stillStanding(kept);
+    };
+    return prepareDeletion(plan, !junk, &journal_, accept);
+  }
+
   // The marked page a record belongs to (for a page, itself); -1 for none.
   std::int32_t markedPageOf(const FileEntry& record) const {
     auto id = static_cast<std::size_t>(record.pageId);
@@ -166,34 +219,55 @@ void showAttempt(RunContext& ctx, const FileEntry& record, std::string& lines) {
   ctx.console.progress(ctx.progressRow, lines);
 }
 
-// Lists the attempt on a file and, when it is held, deletes it once its
-// line has reached the system. A file whose line cannot be written, or that
-// cannot be deleted after all, goes back under its name, its line (when
-// written) made "R". Whether the list is still whole.
-bool listAndDelete(RunContext& ctx, ReportFile& list, const FileEntry& record,
-                   PreparedDeletion& prepared, bool& deleted) {
-  deleted = false;
+// Shows and lists the attempts of a batch, and hands their lines to the
+// system in one write; where each line starts in the list goes to lineAt.
+// Whether every line was written.
+bool listBatch(RunContext& ctx, ReportFile& list, const std::vector<Attempt>& batch,
+               std::vector<std::uint64_t>& lineAt, std::string& lines) {
   std::optional<std::uint64_t> at = list.offset();
-  if (!at) {
-    giveBack(prepared.held, prepared.leftAt);
-    return false;
-  }
+  if (!at) return false;
   std::string& out = list.text();
-  out.append(prepared.error == 0 ? "C " : "R ");
-  appendReportText(out, nameOf(ctx, record));
-  out.append(" in ");
-  appendReportText(out, dirOf(ctx, record));
-  out.push_back('\n');
-  bool written = list.flush();
-  if (prepared.error != 0) return written;
-  if (!written) {
-    giveBack(prepared.held, prepared.leftAt);
+  for (std::size_t i = 0; i < batch.size(); ++i) {
+    const FileEntry& record = ctx.entries[batch[i].index];
+    showAttempt(ctx, record, lines);
+    // Each line before this one ends in one line end (a name's are '?').
+    lineAt.push_back(*at + out.size() + i * (REPORT_LINE_END_BYTES - 1));
+    out.append(batch[i].prepared.error == 0 ? "C " : "R ");
+    appendReportText(out, nameOf(ctx, record));
+    out.append(" in ");
+    appendReportText(out, dirOf(ctx, record));
+    out.push_back('\n');
+  }
+  return list.flush();
+}
+
+// Lists the attempts of a batch and then deletes the files held, each once
+// its line has reached the system. When the lines cannot be written every
+// file goes back under its name, and a line that went in all the same is
+// made "R"; so is the line of a file that cannot be deleted after all.
+// Whether the list is still whole.
+bool listAndDelete(RunContext& ctx, ReportFile& list, std::vector<Attempt>& batch,
+                   std::string& lines) {
+  std::vector<std::uint64_t> lineAt;
+  if (!listBatch(ctx, list, batch, lineAt, lines)) {
     std::optional<std::uint64_t> end = list.offset();
-    if (end && *end > *at) list.overwrite(*at, "R");  // some of the line went in
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+      PreparedDeletion& prepared = batch[i].prepared;
+      giveBack(prepared.held, prepared.leftAt);
+      if (prepared.error == 0 && i < lineAt.size() && end && *end > lineAt[i]) {
+        list.overwrite(lineAt[i], "R");
+      }
+    }
     return false;
   }
-  deleted = deleteHeldFile(prepared.held, prepared.leftAt) == 0;
-  return deleted || list.overwrite(*at, "R");
+  bool whole = true;
+  for (std::size_t i = 0; i < batch.size(); ++i) {
+    PreparedDeletion& prepared = batch[i].prepared;
+    if (prepared.error != 0) continue;
+    batch[i].deleted = deleteHeldFile(prepared.held, prepared.leftAt) == 0;
+    if (!batch[i].deleted && !list.overwrite(lineAt[i], "R")) whole = false;
+  }
+  return whole;
 }
 
 // Room on disk for the list: its whole size is known now ("C " and "R " are
@@ -236,29 +310,31 @@ int deleteMarkedFiles(RunContext& ctx) {
     return -1;
   }
 
-  // The files are checked and compared on a few threads, the waiting for
-  // the disk shared out; each check depends on nothing another changes (a
-  // kept copy is never marked itself), and a companion file's page is
-  // settled before it, in a round of its own. The list, the deletions and
-  // the console follow the order of the table.
+  // The files are checked and compared on a few threads, in batches, the
+  // waiting for the disk shared out; each check depends on nothing another
+  // changes (a kept copy is never marked itself), and a companion file's
+  // page is settled before it, in a round of its own. The list, the
+  // deletions and the console follow the order of the table.
   const int threads = ctx.workerThreads >= 0 ? ctx.workerThreads : COMPARING_THREADS;
   bool written = true;
   std::string lines;
   for (const std::vector<std::int32_t>* round : {&marked, &followers}) {
     if (!written || heldInterrupt() != 0) break;
-    auto attempt = [&](std::size_t k) { return attempts.prepare((*round)[k]); };
-    auto show = [&](std::size_t k, PreparedDeletion& prepared) {
-      const FileEntry& record = ctx.entries[(*round)[k]];
-      showAttempt(ctx, record, lines);
-      bool deleted = false;
-      if (written) {
-        written = listAndDelete(ctx, list, record, prepared, deleted);
-      } else {
-        giveBack(prepared.held, prepared.leftAt);  // nothing goes unlisted
-      }
-      attempts.settled((*round)[k], deleted, prepared.leftAt);
+    const std::size_t files = round->size();
+    const std::size_t size = std::clamp<std::size_t>(
+        files / (static_cast<std::size_t>(std::max(threads, 1)) * BATCHES_A_THREAD), 1,
+        BATCH_MOST);
+    auto attempt = [&](std::size_t b) {
+      return attempts.prepareBatch(round->data() + b * size, std::min(size, files - b * size));
     };
-    runInOrder(threads, round->size(), attempt, show,
+    auto show = [&](std::size_t, std::vector<Attempt>& batch) {
+      if (written) written = listAndDelete(ctx, list, batch, lines);
+      for (Attempt& tried : batch) {
+        giveBack(tried.prepared.held, tried.prepared.leftAt);  // nothing goes unlisted
+        attempts.settled(tried.index, tried.deleted, tried.prepared.leftAt);
+      }
+    };
+    runInOrder(threads, (files + size - 1) / size, attempt, show,
                [&] { return written && heldInterrupt() == 0; });
   }
 

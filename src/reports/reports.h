@@ -113,9 +113,10 @@ struct ContentComparison {
 };
 
 // Compares the first `size` bytes of two open files, stopping at the first
-// difference; holes that both files have there are not read, and a hole in
-// one compares as zeros with the other's bytes.
+// difference; with holesInBoth (both may have holes: EntryInfo::mayHaveHoles),
+// holes that both files have there are not read, and a hole in one compares
+// as zeros with the other's bytes.
 [[nodiscard]] ContentComparison compareContents(const OpenFile& a, const OpenFile& b,
-                                                std::uint64_t size);
+                                                std::uint64_t size, bool holesInBoth);
 
 }  // namespace doppioni
