@@ -25,6 +25,19 @@ namespace {
 constexpr std::string_view INTERRUPTED_LIST =
     "Programma interrotto: nessun altro file e' stato cancellato\n";
 
+// What the list and the console say of the files that go: deleted, or, in
+// a run with a destination, moved.
+struct ListWords {
+  std::string_view title, legend, interrupted, noneGone, incomplete;
+};
+constexpr ListWords DELETED_WORDS = {
+    "Elenco dei files cancellati\n\n", "C - cancellato, R - accesso negato\n\n\n", INTERRUPTED_LIST,
+    ": nessun file e' stato cancellato", ": l'elenco dei files cancellati e' incompleto"};
+constexpr ListWords MOVED_WORDS = {
+    "Elenco dei files spostati\n\n", "C - spostato, R - accesso negato\n\n\n",
+    "Programma interrotto: nessun altro file e' stato spostato\n",
+    ": nessun file e' stato spostato", ": l'elenco dei files spostati e' incompleto"};
+
 // Files compared at once while the deletions go on: a disk not yet read
 // serves several reads under way better than one, more than there are cores.
 constexpr int COMPARING_THREADS = 8;
@@ -76,7 +89,9 @@ bool stillStanding(const KeptCopy& kept) {
 // settled.
 class Attempts {
  public:
-  explicit Attempts(const RunContext& ctx) : ctx_(ctx) {
+  // toRead: every file held open to read its bytes, as a move to another
+  // volume reads them from the handle that holds the file on Windows.
+  Attempts(const RunContext& ctx, bool toRead) : ctx_(ctx), toRead_(toRead) {
     for (std::int32_t i = 0; i < ctx.count; ++i) {
       const FileEntry& e = ctx.entries[i];
       if (e.deleteMark != 1 || e.kind != Kind::PAGE || e.pageId <= 0) continue;
@@ -115,7 +130,7 @@ class Attempts {
              openFileInfo(content, after) == 0 && unchangedSinceScan(after, record) &&
              stillStanding(kept);
     };
-    return prepareDeletion(path, !junk, &journal_, accept);
+    return prepareDeletion(path, !junk || toRead_, &journal_, accept);
   }
 
   // Notes, on the calling thread, what became of the file of record `index`.
@@ -147,6 +162,7 @@ class Attempts {
   }
 
   const RunContext& ctx_;
+  const bool toRead_;
   std::vector<std::int32_t> pageRecord_;  // page number -> its marked page record, or -1
   std::vector<char> pageDeleted_;         // page number -> whether its page went
   AsideJournal journal_;
@@ -170,8 +186,8 @@ void showAttempt(RunContext& ctx, const FileEntry& record, std::string& lines) {
 // line has reached the system. A file whose line cannot be written, or that
 // cannot be deleted after all, goes back under its name, its line (when
 // written) made "R". Whether the list is still whole.
-bool listAndDelete(RunContext& ctx, ReportFile& list, const FileEntry& record,
-                   PreparedDeletion& prepared, bool& deleted) {
+bool listAndDelete(RunContext& ctx, const Options& options, ReportFile& list,
+                   const FileEntry& record, PreparedDeletion& prepared, bool& deleted) {
   deleted = false;
   std::optional<std::uint64_t> at = list.offset();
   if (!at) {
@@ -192,7 +208,7 @@ bool listAndDelete(RunContext& ctx, ReportFile& list, const FileEntry& record,
     if (end && *end > *at) list.overwrite(*at, "R");  // some of the line went in
     return false;
   }
-  deleted = deleteHeldFile(prepared.held, prepared.leftAt) == 0;
+  deleted = disposeOfHeldFile(ctx, options, record, prepared.held, prepared.leftAt) == 0;
   return deleted || list.overwrite(*at, "R");
 }
 
@@ -211,12 +227,12 @@ std::uint64_t listRoom(const RunContext& ctx, const std::string& head,
 
 }  // namespace
 
-int deleteMarkedFiles(RunContext& ctx) {
+int deleteMarkedFiles(RunContext& ctx, const Options& options) {
   // An interrupt from here on only notes itself: the attempts under way are
   // finished and listed, and the list closed, before the process ends.
   holdInterrupts();
   // Table order, but the companion files of marked pages after the rest.
-  Attempts attempts(ctx);
+  Attempts attempts(ctx, options.moves());
   std::vector<std::int32_t> marked, followers;
   for (std::int32_t i = 0; i < ctx.count; ++i) {
     const FileEntry& record = ctx.entries[i];
@@ -224,13 +240,14 @@ int deleteMarkedFiles(RunContext& ctx) {
   }
   ReportFile list(DELETED_LIST);
   std::string& out = list.text();
-  out.append("Elenco dei files cancellati\n\n");
+  const ListWords& words = options.moves() ? MOVED_WORDS : DELETED_WORDS;
+  out.append(words.title);
   appendTimestampLine(out, ctx.clock());
-  out.append("C - cancellato, R - accesso negato\n\n\n");
+  out.append(words.legend);
   std::uint64_t room = listRoom(ctx, out, marked) + listRoom(ctx, {}, followers);
   if (!list.reserve(room) || !list.flush()) {
     list.close();
-    tellCannotCreate(ctx.console, DELETED_LIST, ": nessun file e' stato cancellato");
+    tellCannotCreate(ctx.console, DELETED_LIST, words.noneGone);
     ctx.console.flush();
     releaseInterrupts();
     return -1;
@@ -252,7 +269,7 @@ int deleteMarkedFiles(RunContext& ctx) {
       showAttempt(ctx, record, lines);
       bool deleted = false;
       if (written) {
-        written = listAndDelete(ctx, list, record, prepared, deleted);
+        written = listAndDelete(ctx, options, list, record, prepared, deleted);
       } else {
         giveBack(prepared.held, prepared.leftAt);  // nothing goes unlisted
       }
@@ -264,10 +281,10 @@ int deleteMarkedFiles(RunContext& ctx) {
 
   attempts.finish();
   bool interrupted = written && heldInterrupt() != 0;
-  if (interrupted) out.append(INTERRUPTED_LIST);
+  if (interrupted) out.append(words.interrupted);
   written = list.close() && written;
   if (!written) {
-    tellWriteError(ctx.console, DELETED_LIST, ": l'elenco dei files cancellati e' incompleto");
+    tellWriteError(ctx.console, DELETED_LIST, words.incomplete);
   }
   ctx.console.flush();
   releaseInterrupts();  // an interrupt noted ends the process here
