@@ -12,7 +12,8 @@ namespace doppioni::testing {
 namespace {
 
 struct Case {
-  // "folder/name size", "+n" adds n to the write time, "#k" is the kind (junk is marked).
+  // "folder/name size", "+n" adds n to the write time, "#k" is the kind (junk is marked),
+  // "*" puts it in a kept folder.
   std::string records;
   std::string progress;  // the indices the progress lines show
   int found;
@@ -60,6 +61,12 @@ TEST(Duplicates, MarksEveryCopyOfTheFirstCandidateOfItsNameSizeAndTime) {
        "0 1 3 4 5", 1,
        "A/P.htm, B/P.htm, C/P.htm C>0, A/P_file/img.gif, B/P_file/img.gif, "
        "C/P_file/img.gif C>3, "},
+      // The first candidate in a kept folder stays in place of the first one; what comes
+      // before that stays as it was, and a duplicate page takes its files against the kept.
+      {"A/x.gif 10#2, B/x.gif 10, C/x.gif 10*, D/x.gif 10*, E/x.gif 10", "0 2", 3,
+       "A/x.gif, B/x.gif C>2, C/x.gif, D/x.gif C>2, E/x.gif C>2, "},
+      {"A/P.htm 100, A/P_file/img.gif 5, B/P.htm 100*, B/P_file/img.gif 5*", "1 2 3", 1,
+       "A/P.htm C>1, B/P.htm, A/P_file/img.gif C>3, B/P_file/img.gif, "},
   };
   // A name in 300 folders, seven sizes taking turns; the first record is junk, so the
   // first group's copies keep the eighth.
@@ -83,6 +90,7 @@ TEST(Duplicates, MarksEveryCopyOfTheFirstCandidateOfItsNameSizeAndTime) {
                                std::stoull(fields), time + 127000000000000000ull);
       e.kind = static_cast<Kind>(hash == std::string::npos ? 0 : fields[hash + 1] - '0');
       e.deleteMark = e.kind == Kind::JUNK ? 1 : 0;
+      if (fields.find('*') != std::string::npos) e.traits |= IN_KEPT_FOLDER;
     }
     sortFiles(run.ctx);
     markWebPages(run.ctx);

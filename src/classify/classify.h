@@ -23,8 +23,11 @@ WebPageCounts markWebPages(RunContext& ctx);
 // Marks every record with the name, size and write time of an earlier
 // candidate (an ordinary file or a page) as a copy of the first such
 // candidate in table order, whatever other records of that name stand
-// between them; a duplicate page takes with it each companion file that the
-// kept page's companion folder holds a copy of.
+// between them; where one of those candidates lies in a kept folder
+// (IN_KEPT_FOLDER), the first such is kept instead, and the others,
+// the first in table order among them, are its copies. A duplicate page
+// takes with it each companion file that the kept page's companion folder
+// holds a copy of.
 // Records for each marked copy the record kept for it. Returns the copies
 // found, the companion files they take not counted.
 std::int32_t markDuplicates(RunContext& ctx);

@@ -1,8 +1,9 @@
 // Duplicate files: the sorted table puts the records of one name side by
 // side. Within each such run the records are grouped by size and write time,
 // whatever stands between them, and each record is a copy of the first
-// candidate of its group in table order: a different file of the same name
-// sorting between two copies hides neither. A duplicate web page takes with
+// candidate of its group in table order (or of the first in a kept folder,
+// where there is one): a different file of the same name sorting between
+// two copies hides neither. A duplicate web page takes with
 // it the files of its companion folder that the kept page's companion folder
 // holds copies of; those are found through an index by page number, built
 // the first time a duplicate page turns up.
@@ -79,6 +80,38 @@ void findKept(const RunContext& ctx, std::int32_t first, std::int32_t end,
     } else if (isCandidate(e[i])) {
       candidate = i;
     }
+  }
+}
+
+bool inKeptFolder(const FileEntry& e) {
+  return (e.traits & IN_KEPT_FOLDER) != 0;
+}
+
+// For each group of the run [first, end) whose first candidate lies in no
+// kept folder while a later candidate does: the first such candidate is
+// kept in its place, and the group's other records, that first candidate
+// among them, become its copies. Records before the group's first
+// candidate stay as they are. newKept is room reused.
+void preferKeptFolders(const RunContext& ctx, std::int32_t first, std::int32_t end,
+                       std::vector<std::int32_t>& kept, std::vector<std::int32_t>& newKept) {
+  const FileEntry* e = ctx.entries;
+  auto at = [first](std::int32_t i) { return static_cast<std::size_t>(i - first); };
+  auto moves = [&](std::int32_t i) {
+    const std::int32_t k = kept[at(i)];
+    return k != NO_COPY && isCandidate(e[i]) && inKeptFolder(e[i]) && !inKeptFolder(e[k]);
+  };
+  std::int32_t i = first;
+  while (i < end && !moves(i)) ++i;
+  if (i == end) return;  // as on most runs: nothing to change
+  // The first candidate of a group -> the candidate kept in its place.
+  newKept.assign(at(end), NO_COPY);
+  for (; i < end; ++i) {
+    if (moves(i) && newKept[at(kept[at(i)])] == NO_COPY) newKept[at(kept[at(i)])] = i;
+  }
+  for (i = first; i < end; ++i) {
+    std::int32_t& k = kept[at(i)];
+    const std::int32_t instead = newKept[at(k == NO_COPY ? i : k)];
+    if (instead != NO_COPY) k = instead == i ? NO_COPY : instead;
   }
 }
 
@@ -171,6 +204,7 @@ std::int32_t markDuplicates(RunContext& ctx) {
   for (std::int32_t first = 0; first < ctx.count;) {
     const std::int32_t end = runEnd(ctx, first);
     findKept(ctx, first, end, kept, order);
+    preferKeptFolders(ctx, first, end, kept, order);
     for (std::int32_t i = first; i < end; ++i) {
       const std::int32_t candidate = kept[static_cast<std::size_t>(i - first)];
       if (candidate == NO_COPY) {

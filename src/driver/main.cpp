@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
         doppioni::parseCommandLine(doppioni::commandArguments(argc, argv)));
     if (command.kind != doppioni::CommandKind::RUN) return doppioni::answerCommand(command);
     doppioni::Console console;
-    return doppioni::runDoppioni(console);
+    return doppioni::runDoppioni(console, command.options);
   } catch (const std::bad_alloc&) {
     return outOfMemory();
   } catch (const std::length_error&) {  // a text or table past what memory can address

@@ -39,10 +39,10 @@ void heading(RunContext& ctx, const char* text) {
 
 // The folder stage: every folder listed and reported, the empty ones
 // removed. 0, or -1 when the run stops there (the message is on the console).
-int cleanFolders(RunContext& ctx, const FileId& scanned) {
+int cleanFolders(RunContext& ctx, const Options& options, const FileId& scanned) {
   Console& console = ctx.console;
   heading(ctx, "Compilo l'elenco delle cartelle vuote\n");
-  std::optional<Failure> listed = listFolders(ctx, ctx.workDir, WORK_FOLDER);
+  std::optional<Failure> listed = listFolders(ctx, ctx.workDir, WORK_FOLDER, options);
   if (listed && listed->kind == FailureKind::FOLDER_UNREADABLE) {
     console.print("Impossibile leggere la cartella di lavoro: nessuna cartella sara' rimossa\n");
   } else if (listed) {
@@ -110,12 +110,12 @@ void showTitle(Console& console, const std::string& workDir) {
                 "Non cancella nulla senza chiedertelo");
 }
 
-int runDoppioni(Console& console) {
+int runDoppioni(Console& console, const Options& options) {
   RunContext ctx(console);
-  return runDoppioni(ctx);
+  return runDoppioni(ctx, options);
 }
 
-int runDoppioni(RunContext& ctx) {
+int runDoppioni(RunContext& ctx, const Options& options) {
   Console& console = ctx.console;
   // A second run in the tree would list its deletions over the first's.
   TreeLock lock;
@@ -140,7 +140,7 @@ int runDoppioni(RunContext& ctx) {
   putBackLeftAside(console, ctx.workDir);
 
   heading(ctx, "\n\nPreparo l'elenco dei files presenti\n");
-  if (std::optional<Failure> failure = scanFolder(ctx, ctx.workDir, WORK_FOLDER)) {
+  if (std::optional<Failure> failure = scanFolder(ctx, ctx.workDir, WORK_FOLDER, options)) {
     if (failure->kind == FailureKind::FOLDER_UNREADABLE) {
       std::string line;
       console.appendName(line, listingPattern(failure->path));
@@ -179,12 +179,12 @@ int runDoppioni(RunContext& ctx) {
     console.flush();
     return 1;
   }
-  heading(ctx, "\nCancello i doppioni\n");
+  heading(ctx, options.moves() ? "\nSposto i doppioni\n" : "\nCancello i doppioni\n");
   // Without the list, or with an incomplete one, the run goes no further.
-  if (deleteMarkedFiles(ctx) != 0) return -1;
+  if (deleteMarkedFiles(ctx, options) != 0) return -1;
 
   releaseFileTable(ctx);
-  if (cleanFolders(ctx, scanned) != 0) return -1;
+  if (cleanFolders(ctx, options, scanned) != 0) return -1;
 
   console.print(
       "\nFatto. \nPuoi vedere i risultati dell'operazione aprendo con un editor\n"

@@ -9,13 +9,14 @@
 
 namespace doppioni {
 
-// The whole run on the tree below the current directory. Returns the exit
-// status: 0 after a complete run, 1 when the user does not answer "s" or
-// "S", 2 when another run holds the tree, -1 when the run cannot go on.
-int runDoppioni(Console& console);
+// The whole run on the tree below the current directory, with the options
+// of the command line. Returns the exit status: 0 after a complete run, 1
+// when the user does not answer "s" or "S", 2 when another run holds the
+// tree, -1 when the run cannot go on.
+int runDoppioni(Console& console, const Options& options);
 
 // The same on a context already set up (the clock may be a test's).
-int runDoppioni(RunContext& ctx);
+int runDoppioni(RunContext& ctx, const Options& options = {});
 
 // Clears the screen and shows the title, the working directory and the
 // credits; leaves the cursor at the end of row 6.

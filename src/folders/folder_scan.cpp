@@ -47,10 +47,11 @@ std::optional<Failure> addFolderRecord(RunContext& ctx, std::string_view path, i
 }  // namespace
 
 std::optional<Failure> listFolders(RunContext& ctx, const std::string& path,
-                                   const std::string& reachedBy) {
+                                   const std::string& reachedBy, const Options& options) {
   const std::string& reach = reachedBy.empty() ? path : reachedBy;
   ctx.folders.setRoot(path, reach);
-  TreeReader reader(reach, ListingDetail::TYPES_ONLY, threadCount(ctx), readingThreadsAtMost(ctx));
+  TreeReader reader(reach, ListingDetail::TYPES_ONLY, threadCount(ctx), readingThreadsAtMost(ctx),
+                    options.excludedNames);
   const FolderContents& top = reader.read(reader.root());
   if (top.error == ENOMEM) return noMemory();
   if (top.error != 0) return Failure{FailureKind::FOLDER_UNREADABLE, top.error, path};

@@ -12,11 +12,12 @@
 namespace doppioni {
 
 // Appends to the folder table a record for every folder below path, in
-// pre-order, with its depth; the tree is reached by reachedBy (by path
-// itself when empty). FOLDER_UNREADABLE when path itself cannot be listed;
-// NO_MEMORY when the table cannot grow (no more records are added then).
+// pre-order, with its depth, but the options' excluded folders and all below
+// them; the tree is reached by reachedBy (by path itself when empty).
+// FOLDER_UNREADABLE when path itself cannot be listed; NO_MEMORY when the
+// table cannot grow (no more records are added then).
 std::optional<Failure> listFolders(RunContext& ctx, const std::string& path,
-                                   const std::string& reachedBy = {});
+                                   const std::string& reachedBy = {}, const Options& options = {});
 // The number of path separators in path.
 int countBackslashes(std::string_view path);
 

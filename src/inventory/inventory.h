@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "inventory/options.h"
 #include "platform/failure.h"
 #include "platform/platform.h"
 
@@ -44,6 +45,9 @@ inline constexpr std::uint8_t NAME_THUMBS_DB = 2;      // "Thumbs.db", letters A
 inline constexpr std::uint8_t NAME_OFFICE_TEMP = 4;    // begins with "~$"
 inline constexpr std::uint8_t NAME_WRL_TEMP = 8;       // begins with "~WRL"
 std::uint8_t nameTraits(std::string_view name);
+// Not of the name but of where the file lies: in a folder whose copies stay
+// in preference to the others, at any depth below it.
+inline constexpr std::uint8_t IN_KEPT_FOLDER = 16;
 
 // Equal but for the case of the letters A to Z: names are bytes, not text in
 // some locale.
@@ -63,7 +67,7 @@ struct FileEntry {
   std::int8_t deleteMark;  // 1: to be deleted
   Kind kind;
   std::uint8_t ext;     // EXT_*
-  std::uint8_t traits;  // NAME_*: what the name says
+  std::uint8_t traits;  // NAME_*: what the name says; IN_KEPT_FOLDER
 };
 static_assert(sizeof(FileEntry) == 40);
 
@@ -247,11 +251,13 @@ inline std::string reachPathOf(const RunContext& ctx, const FolderRecord& f) {
 }
 
 // Lists every file below path, at every depth, into the table; the tree is
-// reached by reachedBy (by path itself when empty). Stops at the first
-// failure: NO_MEMORY when the table cannot grow, FOLDER_UNREADABLE with the
-// folder's path when a folder cannot be listed.
+// reached by reachedBy (by path itself when empty). The options' excluded
+// folders are not walked, and the files below a kept folder are marked
+// IN_KEPT_FOLDER. Stops at the first failure: NO_MEMORY when the table
+// cannot grow, FOLDER_UNREADABLE with the folder's path when a folder cannot
+// be listed.
 std::optional<Failure> scanFolder(RunContext& ctx, const std::string& path,
-                                  const std::string& reachedBy = {});
+                                  const std::string& reachedBy = {}, const Options& options = {});
 
 // Sorts the records by name, then by folder, byte for byte.
 void sortFiles(RunContext& ctx);

@@ -11,6 +11,7 @@
 
 #include "console/number_format.h"
 #include "inventory/inventory.h"
+#include "inventory/options.h"
 #include "inventory/tree_reader.h"
 #include "platform/platform.h"
 
@@ -19,6 +20,7 @@ namespace {
 
 struct Walk {
   RunContext& ctx;
+  const Options& options;
   TreeReader& reader;
   FolderIdSet visited;  // folders already walked
   std::string path;     // the folder being walked, and what is left of the last one below it
@@ -49,12 +51,13 @@ struct Frame {
   std::size_t pathLength = 0;
   std::uint32_t dirId = FolderStore::NO_ROOM;
   bool recycled = false;
+  bool kept = false;  // in a folder whose copies stay first, at any depth
 };
 
 // Reads the folder at walk.path and, unless it was walked before, makes it
 // the folder being walked. FOLDER_UNREADABLE when it cannot be listed,
 // NO_MEMORY when memory ran out for it.
-std::optional<Failure> enterFolder(Walk& walk, TreeFolder& folder, bool recycled,
+std::optional<Failure> enterFolder(Walk& walk, TreeFolder& folder, bool recycled, bool kept,
                                    std::vector<Frame>& stack) {
   const FolderContents& listing = walk.reader.read(folder);
   if (listing.error == ENOMEM) return noMemory();
@@ -63,7 +66,9 @@ std::optional<Failure> enterFolder(Walk& walk, TreeFolder& folder, bool recycled
     walk.reader.abandon(folder);
     return std::nullopt;  // the same folder through another path: its files are in already
   }
-  stack.push_back(Frame{&folder, &listing, 0, 0, walk.path.size(), FolderStore::NO_ROOM, recycled});
+  kept = kept || walk.options.keeps(listing.folderId);
+  stack.push_back(
+      Frame{&folder, &listing, 0, 0, walk.path.size(), FolderStore::NO_ROOM, recycled, kept});
   return std::nullopt;
 }
 
@@ -74,7 +79,7 @@ std::optional<Failure> walkTree(Walk& walk) {
   RunContext& ctx = walk.ctx;
   std::vector<Frame> stack;
   walk.path = ctx.folders.root();
-  std::optional<Failure> failure = enterFolder(walk, walk.reader.root(), false, stack);
+  std::optional<Failure> failure = enterFolder(walk, walk.reader.root(), false, false, stack);
   ctx.treeTop = walk.reader.root().id;
   while (!failure && !stack.empty()) {
     Frame& frame = stack.back();
@@ -99,7 +104,7 @@ std::optional<Failure> walkTree(Walk& walk) {
       walk.path.resize(frame.pathLength);
       walk.path.push_back(PATH_SEPARATOR);
       walk.path.append(name);
-      failure = enterFolder(walk, *frame.folder->children[frame.child++], bin, stack);
+      failure = enterFolder(walk, *frame.folder->children[frame.child++], bin, frame.kept, stack);
       continue;  // frame may have moved with the stack
     }
 
@@ -118,7 +123,7 @@ std::optional<Failure> walkTree(Walk& walk) {
     record.fileId = entry.info.id.digest();
     record.writeTime = entry.info.writeTime;
     record.ext = frame.recycled ? EXT_RECYCLED : EXT_OF_NAME;
-    record.traits = nameTraits(name);
+    record.traits = static_cast<std::uint8_t>(nameTraits(name) | (frame.kept ? IN_KEPT_FOLDER : 0));
     record.pageId = 0;
     record.keptCopy = NO_COPY;
     record.deleteMark = frame.recycled ? 1 : 0;
@@ -131,11 +136,12 @@ std::optional<Failure> walkTree(Walk& walk) {
 }  // namespace
 
 std::optional<Failure> scanFolder(RunContext& ctx, const std::string& path,
-                                  const std::string& reachedBy) {
+                                  const std::string& reachedBy, const Options& options) {
   const std::string& reach = reachedBy.empty() ? path : reachedBy;
   ctx.folders.setRoot(path, reach);
-  TreeReader reader(reach, ListingDetail::FULL, threadCount(ctx), readingThreadsAtMost(ctx));
-  Walk walk{ctx, reader, {}, {}, {}};
+  TreeReader reader(reach, ListingDetail::FULL, threadCount(ctx), readingThreadsAtMost(ctx),
+                    options.excludedNames);
+  Walk walk{ctx, options, reader, {}, {}, {}};
   return walkTree(walk);
 }
 

@@ -90,6 +90,21 @@ void abandonAll(TreeFolder& folder, std::size_t& entriesAhead) {
   for (auto& child : folder.children) abandonAll(*child, entriesAhead);
 }
 
+// The entries of a listing but the folders of an excluded name (a link is
+// no folder of its own, and stays).
+void leaveOut(const FolderContents& listing, const std::vector<std::string>& excluded,
+              std::vector<FolderEntry>& entries) {
+  entries.clear();
+  for (const FolderEntry& entry : listing.entries) {
+    if (entry.info.isFolder && !entry.info.isLink &&
+        std::find(excluded.begin(), excluded.end(), listing.name(entry)) != excluded.end()) {
+      continue;
+    }
+    entries.push_back(entry);
+  }
+  entries.shrink_to_fit();
+}
+
 std::size_t slotOf(const FileId& id, std::size_t mask) {
   std::uint64_t mixed = (id.index ^ (id.volume * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull;
   return static_cast<std::size_t>(mixed >> 29) & mask;
@@ -120,8 +135,10 @@ bool FolderIdSet::insert(const FileId& id) {
   return true;
 }
 
-TreeReader::TreeReader(const std::string& root, ListingDetail detail, int threads, int maxThreads)
+TreeReader::TreeReader(const std::string& root, ListingDetail detail, int threads, int maxThreads,
+                       const std::vector<std::string>& excluded)
     : detail_(detail),
+      excluded_(excluded),
       maxThreads_(static_cast<std::size_t>(std::max(threads, maxThreads))),
       root_(std::make_unique<TreeFolder>()) {
   root_->name = root;
@@ -223,7 +240,11 @@ void TreeReader::listInto(TreeFolder& folder, TreeFolder* base, FolderContents& 
   // memory than it needs, whichever thread read it.
   folder.contents.error = scratch.error;
   folder.contents.folderId = scratch.folderId;
-  folder.contents.entries.assign(scratch.entries.begin(), scratch.entries.end());
+  if (excluded_.empty()) {
+    folder.contents.entries.assign(scratch.entries.begin(), scratch.entries.end());
+  } else {
+    leaveOut(scratch, excluded_, folder.contents.entries);
+  }
   folder.contents.names.assign(scratch.names.begin(), scratch.names.end());
   folder.id = folder.contents.folderId;
   std::uint32_t position = 0;

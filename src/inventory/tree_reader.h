@@ -75,8 +75,10 @@ class TreeReader {
  public:
   // threads: worker threads to start with (0 reads everything on the walk's
   // own thread); more are added, up to maxThreads, while they wait on the
-  // disk.
-  TreeReader(const std::string& root, ListingDetail detail, int threads, int maxThreads);
+  // disk. A folder below the root with one of the excluded names is left
+  // out of its parent's listing, with everything below it.
+  TreeReader(const std::string& root, ListingDetail detail, int threads, int maxThreads,
+             const std::vector<std::string>& excluded = {});
   ~TreeReader();
   TreeReader(const TreeReader&) = delete;
   TreeReader& operator=(const TreeReader&) = delete;
@@ -108,6 +110,7 @@ class TreeReader {
   void addWorkerIfWaiting(std::int64_t elapsed, std::int64_t computed);
 
   const ListingDetail detail_;
+  const std::vector<std::string> excluded_;
   const std::size_t maxThreads_;
   std::unique_ptr<TreeFolder> root_;
   std::mutex mutex_;

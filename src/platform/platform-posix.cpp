@@ -694,6 +694,211 @@ std::vector<AsideFile> putBackAsideFiles() {
   return found;
 }
 
+// --- Folders named on the command line, and moving a held file ------------
+
+int holdFolder(const std::string& path, HeldFolder& folder, std::vector<FileId>& ids) {
+  // As cd takes it: a link on the way, or at its end, is followed.
+  Fd self(::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  struct stat below, above;
+  if (self.fd < 0 || ::fstat(self.fd, &below) != 0) return errno;
+  ids.assign(1, idOf(below));
+  // Up by "..", which is the folder's own parent whatever path led to it,
+  // to the root, which is its own parent.
+  Fd up(::openat(self.fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  while (up.fd >= 0 && ::fstat(up.fd, &above) == 0 && !(idOf(above) == idOf(below))) {
+    ids.push_back(idOf(above));
+    below = above;
+    up.reset(::openat(up.fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  }
+  folder.folder = OpenFile(self.fd);
+  self.fd = -1;
+  folder.path = path;
+  return 0;
+}
+
+namespace {
+
+// Whether the entry held under its private name is still the one checked,
+// which st then describes: 0 or why not.
+int stillHeld(const HeldFile& held, struct stat& st) {
+  if (::fstatat(fdOf(held.folder), held.aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  return idOf(st) == held.id ? 0 : ESTALE;
+}
+
+// Opens into `out` the folder `below` of the destination (names joined by
+// '/'), making the missing ones one by one, each from the one before it:
+// a link on the way is never followed (ELOOP), a file is no folder.
+int openFolderBelow(int destination, std::string_view below, Fd& out) {
+  out.reset(::openat(destination, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (out.fd < 0) return errno;
+  std::string name;
+  for (std::size_t at = 0; at < below.size();) {
+    std::size_t cut = std::min(below.find('/', at), below.size());
+    name.assign(below.substr(at, cut - at));
+    at = cut + 1;
+    if (::mkdirat(out.fd, name.c_str(), 0777) != 0 && errno != EEXIST) return errno;
+    int next = openNoSymlinks(out.fd, name.c_str(), O_PATH | O_DIRECTORY);
+    int error = errno;
+    out.reset(next);
+    if (next < 0) return error;
+  }
+  return 0;
+}
+
+// Renames `from` of one folder to `to` of another, never over an entry of
+// that name: 0 or an error number (EEXIST when the name is taken, EXDEV
+// across file systems). `from` is a private name.
+int renameBetween(int fromFolder, const char* from, int toFolder, const char* to) {
+  if (::renameat2(fromFolder, from, toFolder, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // Through FUSE (NTFS and exFAT disks), as renameNoReplace does it.
+  if (::linkat(fromFolder, from, toFolder, to, 0) == 0) {
+    ::unlinkat(fromFolder, from, 0);
+    return 0;
+  }
+  if (errno == EEXIST || errno == EXDEV) return errno;
+  struct stat st;
+  if (::fstatat(toFolder, to, &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
+  if (errno != ENOENT) return errno;
+  return ::renameat(fromFolder, from, toFolder, to) == 0 ? 0 : errno;
+}
+
+// A copy being made in a folder of the destination, under a private name
+// and then under its own: removed when it goes, unless kept.
+struct CopyFile {
+  int folder = -1;
+  std::string name;
+  OpenFile file;
+  bool kept = false;
+  ~CopyFile() {
+    struct stat there, made;
+    if (kept || !file.isOpen() || ::fstat(fdOf(file), &made) != 0) return;
+    if (::fstatat(folder, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+        idOf(there) == idOf(made)) {
+      ::unlinkat(folder, name.c_str(), 0);
+    }
+  }
+};
+
+int createCopy(int folder, CopyFile& copy) {
+  constexpr int ATTEMPTS = 100;  // private names tried before giving up
+  copy.folder = folder;
+  for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
+    copy.name = std::string(ASIDE_PREFIX) + std::to_string(::getpid()) + "-copia-" +
+                std::to_string(attempt);
+    int fd = ::openat(folder, copy.name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                      0600);
+    if (fd >= 0) {
+      copy.file = OpenFile(fd);
+      return 0;
+    }
+    if (errno != EEXIST) return errno;
+  }
+  return EEXIST;
+}
+
+int writeAll(int fd, const char* bytes, std::size_t length, std::uint64_t at) {
+  while (length > 0) {
+    ssize_t done = ::pwrite(fd, bytes, length, static_cast<off_t>(at));
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return done < 0 ? errno : EIO;
+    bytes += done;
+    length -= static_cast<std::size_t>(done);
+    at += static_cast<std::uint64_t>(done);
+  }
+  return 0;
+}
+
+// Writes the original's bytes into the copy, its holes left holes, then
+// gives the copy the original's size, owner, mode and times, and has it
+// on the disk before the original may go.
+int copyBytes(const OpenFile& original, int copy, const struct stat& st) {
+  constexpr std::size_t PIECE = 1 << 20;
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  std::vector<char> bytes(PIECE);
+  for (std::uint64_t at = 0; at < size;) {
+    const DataStretch data = nextData(original, at, size);
+    for (at = data.begin; at < data.end;) {
+      auto length = static_cast<std::size_t>(std::min<std::uint64_t>(PIECE, data.end - at));
+      std::int64_t got = readAt(original, at, bytes.data(), length);
+      if (got != static_cast<std::int64_t>(length)) return got < 0 ? errno : EIO;
+      if (int error = writeAll(copy, bytes.data(), length, at)) return error;
+      at += length;
+    }
+  }
+  if (::ftruncate(copy, st.st_size) != 0) return errno;
+  // Only root may give a file away; the mode after, which a new owner clears.
+  if (::geteuid() == 0 && ::fchown(copy, st.st_uid, st.st_gid) != 0) return errno;
+  const struct timespec times[2] = {st.st_atim, st.st_mtim};
+  if (::fchmod(copy, st.st_mode & 07777) != 0 || ::futimens(copy, times) != 0) return errno;
+  return ::fsync(copy) == 0 ? 0 : errno;
+}
+
+bool sameStat(const struct stat& a, const struct stat& b) {
+  return idOf(a) == idOf(b) && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// Moves the held file to `name` in `to`, on another file system: copied
+// under a private name there, the copy checked, given the name, and then
+// the original deleted.
+int copyAcross(HeldFile& held, int to, const char* name, const SameBytes& sameBytes) {
+  const int folder = fdOf(held.folder);
+  OpenFile original(
+      ::openat(folder, held.aside.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat st, now;
+  if (!original.isOpen()) return errno == ELOOP ? EXDEV : errno;  // a link is not copied
+  if (::fstat(fdOf(original), &st) != 0) return errno;
+  if (!S_ISREG(st.st_mode)) return EXDEV;
+  if (!(idOf(st) == held.id)) return ESTALE;
+  CopyFile copy;
+  int error = createCopy(to, copy);
+  if (error == 0) error = copyBytes(original, fdOf(copy.file), st);
+  // Both read back whole, and the original unchanged meanwhile.
+  if (error == 0 && !(sameBytes(original, copy.file, static_cast<std::uint64_t>(st.st_size)) &&
+                      ::fstat(fdOf(original), &now) == 0 && sameStat(now, st))) {
+    error = EIO;
+  }
+  if (error == 0) error = renameBetween(to, copy.name.c_str(), to, name);
+  if (error != 0) return error;
+  copy.name = name;  // from here on, should the original stay, the copy goes
+  error = stillHeld(held, now);
+  if (error == 0 && ::unlinkat(folder, held.aside.c_str(), 0) != 0) error = errno;
+  copy.kept = error == 0;
+  return error;
+}
+
+}  // namespace
+
+int moveHeldFile(HeldFile& held, const HeldFolder& destination, std::string_view to,
+                 const SameBytes& sameBytes, std::string& leftAt) {
+  if (!held.isHeld()) return EBADF;
+  held.entry.close();
+  const std::size_t cut = to.rfind('/');
+  const std::string_view below =
+      cut == std::string_view::npos ? std::string_view() : to.substr(0, cut);
+  Fd folder;
+  struct stat st, there;
+  int error = stillHeld(held, st);
+  // Only a regular file can go to another file system: no folder is made
+  // there for another.
+  if (error == 0 && !S_ISREG(st.st_mode) && ::fstat(fdOf(destination.folder), &there) == 0 &&
+      there.st_dev != st.st_dev) {
+    error = EXDEV;
+  }
+  if (error == 0) error = openFolderBelow(fdOf(destination.folder), below, folder);
+  if (error == 0) {
+    error = renameBetween(fdOf(held.folder), held.aside.c_str(), folder.fd, held.name.c_str());
+  }
+  if (error == EXDEV) error = copyAcross(held, folder.fd, held.name.c_str(), sameBytes);
+  if (error == 0) {
+    held.folder.close();
+    return 0;
+  }
+  giveBack(held, leftAt);
+  return error;
+}
+
 int removeFolder(const std::string& path) {
   std::string leaf;
   Fd parent(openParent(path, leaf));

@@ -743,6 +743,212 @@ int lockTree(const std::string& folder, TreeLock& lock) {
   return error;
 }
 
+// --- Folders named on the command line, and moving a held file ------------
+
+namespace {
+
+// The whole path of the folder open as h, links resolved ("\\?\C:\..."),
+// any length; empty when the system cannot tell.
+std::wstring finalPath(HANDLE h) {
+  std::wstring path;
+  DWORD size = ::GetFinalPathNameByHandleW(h, nullptr, 0, FILE_NAME_NORMALIZED);
+  while (size != 0) {
+    path.resize(size);
+    DWORD got = ::GetFinalPathNameByHandleW(h, path.data(), size, FILE_NAME_NORMALIZED);
+    if (got == 0) break;
+    if (got < size) {
+      path.resize(got);
+      return path;
+    }
+    size = got;  // it grew in between
+  }
+  return {};
+}
+
+// Opens a folder shared for reading and writing, not for deletion, so that
+// it can be neither moved nor removed while it is open; a link is followed
+// only with `follow`. 0 or an error number (ENOTDIR: a file, or a link).
+int openHeld(const std::wstring& api, bool follow, OpenFile& folder) {
+  HANDLE h = ::CreateFileW(api.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
+                           nullptr);
+  if (h == INVALID_HANDLE_VALUE) return lastErrno();
+  folder = OpenFile(reinterpret_cast<std::intptr_t>(h));
+  EntryInfo info;
+  if (int error = infoOf(h, info)) return error;
+  return info.isFolder && !info.isLink ? 0 : ENOTDIR;
+}
+
+// Opens in `held`, one by one, the folders of `below` (names joined by
+// '\'), making those that are missing: each in the one before it, which is
+// held and was checked to be a folder of its own. The whole path of the
+// last in `path`.
+int holdFoldersBelow(const HeldFolder& destination, std::string_view below,
+                     std::vector<OpenFile>& held, std::string& path) {
+  path = destination.path;
+  std::wstring api;
+  for (std::size_t at = 0; at < below.size();) {
+    std::size_t cut = std::min(below.find('\\', at), below.size());
+    path.push_back('\\');
+    path.append(below.substr(at, cut - at));
+    at = cut + 1;
+    if (!toApiPath(path, api)) return EILSEQ;
+    if (!::CreateDirectoryW(api.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+      return lastErrno();
+    }
+    held.emplace_back();
+    if (int error = openHeld(api, false, held.back())) return error;
+  }
+  return 0;
+}
+
+// Renames the open file to path through its handle, never over an entry of
+// that name: 0 or an error number (EEXIST, EXDEV across volumes).
+int renameByHandle(HANDLE file, const std::string& path) {
+  std::wstring api;
+  if (!toApiPath(path, api)) return EILSEQ;
+  const std::size_t bytes = (api.size() + 1) * sizeof(wchar_t);
+  std::vector<std::uint64_t> buffer((sizeof(FILE_RENAME_INFO) + bytes) / 8 + 1, 0);
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = FALSE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(api.size() * sizeof(wchar_t));
+  std::memcpy(rename->FileName, api.c_str(), bytes);
+  const auto size = static_cast<DWORD>(buffer.size() * 8);
+  return ::SetFileInformationByHandle(file, FileRenameInfo, rename, size) ? 0 : lastErrno();
+}
+
+int setDeleted(HANDLE file) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition)
+             ? 0
+             : lastErrno();
+}
+
+// A copy being made at the destination: deleted when it goes, unless kept.
+struct CopyFile {
+  OpenFile file;
+  bool kept = false;
+  ~CopyFile() {
+    if (!kept && file.isOpen()) (void)setDeleted(handleOf(file));
+  }
+};
+
+int createCopy(const std::string& folder, CopyFile& copy) {
+  constexpr int ATTEMPTS = 100;  // private names tried before giving up
+  std::wstring api;
+  for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
+    std::string path = folder + "\\.doppioni-" + std::to_string(::GetCurrentProcessId()) +
+                       "-copia-" + std::to_string(attempt);
+    if (!toApiPath(path, api)) return EILSEQ;
+    HANDLE h = ::CreateFileW(api.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                             nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      copy.file = OpenFile(reinterpret_cast<std::intptr_t>(h));
+      return 0;
+    }
+    if (::GetLastError() != ERROR_FILE_EXISTS) return lastErrno();
+  }
+  return EEXIST;
+}
+
+// Writes the original's bytes into the copy, then gives it the original's
+// size, times and attributes, and has it on the disk.
+int copyBytes(const OpenFile& original, HANDLE copy, std::uint64_t size) {
+  constexpr std::size_t PIECE = 1 << 20;
+  std::vector<char> bytes(PIECE);
+  for (std::uint64_t at = 0; at < size;) {
+    const DataStretch data = nextData(original, at, size);
+    for (at = data.begin; at < data.end;) {
+      auto length = static_cast<DWORD>(std::min<std::uint64_t>(PIECE, data.end - at));
+      if (readAt(original, at, bytes.data(), length) != length) return EIO;
+      OVERLAPPED where{};
+      where.Offset = static_cast<DWORD>(at);
+      where.OffsetHigh = static_cast<DWORD>(at >> 32);
+      DWORD written = 0;
+      if (!::WriteFile(copy, bytes.data(), length, &written, &where)) return lastErrno();
+      if (written != length) return EIO;
+      at += length;
+    }
+  }
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+  FILE_BASIC_INFO basic{};
+  if (!::SetFileInformationByHandle(copy, FileEndOfFileInfo, &end, sizeof end) ||
+      !::GetFileInformationByHandleEx(handleOf(original), FileBasicInfo, &basic, sizeof basic) ||
+      !::SetFileInformationByHandle(copy, FileBasicInfo, &basic, sizeof basic) ||
+      !::FlushFileBuffers(copy)) {
+    return lastErrno();
+  }
+  return 0;
+}
+
+// Moves the held file to path, on another volume: copied under a private
+// name beside it, the copy checked, given the name, and then the original
+// deleted through the handle that holds it.
+int copyAcross(HeldFile& held, const std::string& folder, const std::string& path,
+               const SameBytes& sameBytes) {
+  EntryInfo before, after;
+  if (int error = infoOf(handleOf(held.entry), before)) return error;
+  if (!before.isRegular) return EXDEV;
+  const std::uint64_t size = (std::uint64_t{before.sizeHigh} << 32) | before.sizeLow;
+  CopyFile copy;
+  int error = createCopy(folder, copy);
+  if (error == 0) error = copyBytes(held.entry, handleOf(copy.file), size);
+  // Both read back whole, and the original unchanged meanwhile.
+  if (error == 0 &&
+      !(sameBytes(held.entry, copy.file, size) && infoOf(handleOf(held.entry), after) == 0 &&
+        after.id == before.id && after.writeTime == before.writeTime &&
+        after.sizeLow == before.sizeLow && after.sizeHigh == before.sizeHigh)) {
+    error = EIO;
+  }
+  if (error == 0) error = renameByHandle(handleOf(copy.file), path);
+  if (error == 0) error = setDeleted(handleOf(held.entry));
+  copy.kept = error == 0;
+  return error;
+}
+
+}  // namespace
+
+int holdFolder(const std::string& path, HeldFolder& folder, std::vector<FileId>& ids) {
+  std::wstring api;
+  if (!toApiPath(path, api)) return ENOENT;
+  // As cd takes it: a link is followed, to the folder it leads to.
+  if (int error = openHeld(api, true, folder.folder)) return error;
+  std::wstring whole = finalPath(handleOf(folder.folder));
+  if (whole.empty()) return lastErrno();
+  folder.path.clear();
+  appendWtf8(whole.data(), whole.size(), folder.path);
+  ids = folderAndAbove(whole);
+  return ids.empty() ? lastErrno() : 0;
+}
+
+int moveHeldFile(HeldFile& held, const HeldFolder& destination, std::string_view to,
+                 const SameBytes& sameBytes, std::string&) {
+  if (!held.isHeld()) return EBADF;
+  const std::size_t cut = to.rfind('\\');
+  const std::string_view below =
+      cut == std::string_view::npos ? std::string_view() : to.substr(0, cut);
+  std::vector<OpenFile> folders;  // held until the move is over
+  std::string folder;
+  EntryInfo entry, there;
+  int error = infoOf(handleOf(held.entry), entry);
+  // Only a regular file can go to another volume: no folder is made there
+  // for another.
+  if (error == 0 && !entry.isRegular && infoOf(handleOf(destination.folder), there) == 0 &&
+      there.id.volume != entry.id.volume) {
+    error = EXDEV;
+  }
+  if (error == 0) error = holdFoldersBelow(destination, below, folders, folder);
+  const std::string path = folder + "\\" + std::string(to.substr(cut + 1));
+  if (error == 0) error = renameByHandle(handleOf(held.entry), path);
+  if (error == EXDEV) error = copyAcross(held, folder, path, sameBytes);
+  held.entry.close();  // moved, deleted, or left as it was
+  return error;
+}
+
 // --- reports and the process's start ------------------------------------
 
 std::optional<Failure> createReport(const std::string& path, ReportHandle& report) {

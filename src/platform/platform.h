@@ -270,6 +270,41 @@ struct AsideFile {
 // the journal. Tells what it found.
 [[nodiscard]] std::vector<AsideFile> putBackAsideFiles();
 
+// --- Folders named on the command line, and moving a held file ------------
+
+// A folder held open from the start of the run: on POSIX by a descriptor;
+// on Windows by a handle that keeps it from being moved or removed
+// meanwhile, and by its whole path, which the system reaches it by.
+struct HeldFolder {
+  OpenFile folder;
+  std::string path;  // as given (POSIX), or its whole final path (Windows)
+};
+
+// Holds the folder at path, reached as any path of a command line is (a
+// link on the way is followed, as by cd), and tells its identity and those
+// of every folder above it, nearest first, up to the root: each its
+// parent as the system has it, never reached through a link. 0, or an
+// error number (ENOENT when there is no such folder, ENOTDIR when it is no
+// folder).
+[[nodiscard]] int holdFolder(const std::string& path, HeldFolder& folder, std::vector<FileId>& ids);
+
+// Whether a file's copy has the original's bytes: the two open files, and
+// the original's size.
+using SameBytes =
+    std::function<bool(const OpenFile& original, const OpenFile& copy, std::uint64_t size)>;
+
+// Moves a held file, in place of its deletion, to `to` below the
+// destination: its folders, then its own name, joined by the separator.
+// The folders missing there are made one by one from the destination held
+// open, never through a link. A name already taken there is never replaced
+// (EEXIST). Across volumes the file is copied to a private name beside its
+// new one, the copy checked with sameBytes (an entry that is not a regular
+// file is not moved: EXDEV), then given the name, and the original deleted.
+// 0, or an error number and then the file is back under its name (leftAt
+// as above) and no copy of it is left at the destination.
+[[nodiscard]] int moveHeldFile(HeldFile& held, const HeldFolder& destination, std::string_view to,
+                               const SameBytes& sameBytes, std::string& leftAt);
+
 // Removes an empty folder, never recursively, and changes no folder's mode
 // on the way (on Windows a read-only folder is removed through the handle
 // that cleared its attribute, and keeps it when it stays). 0 or an error

@@ -26,6 +26,19 @@ namespace {
 constexpr std::string_view INTERRUPTED_LIST =
     "Programma interrotto: nessun altro file e' stato cancellato\n";
 
+// What the list and the console say of the files that go: deleted, or, in
+// a run with a destination, moved.
+struct ListWords {
+  std::string_view title, legend, interrupted, noneGone, incomplete;
+};
+constexpr ListWords DELETED_WORDS = {
+    "Elenco dei files cancellati\n\n", "C - cancellato, R - accesso negato\n\n\n", INTERRUPTED_LIST,
+    ": nessun file e' stato cancellato", ": l'elenco dei files cancellati e' incompleto"};
+constexpr ListWords MOVED_WORDS = {
+    "Elenco dei files spostati\n\n", "C - spostato, R - accesso negato\n\n\n",
+    "Programma interrotto: nessun altro file e' stato spostato\n",
+    ": nessun file e' stato spostato", ": l'elenco dei files spostati e' incompleto"};
+
 // Files compared at once while the deletions go on: a disk not yet read
 // serves several reads under way better than one, more than there are cores.
 constexpr int COMPARING_THREADS = 8;
@@ -105,7 +118,9 @@ struct Attempt {
 // settled.
 class Attempts {
  public:
-  explicit Attempts(const RunContext& ctx) : ctx_(ctx) {
+  // toRead: every file held open to read its bytes, as a move to another
+  // volume reads them from the handle that holds the file on Windows.
+  Attempts(const RunContext& ctx, bool toRead) : ctx_(ctx), toRead_(toRead) {
     for (std::int32_t i = 0; i < ctx.count; ++i) {
       const FileEntry& e = ctx.entries[i];
       if (e.deleteMark != 1 || e.kind != Kind::PAGE || e.pageId <= 0) continue;
@@ -190,7 +205,7 @@ class Attempts {
              openFileInfo(content, after) == 0 && unchangedSinceScan(after, record) &&
              stillStanding(kept);
     };
-    return prepareDeletion(plan, !junk, &journal_, accept);
+    return prepareDeletion(plan, !junk || toRead_, &journal_, accept);
   }
 
   // The marked page a record belongs to (for a page, itself); -1 for none.
@@ -200,6 +215,7 @@ class Attempts {
   }
 
   const RunContext& ctx_;
+  const bool toRead_;
   std::vector<std::int32_t> pageRecord_;  // page number -> its marked page record, or -1
   std::vector<char> pageDeleted_;         // page number -> whether its page went
   AsideJournal journal_;
@@ -246,8 +262,8 @@ bool listBatch(RunContext& ctx, ReportFile& list, const std::vector<Attempt>& ba
 // file goes back under its name, and a line that went in all the same is
 // made "R"; so is the line of a file that cannot be deleted after all.
 // Whether the list is still whole.
-bool listAndDelete(RunContext& ctx, ReportFile& list, std::vector<Attempt>& batch,
-                   std::string& lines) {
+bool listAndDelete(RunContext& ctx, const Options& options, ReportFile& list,
+                   std::vector<Attempt>& batch, std::string& lines) {
   std::vector<std::uint64_t> lineAt;
   if (!listBatch(ctx, list, batch, lineAt, lines)) {
     std::optional<std::uint64_t> end = list.offset();
@@ -264,7 +280,8 @@ bool listAndDelete(RunContext& ctx, ReportFile& list, std::vector<Attempt>& batc
   for (std::size_t i = 0; i < batch.size(); ++i) {
     PreparedDeletion& prepared = batch[i].prepared;
     if (prepared.error != 0) continue;
-    batch[i].deleted = deleteHeldFile(prepared.held, prepared.leftAt) == 0;
+    batch[i].deleted = disposeOfHeldFile(ctx, options, ctx.entries[batch[i].index], prepared.held,
+                                         prepared.leftAt) == 0;
     if (!batch[i].deleted && !list.overwrite(lineAt[i], "R")) whole = false;
   }
   return whole;
@@ -285,12 +302,12 @@ std::uint64_t listRoom(const RunContext& ctx, const std::string& head,
 
 }  // namespace
 
-int deleteMarkedFiles(RunContext& ctx) {
+int deleteMarkedFiles(RunContext& ctx, const Options& options) {
   // An interrupt from here on only notes itself: the attempts under way are
   // finished and listed, and the list closed, before the process ends.
   holdInterrupts();
   // Table order, but the companion files of marked pages after the rest.
-  Attempts attempts(ctx);
+  Attempts attempts(ctx, options.moves());
   std::vector<std::int32_t> marked, followers;
   for (std::int32_t i = 0; i < ctx.count; ++i) {
     const FileEntry& record = ctx.entries[i];
@@ -298,13 +315,14 @@ int deleteMarkedFiles(RunContext& ctx) {
   }
   ReportFile list(DELETED_LIST);
   std::string& out = list.text();
-  out.append("Elenco dei files cancellati\n\n");
+  const ListWords& words = options.moves() ? MOVED_WORDS : DELETED_WORDS;
+  out.append(words.title);
   appendTimestampLine(out, ctx.clock());
-  out.append("C - cancellato, R - accesso negato\n\n\n");
+  out.append(words.legend);
   std::uint64_t room = listRoom(ctx, out, marked) + listRoom(ctx, {}, followers);
   if (!list.reserve(room) || !list.flush()) {
     list.close();
-    tellCannotCreate(ctx.console, DELETED_LIST, ": nessun file e' stato cancellato");
+    tellCannotCreate(ctx.console, DELETED_LIST, words.noneGone);
     ctx.console.flush();
     releaseInterrupts();
     return -1;
@@ -322,13 +340,12 @@ int deleteMarkedFiles(RunContext& ctx) {
     if (!written || heldInterrupt() != 0) break;
     const std::size_t files = round->size();
     const std::size_t size = std::clamp<std::size_t>(
-        files / (static_cast<std::size_t>(std::max(threads, 1)) * BATCHES_A_THREAD), 1,
-        BATCH_MOST);
+        files / (static_cast<std::size_t>(std::max(threads, 1)) * BATCHES_A_THREAD), 1, BATCH_MOST);
     auto attempt = [&](std::size_t b) {
       return attempts.prepareBatch(round->data() + b * size, std::min(size, files - b * size));
     };
     auto show = [&](std::size_t, std::vector<Attempt>& batch) {
-      if (written) written = listAndDelete(ctx, list, batch, lines);
+      if (written) written = listAndDelete(ctx, options, list, batch, lines);
       for (Attempt& tried : batch) {
         giveBack(tried.prepared.held, tried.prepared.leftAt);  // nothing goes unlisted
         attempts.settled(tried.index, tried.deleted, tried.prepared.leftAt);
@@ -340,10 +357,10 @@ int deleteMarkedFiles(RunContext& ctx) {
 
   attempts.finish();
   bool interrupted = written && heldInterrupt() != 0;
-  if (interrupted) out.append(INTERRUPTED_LIST);
+  if (interrupted) out.append(words.interrupted);
   written = list.close() && written;
   if (!written) {
-    tellWriteError(ctx.console, DELETED_LIST, ": l'elenco dei files cancellati e' incompleto");
+    tellWriteError(ctx.console, DELETED_LIST, words.incomplete);
   }
   ctx.console.flush();
   releaseInterrupts();  // an interrupt noted ends the process here

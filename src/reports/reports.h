@@ -100,11 +100,19 @@ int writeDuplicatesReport(const RunContext& ctx);
 // while the copy kept for it is still there, unchanged, and only when its
 // bytes are the kept copy's) and lists every attempt in
 // "Elenco_files_cancellati.txt": a file goes only once its line has been
-// handed to the system. 0; -1 when the list cannot be created or its room
-// on disk reserved, in which case nothing is deleted, or when a line could
-// not be written, which stops the deletions there (the message is on the
-// console).
-int deleteMarkedFiles(RunContext& ctx);
+// handed to the system. With a destination in the options, every file that
+// would be deleted is moved there instead, and the list says so. 0; -1 when
+// the list cannot be created or its room on disk reserved, in which case
+// nothing is deleted, or when a line could not be written, which stops the
+// deletions there (the message is on the console).
+int deleteMarkedFiles(RunContext& ctx, const Options& options = {});
+
+// The last step for a held file whose line is written: deleted, or, with a
+// destination in the options, moved there to its folder below the work
+// folder, the copy made across volumes checked against it byte for byte.
+// 0, or an error number and the file is back (see deleteHeldFile).
+[[nodiscard]] int disposeOfHeldFile(const RunContext& ctx, const Options& options,
+                                    const FileEntry& record, HeldFile& held, std::string& leftAt);
 
 // What comparing two files' bytes found, and how many bytes it read.
 struct ContentComparison {

@@ -39,7 +39,20 @@ TEST(CommandLine, EachKindOfArgumentGetsItsAnswerAndOnlyARunWritesAnything) {
       {"-- --help", 2, "", "la cartella \"--help\" non esiste\n"},
       {"-- -x", 1, "ELIMINAZIONE DOPPIONI\n" + tree.path("-x") + "\n", "", "-x"},
       // As if started there: its path in the title, its report there.
-      {"sub", 1, "ELIMINAZIONE DOPPIONI\n" + tree.path("sub") + "\n", "", "sub"}};
+      {"sub", 1, "ELIMINAZIONE DOPPIONI\n" + tree.path("sub") + "\n", "", "sub"},
+      // Options before and after the folder, their folders read from where it started.
+      {"--sposta-in -x --escludi a sub --tieni sub/a", 1, tree.path("sub") + "\n", "", "sub"},
+      {"--tieni", 2, "", "doppioni: all'opzione --tieni manca la cartella\n"},
+      {"--escludi -- a", 2, "", "all'opzione --escludi manca il nome della cartella\n"},
+      {"--tieni x.txt", 2, "", "--tieni: \"x.txt\" non e' una cartella\n"},
+      {"sub --tieni .", 2, "", "--tieni: la cartella \".\" non sta nell'albero da pulire\n"},
+      {"--escludi a/b", 2, "", "\"a/b\" non e' il nome di una cartella"},
+      {"--escludi ..", 2, "", "\"..\" non e' il nome di una cartella"},
+      {"--escludi ''", 2, "", "argomento vuoto dopo --escludi\n"},
+      {"--sposta-in sub/a sub", 2, "", "--sposta-in: la cartella \"sub/a\" sta nell'albero"},
+      {"--sposta-in . sub", 2, "", "--sposta-in: la cartella \".\" contiene l'albero"},
+      {"--sposta-in \"ma$(printf '\\t')nca\"", 2, "", "la cartella \"ma?nca\" non esiste\n"},
+      {"--sposta-in -x --sposta-in -x", 2, "", "--sposta-in si indica una volta sola\n"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arguments);
     int status = std::system(("cd " + tree.root() + " && echo n | " + reachableProgram() + " " +

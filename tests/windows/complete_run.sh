@@ -85,5 +85,24 @@ expect_same "exit status, work folder moved" 255 "$(cat "$WORK/status" 2>/dev/nu
 expect_same "the other folder" "altra/vuota" "$(cd "$TREE" && find . -mindepth 2 -type d | cut -c3-)"
 wait_for "La cartella di lavoro non e' piu' quella esaminata"
 
+# --tieni and --sposta-in, their folders read from where the program starts: the copy in the
+# kept folder stays, the other goes below the destination with its folders, beside the tree
+# (a rename through the handle) and, where there is one, on another volume (a copy).
+for dest in "$WORK/altrove" /dev/shm/doppioni-$$; do
+  tmux kill-session -t "$SESSION" 2>/dev/null || true
+  rm -rf "$TREE" "$dest" "$WORK/status" && mkdir -p "$TREE/A/sub" "$TREE/Z" "$dest" || continue
+  for f in A/sub/foto.jpg Z/foto.jpg; do printf x >"$TREE/$f" && touch -d @1100000000 "$TREE/$f"; done
+  tmux new-session -d -s "$SESSION" -x 100 -y 50 "cd '$WORK' && wine '$ROOT/build/mingw/doppioni.exe' \
+    --tieni 'cartella è\Z' --sposta-in '$(winepath -w "$dest")' 'cartella è'; echo \$? >status; sleep 600"
+  wait_for "(s/n)" && tmux send-keys -t "$SESSION" s
+  wait_for "Premi un tasto per finire" && tmux send-keys -t "$SESSION" x
+  for _ in $(seq 1 300); do [[ -s "$WORK/status" ]] && break; sleep 0.1; done
+  listed() { (cd "$1" && find . -mindepth 1 ! -name '*.txt' | sed 's#^\./##' | LC_ALL=C sort); }
+  expect_same "what is left, and what moved to $dest" "$(lines Z Z/foto.jpg A A/sub A/sub/foto.jpg)" \
+    "$(listed "$TREE"; listed "$dest")"
+  expect_same "the list of $dest" "C foto.jpg in $R\\A\\sub" "$(report Elenco_files_cancellati.txt | tail -1)"
+  rm -rf "$dest"
+done
+
 echo "complete run under wine: $((failures == 0)) passed, $((failures != 0)) failed"
 exit $((failures != 0))
