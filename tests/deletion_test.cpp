@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <tuple>
+#include <vector>
 
 #include "classify/classify.h"
 #include "platform/platform.h"
@@ -108,6 +110,42 @@ TEST_F(DeletionTest, ACopyGoesOnlyWithTheKeptCopysBytes) {
   changeCopyCases(tree);  // as while the question waits
   EXPECT_EQ(deleteMarkedFiles(run.ctx), 0);
   expectCopyCases(tree);
+}
+
+TEST(DeletionOrder, CopiesAgainstTheirKeptCopyJunkAsItIsCompanionFilesAfterTheirPage) {
+  // kind, page number, kept copy, marked
+  const std::vector<std::tuple<Kind, int, int, bool>> records = {
+      {Kind::PAGE, 1, NO_COPY, false},
+      {Kind::PAGE_PART, 2, 5, true},
+      {Kind::PAGE, 2, 0, true},
+      {Kind::JUNK, 0, NO_COPY, true},
+      {Kind::NORMAL, 0, 2, true},
+      {Kind::NORMAL, 0, 5, true},
+      {Kind::PAGE_PART, 1, NO_COPY, false},
+      {Kind::JUNK, 1, NO_COPY, true},
+      {Kind::NORMAL, 0, 99, true}};
+  std::vector<FileEntry> table;
+  for (auto [kind, page, kept, marked] : records) {
+    table.push_back(FileEntry{});
+    table.back().kind = kind;
+    table.back().pageId = page;
+    table.back().keptCopy = kept;
+    table.back().deleteMark = marked ? 1 : 0;
+  }
+  auto shown = [](const std::vector<PlannedDeletion>& files) {
+    std::string text;
+    for (const PlannedDeletion& f : files) {
+      text += std::to_string(f.index) + (f.compared ? " copia di " : " via ") +
+              std::to_string(f.kept) + " pagina " + std::to_string(f.page) + "; ";
+    }
+    return text;
+  };
+  DeletionOrder order = planDeletions(table);
+  // A kept copy that is marked itself, is the copy, or is no record keeps nothing.
+  EXPECT_EQ(shown(order.first),
+            "2 copia di 0 pagina -1; 3 via -1 pagina -1; 4 copia di -1 pagina -1; "
+            "5 copia di -1 pagina -1; 7 via -1 pagina -1; 8 copia di -1 pagina -1; ");
+  EXPECT_EQ(shown(order.followers), "1 copia di -1 pagina 2; ");
 }
 
 // Writes bytes at offset into the file, which keeps its size.

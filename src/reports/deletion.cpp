@@ -71,20 +71,17 @@ struct KeptCopy {
   EntryInfo info;
 };
 
-// Opens the copy kept for record `index` while it stands, unchanged, to take
-// its place; false when it does not. Copies of one kept copy follow one
-// another: one still open from the last of them, and found unchanged after
-// its comparison, is taken as it is.
-bool openKeptCopy(const RunContext& ctx, std::int32_t index, KeptCopy& kept) {
-  std::int32_t at = ctx.entries[index].keptCopy;
-  if (at < 0 || at >= ctx.count || at == index) return false;
-  if (kept.index == at && kept.file.isOpen()) return true;
-  kept.index = at;
-  kept.record = &ctx.entries[at];
-  kept.file.close();
-  // A kept copy that is going away itself keeps nothing.
-  if (kept.record->deleteMark == 1) return false;
+// Opens the copy kept for a planned copy while it stands, unchanged, to
+// take its place; false when it does not. Copies of one kept copy follow
+// one another: one still open from the last of them, and found unchanged
+// after its comparison, is taken as it is.
+bool openKeptCopy(const RunContext& ctx, const PlannedDeletion& copy, KeptCopy& kept) {
+  if (copy.kept == NO_COPY) return false;
+  if (kept.index == copy.kept && kept.file.isOpen()) return true;
+  kept.index = copy.kept;
+  kept.record = &ctx.entries[copy.kept];
   kept.path = reachPathOf(ctx, *kept.record);
+  kept.file.close();
   if (openToRead(kept.path, kept.file, kept.info) == 0 &&
       unchangedSinceScan(kept.info, *kept.record) && kept.info.id.known()) {
     return true;
@@ -112,41 +109,26 @@ struct Attempt {
   bool deleted = false;
 };
 
-// The attempts of one run, each marked record tried once. A companion file
-// of a marked page goes only when its page went: the companion files of
-// marked pages are tried after every other marked file, once every page is
-// settled.
+// Carries out the plan's attempts, each planned file tried once. A
+// companion file goes only when its page went, which is settled before it.
 class Attempts {
  public:
   // toRead: every file held open to read its bytes, as a move to another
   // volume reads them from the handle that holds the file on Windows.
-  Attempts(const RunContext& ctx, bool toRead) : ctx_(ctx), toRead_(toRead) {
-    for (std::int32_t i = 0; i < ctx.count; ++i) {
-      const FileEntry& e = ctx.entries[i];
-      if (e.deleteMark != 1 || e.kind != Kind::PAGE || e.pageId <= 0) continue;
-      auto id = static_cast<std::size_t>(e.pageId);
-      if (id >= pageRecord_.size()) pageRecord_.resize(id + 1, -1);
-      pageRecord_[id] = i;
-    }
-    pageDeleted_.assign(pageRecord_.size(), 0);
-  }
+  Attempts(const RunContext& ctx, bool toRead)
+      : ctx_(ctx), toRead_(toRead), gone_(static_cast<std::size_t>(ctx.count)) {}
 
-  // Whether the record is a companion file that goes only with its page.
-  bool followsPage(const FileEntry& record) const {
-    return record.kind == Kind::PAGE_PART && markedPageOf(record) >= 0;
-  }
-
-  // Checks and holds the files of the records given, in their order, on any
+  // Checks and holds the planned files given, in their order, on any
   // thread: their moves aside are noted in the journal first, in one write.
   // An interrupt noted meanwhile ends the batch: no more files are tried.
-  std::vector<Attempt> prepareBatch(const std::int32_t* indices, std::size_t count) {
+  std::vector<Attempt> prepareBatch(const PlannedDeletion* planned, std::size_t count) {
     std::vector<DeletionPlan> plans(count);
     for (std::size_t i = 0; i < count; ++i) {
-      const FileEntry& record = ctx_.entries[indices[i]];
-      if (followsPage(record) && !pageDeleted_[static_cast<std::size_t>(record.pageId)]) {
+      const PlannedDeletion& file = planned[i];
+      if (file.page != NO_COPY && !gone_[static_cast<std::size_t>(file.page)]) {
         plans[i].error = ECANCELED;
       } else {
-        plans[i] = planDeletion(reachPathOf(ctx_, record), &journal_);
+        plans[i] = planDeletion(reachPathOf(ctx_, ctx_.entries[file.index]), &journal_);
       }
     }
     noteDeletions(journal_, plans);
@@ -157,22 +139,20 @@ class Attempts {
         batch.resize(i);
         break;
       }
-      batch[i].index = indices[i];
-      batch[i].prepared = prepare(indices[i], plans[i], kept);
+      batch[i].index = planned[i].index;
+      batch[i].prepared = prepare(planned[i], plans[i], kept);
     }
     return batch;
   }
 
   // Notes, on the calling thread, what became of the file of record `index`.
   void settled(std::int32_t index, bool deleted, const std::string& leftAt) {
-    const FileEntry& record = ctx_.entries[index];
-    if (record.kind == Kind::PAGE && markedPageOf(record) == index) {
-      pageDeleted_[static_cast<std::size_t>(record.pageId)] = deleted ? 1 : 0;
-    }
+    gone_[static_cast<std::size_t>(index)] = deleted;
     if (leftAt.empty()) return;
     anyLeftAside_ = true;
     // Where the file stays: it was moved aside for its check and a new
     // file took its name meanwhile.
+    const FileEntry& record = ctx_.entries[index];
     std::string line("Il file ");
     ctx_.console.appendName(line, filePathOf(ctx_, record));
     line.append(" non e' stato cancellato e ora si chiama ");
@@ -185,11 +165,11 @@ class Attempts {
   void finish() { closeAsideJournal(journal_, !anyLeftAside_); }
 
  private:
-  // Checks and holds the planned file of record `index`.
-  PreparedDeletion prepare(std::int32_t index, DeletionPlan& plan, KeptCopy& kept) {
-    const FileEntry& record = ctx_.entries[index];
-    const bool junk = record.kind == Kind::JUNK;
-    if (plan.error == 0 && !junk && !openKeptCopy(ctx_, index, kept)) plan.error = ECANCELED;
+  // Checks and holds a planned file.
+  PreparedDeletion prepare(const PlannedDeletion& file, DeletionPlan& plan, KeptCopy& kept) {
+    const FileEntry& record = ctx_.entries[file.index];
+    const bool junk = !file.compared;
+    if (plan.error == 0 && !junk && !openKeptCopy(ctx_, file, kept)) plan.error = ECANCELED;
     // Junk goes whatever it is; a copy only as a regular file, never as a
     // second name for the file kept in its place, and only with its bytes.
     auto accept = [&](const EntryInfo& info, const OpenFile& content) {
@@ -208,16 +188,9 @@ class Attempts {
     return prepareDeletion(plan, !junk || toRead_, &journal_, accept);
   }
 
-  // The marked page a record belongs to (for a page, itself); -1 for none.
-  std::int32_t markedPageOf(const FileEntry& record) const {
-    auto id = static_cast<std::size_t>(record.pageId);
-    return record.pageId > 0 && id < pageRecord_.size() ? pageRecord_[id] : -1;
-  }
-
   const RunContext& ctx_;
   const bool toRead_;
-  std::vector<std::int32_t> pageRecord_;  // page number -> its marked page record, or -1
-  std::vector<char> pageDeleted_;         // page number -> whether its page went
+  std::vector<bool> gone_;  // record -> whether its file went (written on the calling thread)
   AsideJournal journal_;
   bool anyLeftAside_ = false;
 };
@@ -290,81 +263,96 @@ bool listAndDelete(RunContext& ctx, const Options& options, ReportFile& list,
 // Room on disk for the list: its whole size is known now ("C " and "R " are
 // as long), so it is taken before the first deletion, and a full disk cannot
 // leave one off the list.
-std::uint64_t listRoom(const RunContext& ctx, const std::string& head,
-                       const std::vector<std::int32_t>& marked) {
-  std::uint64_t room = head.size() + 8 + 2 * INTERRUPTED_LIST.size();
-  for (std::int32_t index : marked) {
-    const FileEntry& record = ctx.entries[index];
-    room += 2 * 2 + std::strlen(nameOf(ctx, record)) + 4 + ctx.folders.pathLength(record.dir);
+std::uint64_t listRoom(const RunContext& ctx, std::size_t head, const DeletionOrder& order) {
+  std::uint64_t room = head + 8 + 2 * INTERRUPTED_LIST.size();
+  for (const std::vector<PlannedDeletion>* round : {&order.first, &order.followers}) {
+    for (const PlannedDeletion& file : *round) {
+      const FileEntry& record = ctx.entries[file.index];
+      room += 2 * 2 + std::strlen(nameOf(ctx, record)) + 4 + ctx.folders.pathLength(record.dir);
+    }
   }
   return room;
 }
 
+// Tries the planned files of a round, in batches on a few threads, and
+// lists each attempt; false once the list is not whole.
+bool deleteRound(RunContext& ctx, const Options& options, Attempts& attempts,
+                 const std::vector<PlannedDeletion>& round, ReportFile& list) {
+  const int threads = ctx.workerThreads >= 0 ? ctx.workerThreads : COMPARING_THREADS;
+  const std::size_t files = round.size();
+  const std::size_t size = std::clamp<std::size_t>(
+      files / (static_cast<std::size_t>(std::max(threads, 1)) * BATCHES_A_THREAD), 1, BATCH_MOST);
+  bool written = true;
+  std::string lines;
+  auto attempt = [&](std::size_t b) {
+    return attempts.prepareBatch(round.data() + b * size, std::min(size, files - b * size));
+  };
+  auto show = [&](std::size_t, std::vector<Attempt>& batch) {
+    if (written) written = listAndDelete(ctx, options, list, batch, lines);
+    for (Attempt& tried : batch) {
+      giveBack(tried.prepared.held, tried.prepared.leftAt);  // nothing goes unlisted
+      attempts.settled(tried.index, tried.deleted, tried.prepared.leftAt);
+    }
+  };
+  runInOrder(threads, (files + size - 1) / size, attempt, show,
+             [&] { return written && heldInterrupt() == 0; });
+  return written;
+}
+
 }  // namespace
 
-int deleteMarkedFiles(RunContext& ctx, const Options& options) {
-  // An interrupt from here on only notes itself: the attempts under way are
-  // finished and listed, and the list closed, before the process ends.
-  holdInterrupts();
-  // Table order, but the companion files of marked pages after the rest.
-  Attempts attempts(ctx, options.moves());
-  std::vector<std::int32_t> marked, followers;
-  for (std::int32_t i = 0; i < ctx.count; ++i) {
-    const FileEntry& record = ctx.entries[i];
-    if (record.deleteMark == 1) (attempts.followsPage(record) ? followers : marked).push_back(i);
+DeletionOrder planDeletions(std::span<const FileEntry> table) {
+  // Page number -> its marked page's record.
+  std::vector<std::int32_t> markedPage;
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    const FileEntry& e = table[i];
+    if (e.deleteMark != 1 || e.kind != Kind::PAGE || e.pageId <= 0) continue;
+    auto id = static_cast<std::size_t>(e.pageId);
+    if (id >= markedPage.size()) markedPage.resize(id + 1, NO_COPY);
+    markedPage[id] = static_cast<std::int32_t>(i);
   }
-  ReportFile list(DELETED_LIST);
-  std::string& out = list.text();
+  DeletionOrder order;
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    const FileEntry& e = table[i];
+    if (e.deleteMark != 1) continue;
+    PlannedDeletion file{static_cast<std::int32_t>(i), e.kind != Kind::JUNK, e.keptCopy, NO_COPY};
+    // A kept copy that is out of the table, the copy itself, or going away
+    // itself keeps nothing.
+    if (file.kept < 0 || static_cast<std::size_t>(file.kept) >= table.size() ||
+        file.kept == file.index || table[static_cast<std::size_t>(file.kept)].deleteMark == 1) {
+      file.kept = NO_COPY;
+    }
+    auto id = static_cast<std::size_t>(e.pageId);
+    if (e.kind == Kind::PAGE_PART && e.pageId > 0 && id < markedPage.size())
+      file.page = markedPage[id];
+    (file.page != NO_COPY ? order.followers : order.first).push_back(file);
+  }
+  return order;
+}
+
+int deleteMarkedFiles(RunContext& ctx, const Options& options) {
+  const DeletionOrder order = planDeletions({ctx.entries, static_cast<std::size_t>(ctx.count)});
+  AttemptList list(ctx.console, DELETED_LIST);
+  std::string& out = list.file().text();
   const ListWords& words = options.moves() ? MOVED_WORDS : DELETED_WORDS;
   out.append(words.title);
   appendTimestampLine(out, ctx.clock());
   out.append(words.legend);
-  std::uint64_t room = listRoom(ctx, out, marked) + listRoom(ctx, {}, followers);
-  if (!list.reserve(room) || !list.flush()) {
-    list.close();
-    tellCannotCreate(ctx.console, DELETED_LIST, words.noneGone);
-    ctx.console.flush();
-    releaseInterrupts();
-    return -1;
-  }
+  if (!list.start(listRoom(ctx, out.size(), order), words.noneGone)) return -1;
 
   // The files are checked and compared on a few threads, in batches, the
   // waiting for the disk shared out; each check depends on nothing another
   // changes (a kept copy is never marked itself), and a companion file's
   // page is settled before it, in a round of its own. The list, the
   // deletions and the console follow the order of the table.
-  const int threads = ctx.workerThreads >= 0 ? ctx.workerThreads : COMPARING_THREADS;
+  Attempts attempts(ctx, options.moves());
   bool written = true;
-  std::string lines;
-  for (const std::vector<std::int32_t>* round : {&marked, &followers}) {
+  for (const std::vector<PlannedDeletion>* round : {&order.first, &order.followers}) {
     if (!written || heldInterrupt() != 0) break;
-    const std::size_t files = round->size();
-    const std::size_t size = std::clamp<std::size_t>(
-        files / (static_cast<std::size_t>(std::max(threads, 1)) * BATCHES_A_THREAD), 1, BATCH_MOST);
-    auto attempt = [&](std::size_t b) {
-      return attempts.prepareBatch(round->data() + b * size, std::min(size, files - b * size));
-    };
-    auto show = [&](std::size_t, std::vector<Attempt>& batch) {
-      if (written) written = listAndDelete(ctx, options, list, batch, lines);
-      for (Attempt& tried : batch) {
-        giveBack(tried.prepared.held, tried.prepared.leftAt);  // nothing goes unlisted
-        attempts.settled(tried.index, tried.deleted, tried.prepared.leftAt);
-      }
-    };
-    runInOrder(threads, (files + size - 1) / size, attempt, show,
-               [&] { return written && heldInterrupt() == 0; });
+    written = deleteRound(ctx, options, attempts, *round, list.file());
   }
-
   attempts.finish();
-  bool interrupted = written && heldInterrupt() != 0;
-  if (interrupted) out.append(words.interrupted);
-  written = list.close() && written;
-  if (!written) {
-    tellWriteError(ctx.console, DELETED_LIST, words.incomplete);
-  }
-  ctx.console.flush();
-  releaseInterrupts();  // an interrupt noted ends the process here
-  return written && !interrupted ? 0 : -1;
+  return list.finish(written, words.interrupted, words.incomplete);
 }
 
 }  // namespace doppioni

@@ -56,6 +56,41 @@ void tellWriteError(Console& console, const char* fileName, std::string_view con
   console.print(message);
 }
 
+AttemptList::InterruptHold::InterruptHold() {
+  holdInterrupts();
+}
+
+AttemptList::InterruptHold::~InterruptHold() {
+  releaseInterrupts();  // an interrupt noted ends the process here
+}
+
+AttemptList::AttemptList(Console& console, const char* fileName)
+    : console_(console), file_(fileName) {}
+
+AttemptList::~AttemptList() {
+  console_.flush();
+}
+
+bool AttemptList::start(std::uint64_t room, std::string_view noneDone) {
+  if (file_.reserve(room) && file_.flush()) return true;
+  file_.close();
+  tellCannotCreate(console_, file_.fileName(), noneDone);
+  return false;
+}
+
+int AttemptList::finish(bool written, std::string_view interruptedLine, std::string_view incomplete,
+                        const std::function<void(std::string&)>& whole) {
+  const bool interrupted = written && heldInterrupt() != 0;
+  if (interrupted) {
+    file_.text().append(interruptedLine);
+  } else if (written && whole) {
+    whole(file_.text());
+  }
+  written = file_.close() && written;
+  if (!written) tellWriteError(console_, file_.fileName(), incomplete);
+  return written && !interrupted ? 0 : -1;
+}
+
 void appendTimestampLine(std::string& out, const std::tm& time) {
   out.append("Compilato il ");
   appendTwoDigits(out, time.tm_mday);

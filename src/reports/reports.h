@@ -4,9 +4,12 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "inventory/inventory.h"
 #include "platform/platform.h"
@@ -95,6 +98,58 @@ void appendTimestampLine(std::string& out, const std::tm& time);
 // size and folder. 0; -1 when the report could not be written whole (the
 // message is on the console: the user must not decide without it).
 int writeDuplicatesReport(const RunContext& ctx);
+
+// A list of attempts, written as they are made: the deletion list and the
+// removal report. While it lives an interrupt only notes itself, so that
+// the attempts under way are finished and listed and the list closed
+// first; when it goes, an interrupt noted ends the process.
+class AttemptList {
+ public:
+  AttemptList(Console& console, const char* fileName);
+  ~AttemptList();
+  AttemptList(const AttemptList&) = delete;
+  AttemptList& operator=(const AttemptList&) = delete;
+
+  ReportFile& file() { return file_; }
+  // Sets room on disk aside for `room` bytes and writes what the text holds
+  // so far; when it cannot, says so, ending with `noneDone`, and false: then
+  // no attempt may be made.
+  bool start(std::uint64_t room, std::string_view noneDone);
+  // Ends the list: with `interruptedLine` after an interrupt, else, when
+  // every line was written, with what `whole` adds; closes it, and says so,
+  // ending with `incomplete`, when it is not whole. 0, or -1 when the list
+  // was interrupted or is not whole.
+  int finish(bool written, std::string_view interruptedLine, std::string_view incomplete,
+             const std::function<void(std::string&)>& whole = {});
+
+ private:
+  struct InterruptHold {
+    InterruptHold();
+    ~InterruptHold();
+  };
+  InterruptHold hold_;  // first made, last gone
+  Console& console_;
+  ReportFile file_;
+};
+
+// One file that the deletion tries, as the plan has it.
+struct PlannedDeletion {
+  std::int32_t index = NO_COPY;  // its record
+  bool compared = false;         // a copy, which goes only with its kept copy's bytes; junk goes
+  std::int32_t kept = NO_COPY;   // for a copy: the record kept for it, NO_COPY when none can stay
+  std::int32_t page = NO_COPY;   // a companion file of a marked page: that page's record
+};
+
+// The files to try, in the order they are tried: table order, but the
+// companion files of marked pages after every other file, since each goes
+// only when its page went.
+struct DeletionOrder {
+  std::vector<PlannedDeletion> first;
+  std::vector<PlannedDeletion> followers;
+};
+
+// What the marks of the table say is to be deleted, and against what.
+[[nodiscard]] DeletionOrder planDeletions(std::span<const FileEntry> table);
 
 // Deletes the marked files that are unchanged since the scan (a copy only
 // while the copy kept for it is still there, unchanged, and only when its
