@@ -36,9 +36,9 @@ class DeletionTest : public ::testing::Test {
     tree.file(folder + "/" + name, "x");
     EntryInfo info;
     EXPECT_EQ(statEntry(tree.path(folder + "/" + name), info), 0) << name;
-    FileEntry& e = addRecord(run.ctx, tree.path(folder), name, info.sizeLow, info.writeTime);
+    FileEntry& e = addRecord(run.ctx, tree.path(folder), name, info.size, info.writeTime);
     e.fileId = info.id.digest();
-    e.deleteMark = kept == NO_COPY ? 0 : 1;
+    e.marked = kept != NO_COPY;
     e.keptCopy = kept;
     return e;
   }
@@ -130,7 +130,7 @@ TEST(DeletionOrder, CopiesAgainstTheirKeptCopyJunkAsItIsCompanionFilesAfterTheir
     table.back().kind = kind;
     table.back().pageId = page;
     table.back().keptCopy = kept;
-    table.back().deleteMark = marked ? 1 : 0;
+    table.back().marked = marked;
   }
   auto shown = [](const std::vector<PlannedDeletion>& files) {
     std::string text;
@@ -174,8 +174,7 @@ TEST(Comparison, StopsAtTheFirstDifferenceAndReadsNoHoleBothHave) {
     OpenFile fileA, fileB;
     EntryInfo info, infoB;
     EXPECT_EQ(openToRead(tree.path(a), fileA, info) + openToRead(tree.path(b), fileB, infoB), 0);
-    return compareContents(fileA, fileB, (std::uint64_t{info.sizeHigh} << 32) | info.sizeLow,
-                           info.mayHaveHoles && infoB.mayHaveHoles);
+    return compareContents(fileA, fileB, info.size, info.mayHaveHoles && infoB.mayHaveHoles);
   };
   ContentComparison differ = compare("a", "b");
   EXPECT_FALSE(differ.same);

@@ -106,13 +106,11 @@ void fillInfo(const struct stat& st, EntryInfo& info) {
   info.isFolder = S_ISDIR(st.st_mode);
   info.isLink = S_ISLNK(st.st_mode);
   info.isRegular = S_ISREG(st.st_mode);
-  auto size = static_cast<std::uint64_t>(st.st_size);
-  info.sizeHigh = static_cast<std::uint32_t>(size >> 32);
-  info.sizeLow = static_cast<std::uint32_t>(size);
+  info.size = static_cast<std::uint64_t>(st.st_size);
   info.writeTime = static_cast<std::uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
                    static_cast<std::uint64_t>(st.st_mtim.tv_nsec);
   info.id = idOf(st);
-  info.mayHaveHoles = static_cast<std::uint64_t>(st.st_blocks) * 512 < size;
+  info.mayHaveHoles = static_cast<std::uint64_t>(st.st_blocks) * 512 < info.size;
 }
 
 // Marks, in a listing being made, an entry that vanished before it was looked at.

@@ -53,13 +53,8 @@ constexpr std::size_t BATCHES_A_THREAD = 4;
 // Whether the entry on disk is still the one the record describes: the same
 // file, where the scan could tell, of the same size and write time.
 bool unchangedSinceScan(const EntryInfo& info, const FileEntry& record) {
-  return !info.isFolder && info.sizeHigh == record.sizeHigh && info.sizeLow == record.sizeLow &&
-         info.writeTime == record.writeTime &&
+  return !info.isFolder && info.size == record.size && info.writeTime == record.writeTime &&
          (record.fileId == 0 || info.id.digest() == record.fileId);
-}
-
-std::uint64_t sizeOf(const FileEntry& record) {
-  return (static_cast<std::uint64_t>(record.sizeHigh) << 32) | record.sizeLow;
 }
 
 // The copy kept for a record, open to read, as the scan saw it.
@@ -178,8 +173,8 @@ class Attempts {
       if (ctx_.beforeDeletion) ctx_.beforeDeletion(plan.path);
       if (!sound || junk) return sound;
       EntryInfo after;
-      return content.isOpen() && sizeOf(*kept.record) == sizeOf(record) &&
-             compareContents(content, kept.file, sizeOf(record),
+      return content.isOpen() && kept.record->size == record.size &&
+             compareContents(content, kept.file, record.size,
                              info.mayHaveHoles && kept.info.mayHaveHoles)
                  .same &&
              openFileInfo(content, after) == 0 && unchangedSinceScan(after, record) &&
@@ -306,7 +301,7 @@ DeletionOrder planDeletions(std::span<const FileEntry> table) {
   std::vector<std::int32_t> markedPage;
   for (std::size_t i = 0; i < table.size(); ++i) {
     const FileEntry& e = table[i];
-    if (e.deleteMark != 1 || e.kind != Kind::PAGE || e.pageId <= 0) continue;
+    if (!e.marked || e.kind != Kind::PAGE || e.pageId <= 0) continue;
     auto id = static_cast<std::size_t>(e.pageId);
     if (id >= markedPage.size()) markedPage.resize(id + 1, NO_COPY);
     markedPage[id] = static_cast<std::int32_t>(i);
@@ -314,12 +309,12 @@ DeletionOrder planDeletions(std::span<const FileEntry> table) {
   DeletionOrder order;
   for (std::size_t i = 0; i < table.size(); ++i) {
     const FileEntry& e = table[i];
-    if (e.deleteMark != 1) continue;
+    if (!e.marked) continue;
     PlannedDeletion file{static_cast<std::int32_t>(i), e.kind != Kind::JUNK, e.keptCopy, NO_COPY};
     // A kept copy that is out of the table, the copy itself, or going away
     // itself keeps nothing.
     if (file.kept < 0 || static_cast<std::size_t>(file.kept) >= table.size() ||
-        file.kept == file.index || table[static_cast<std::size_t>(file.kept)].deleteMark == 1) {
+        file.kept == file.index || table[static_cast<std::size_t>(file.kept)].marked) {
       file.kept = NO_COPY;
     }
     auto id = static_cast<std::size_t>(e.pageId);
