@@ -32,11 +32,11 @@ void removeTree(const std::string& path) {
   listFolder(path, ListingDetail::TYPES_ONLY, listing);
   for (const FolderEntry& entry : listing.entries) {
     std::string child = path + PATH_SEPARATOR + std::string(listing.name(entry));
-    makeWritable(child);
+    static_cast<void>(makeWritable(child));
     if (entry.info.isFolder && !entry.info.isLink) removeTree(child);
-    if (deleteFile(child) != 0) removeFolder(child);  // a folder, or a link to one
+    if (deleteFile(child) != 0) static_cast<void>(removeFolder(child));  // a folder, or a link
   }
-  removeFolder(path);
+  static_cast<void>(removeFolder(path));
 }
 
 }  // namespace

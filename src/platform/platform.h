@@ -120,7 +120,7 @@ int currentDirectory(std::string& path);
 // anything that is neither, and a file with another name (a hard link, which
 // may lie outside the tree) are left alone, and no other bit is added.
 // 0 or an error number.
-int makeWritable(const std::string& path);
+[[nodiscard]] int makeWritable(const std::string& path);
 
 // --- Reading a file's bytes -----------------------------------------------
 
@@ -308,7 +308,7 @@ using SameBytes =
 // on the way (on Windows a read-only folder is removed through the handle
 // that cleared its attribute, and keeps it when it stays). 0 or an error
 // number as the runtime's _rmdir leaves it in errno.
-int removeFolder(const std::string& path);
+[[nodiscard]] int removeFolder(const std::string& path);
 
 // Keeps open some of the folders on the way to the paths it is given (one
 // every few dozen names), so that a deep path is not walked again from the
@@ -329,7 +329,7 @@ class FolderPathCache {
   // not known) and still `levels` folders below the top: a folder kept open
   // reaches its folders wherever they were moved, and one that took the
   // name is another. Either way it is not removed (ENOENT).
-  int removeFolder(const std::string& path, std::uint32_t seen, int levels);
+  [[nodiscard]] int removeFolder(const std::string& path, std::uint32_t seen, int levels);
 
  private:
   struct Kept;
