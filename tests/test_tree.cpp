@@ -119,7 +119,8 @@ const std::vector<CopyCase>& copyCases() {
       {"A/grande.bin", big + "1", '-'},    {"B/grande.bin", big + "2", 'R'},
       {"C/grande.bin", big + "1", 'C'},    {"P/pagina.htm", "<p>", '-'},
       {"Q/pagina.htm", "<p>", 'C'},        {"A/tenuta.txt", "uno", '-'},
-      {"B/tenuta.txt", "uno", 'R'},        {"A/tre.txt", "123", '-'},
+      {"B/tenuta.txt", "uno", 'R'},        {"A/toccata.txt", "to", '-'},
+      {"B/toccata.txt", "to", 'R'},        {"A/tre.txt", "123", '-'},
       {"B/tre.txt", "123", 'C'},           {"C/tre.txt", "12x", 'R'},
       {"D/tre.txt", "123", 'C'},           {"A/vuoto.txt", "", '-'},
       {"B/vuoto.txt", "", 'C'},            {"P/pagina_file/a.jpg", "aaa", '-'},
@@ -145,6 +146,8 @@ void changeCopyCases(TempTree& tree) {
     tree.file(rel, "unx");
     tree.setWriteTime(rel, COPY_TIME);
   }
+  tree.file("A/toccata.txt", "to+");  // grown: its bytes begin as they were
+  tree.setWriteTime("A/toccata.txt", COPY_TIME);
 }
 
 void expectCopyCases(const TempTree& tree) {
