@@ -17,7 +17,7 @@ namespace {
 constexpr std::int32_t LINES_A_PIECE = 1024;
 
 void reportFailure(const RunContext& ctx) {
-  ctx.console.print(
+  ctx.progress.print(
       "Impossibile scrivere Rapporto_doppioni.txt: il programma termina senza cancellare nulla\n");
 }
 
