@@ -37,38 +37,40 @@ void ConsoleProgress::tableGrew(std::int32_t count, bool recycled, bool firstEnt
   line_.assign("Trovati ");
   appendNumber(line_, count);
   line_.append(" files");
-  if (!recycled) line_.append(firstEntry ? GROWTH_BLANKS_FIRST_ENTRY : GROWTH_BLANKS);
-  line_.push_back('\n');
-  console_.progress(recycled ? RECYCLED_GROWTH_ROW : row_, line_);
+  if (recycled) {
+    show(RECYCLED_GROWTH_ROW, {});
+  } else {
+    show(row_, firstEntry ? GROWTH_BLANKS_FIRST_ENTRY : GROWTH_BLANKS);
+  }
 }
 
 void ConsoleProgress::examining(std::int32_t index) {
   line_.assign("Esamino il ");
   appendNumber(line_, index);
   line_.append(" esimo file");
-  if (phase_ == Phase::WEB_PAGES) line_.append(PAGES_PROGRESS_BLANKS);
-  if (phase_ == Phase::JUNK) line_.append(JUNK_PROGRESS_BLANKS);
-  line_.push_back('\n');
-  console_.progress(row_, line_);
+  show(row_, phase_ == Phase::WEB_PAGES ? PAGES_PROGRESS_BLANKS
+             : phase_ == Phase::JUNK    ? JUNK_PROGRESS_BLANKS
+                                        : std::string_view());
 }
 
 // Name and folder in one text, so that a terminal draws both or neither.
 void ConsoleProgress::deleting(std::string_view name, std::string_view folder) {
   line_.clear();
-  for (std::string_view part : {name, folder}) {
-    console_.appendName(line_, part);
-    line_.append(DELETION_PROGRESS_BLANKS);
-    line_.push_back('\n');
-  }
-  console_.progress(row_, line_);
+  console_.appendName(line_, name);
+  line_.append(DELETION_PROGRESS_BLANKS).push_back('\n');
+  console_.appendName(line_, folder);
+  show(row_, DELETION_PROGRESS_BLANKS);
 }
 
 void ConsoleProgress::removing(std::string_view path) {
   line_.assign("Rimuovo ");
   console_.appendName(line_, path);
-  line_.append(REMOVAL_PROGRESS_BLANKS);
-  line_.push_back('\n');
-  console_.progress(row_, line_);
+  show(row_, REMOVAL_PROGRESS_BLANKS);
+}
+
+void ConsoleProgress::show(int row, std::string_view blanks) {
+  line_.append(blanks).push_back('\n');
+  console_.progress(row, line_);
 }
 
 }  // namespace doppioni

@@ -31,6 +31,9 @@ class ConsoleProgress : public Progress {
   void flush() override { console_.flush(); }
 
  private:
+  // Ends the line being built with blanks and a line feed, and shows it on row.
+  void show(int row, std::string_view blanks);
+
   Console& console_;
   Phase phase_ = Phase::SCAN;
   int row_ = 1;
