@@ -101,15 +101,14 @@ std::optional<Failure> walkTree(Walk& walk) {
     FileEntry& record = ctx.entries[ctx.count];
     record.dir = frame.dirId;
     record.name = nameOffset;
-    record.sizeLow = entry.info.sizeLow;
-    record.sizeHigh = entry.info.sizeHigh;
+    record.size = entry.info.size;
     record.fileId = entry.info.id.digest();
     record.writeTime = entry.info.writeTime;
     record.ext = frame.recycled ? EXT_RECYCLED : EXT_OF_NAME;
     record.traits = static_cast<std::uint8_t>(nameTraits(name) | (frame.kept ? IN_KEPT_FOLDER : 0));
     record.pageId = 0;
     record.keptCopy = NO_COPY;
-    record.deleteMark = frame.recycled ? 1 : 0;
+    record.marked = frame.recycled;
     record.kind = frame.recycled ? Kind::JUNK : Kind::NORMAL;
     ++ctx.count;
   }
