@@ -42,8 +42,8 @@ TEST(WebPages, PageTakesTheFilesDirectlyInItsCompanionFolder) {
   // In name order: a page in a companion folder is also a part, and the later
   // mark wins; the case of the stem counts.
   EXPECT_EQ(marks(run.ctx),
-            ".shtml 1/1, Aa.htm 2/3, Pagina.htm 1/3, b.gif 0, b.mht 0, c.gif 0, d.htm 3, e.gif 2/4, "
-            "f.gif 2/1, htm 0, img1.gif 2/3, x.a.html 1/4, ");
+            ".shtml 1/1, Aa.htm 2/3, Pagina.htm 1/3, b.gif 0, b.mht 0, c.gif 0, d.htm 3, "
+            "e.gif 2/4, f.gif 2/1, htm 0, img1.gif 2/3, x.a.html 1/4, ");
 }
 
 TEST(JunkFiles, NamesDecideAndOverrideEarlierMarks) {
