@@ -107,7 +107,7 @@ void putBackLeftAside(Console& console, const std::string& workDir) {
 // cannot go on.
 std::optional<int> start(Run& run) {
   Console& console = run.console;
-  if (run.ctx.entries == nullptr && allocateTable(run.ctx).has_value()) {
+  if (allocateTable(run.ctx).has_value()) {
     console.print("MEMORIA INSUFFICIENTE\n");
     return -1;
   }
