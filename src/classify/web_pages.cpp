@@ -119,11 +119,10 @@ WebPageCounts markWebPages(RunContext& ctx) {
     }
   }
 
-  std::string line;
   std::int32_t number = 0;
   std::int64_t companions = 0;
   for (std::int32_t i = 0; i < ctx.count; ++i) {
-    showExamined(ctx, line, i, PAGES_PROGRESS_BLANKS);
+    ctx.progress.examining(i);
     if (!index) continue;
     FileEntry& e = ctx.entries[i];
     std::int32_t own = isWebPage(e) ? ++number : 0;

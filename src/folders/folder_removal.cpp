@@ -4,6 +4,7 @@
 // holds.
 #include <vector>
 
+#include "console/console.h"
 #include "console/number_format.h"
 #include "folders/folders.h"
 #include "inventory/run_in_order.h"
@@ -56,8 +57,8 @@ int removeEmptyFolders(RunContext& ctx) {
   if (!report.reserve(room) || !report.flush()) {
     report.close();
     // Every removal is accounted for in the report, or none is made.
-    tellCannotCreate(ctx.console, REMOVAL_REPORT, ": nessuna cartella e' stata rimossa");
-    ctx.console.flush();
+    tellCannotCreate(ctx.progress, REMOVAL_REPORT, ": nessuna cartella e' stata rimossa");
+    ctx.progress.flush();
     releaseInterrupts();
     return -1;
   }
@@ -67,7 +68,6 @@ int removeEmptyFolders(RunContext& ctx) {
   std::int32_t failed = 0;
   bool written = true;
   std::vector<std::int32_t> level;
-  std::string line;
   // A chain of folders is removed from the bottom up: the way down to each
   // is kept, rather than walked from the top again for every one.
   FolderPathCache way(ctx.treeTop);
@@ -91,11 +91,7 @@ int removeEmptyFolders(RunContext& ctx) {
     auto show = [&](std::size_t k, int error) {
       const std::string path = pathOf(ctx, table[level[k]]);
       ++tried;
-      line.assign("Rimuovo ");
-      ctx.console.appendName(line, path);
-      line.append(REMOVAL_PROGRESS_BLANKS);
-      line.push_back('\n');
-      ctx.console.progress(ctx.progressRow, line);
+      ctx.progress.removing(path);
 
       appendReportText(out, path);
       out.push_back('\t');
@@ -122,14 +118,14 @@ int removeEmptyFolders(RunContext& ctx) {
   } else if (written) {
     std::string summary;
     appendSummary(summary, folders, tried, removed, failed);
-    ctx.console.print(summary);
+    ctx.progress.print(summary);
     out.append("\n\n");
     out.append(summary);
     out.append("Fine rapporto\n");
   }
   written = report.close() && written;
-  if (!written) tellWriteError(ctx.console, REMOVAL_REPORT, ": il rapporto e' incompleto");
-  ctx.console.flush();
+  if (!written) tellWriteError(ctx.progress, REMOVAL_REPORT, ": il rapporto e' incompleto");
+  ctx.progress.flush();
   releaseInterrupts();  // an interrupt noted ends the process here
   return written && !interrupted ? 0 : -1;
 }

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <vector>
 
-#include "console/number_format.h"
 #include "inventory/inventory.h"
 #include "inventory/options.h"
 #include "inventory/tree_reader.h"
@@ -24,23 +23,7 @@ struct Walk {
   TreeReader& reader;
   FolderIdSet visited;  // folders already walked
   std::string path;     // the folder being walked, and what is left of the last one below it
-  std::string line;     // progress line being built
 };
-
-void showGrowth(Walk& walk, bool recycled, bool firstEntry) {
-  std::string& line = walk.line;
-  line.assign("Trovati ");
-  appendNumber(line, walk.ctx.count);
-  line.append(" files");
-  if (recycled) {
-    line.push_back('\n');
-    walk.ctx.console.progress(RECYCLED_GROWTH_ROW, line);
-  } else {
-    line.append(firstEntry ? GROWTH_BLANKS_FIRST_ENTRY : GROWTH_BLANKS);
-    line.push_back('\n');
-    walk.ctx.console.progress(walk.ctx.progressRow, line);
-  }
-}
 
 // A folder being walked: where the walk stands in its listing.
 struct Frame {
@@ -94,7 +77,7 @@ std::optional<Failure> walkTree(Walk& walk) {
     if (ctx.count > ctx.capacity - 1) {
       failure = growTable(ctx, frame.recycled ? RECYCLED_STEP : TABLE_STEP);
       if (failure) return failure;
-      showGrowth(walk, frame.recycled, firstEntry);
+      ctx.progress.tableGrew(ctx.count, frame.recycled, firstEntry);
     }
     std::string_view name = frame.listing->name(entry);
 
@@ -140,7 +123,7 @@ std::optional<Failure> scanFolder(RunContext& ctx, const std::string& path,
   ctx.folders.setRoot(path, reach);
   TreeReader reader(reach, ListingDetail::FULL, threadCount(ctx), readingThreadsAtMost(ctx),
                     options.excludedNames);
-  Walk walk{ctx, options, reader, {}, {}, {}};
+  Walk walk{ctx, options, reader, {}, {}};
   return walkTree(walk);
 }
 

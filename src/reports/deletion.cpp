@@ -15,6 +15,7 @@
 #include <cstring>
 #include <vector>
 
+#include "console/console.h"
 #include "inventory/run_in_order.h"
 #include "platform/platform.h"
 #include "reports/reports.h"
@@ -140,10 +141,10 @@ class Attempts {
     // Where the file stays: it was moved aside for its check and a new
     // file took its name meanwhile.
     std::string line("Il file ");
-    ctx_.console.appendName(line, filePathOf(ctx_, record));
+    ctx_.progress.appendName(line, filePathOf(ctx_, record));
     line.append(" non e' stato cancellato e ora si chiama ");
-    ctx_.console.appendName(line, dirOf(ctx_, record) + PATH_SEPARATOR + leftAt);
-    ctx_.console.print(line + ": un altro file ha preso il suo nome\n");
+    ctx_.progress.appendName(line, dirOf(ctx_, record) + PATH_SEPARATOR + leftAt);
+    ctx_.progress.print(line + ": un altro file ha preso il suo nome\n");
   }
 
   // Once no file is held any more: the journal goes, unless a file stays
@@ -164,19 +165,6 @@ class Attempts {
   AsideJournal journal_;
   bool anyLeftAside_ = false;
 };
-
-// Shows the file being tried: name and folder in one text, so that a
-// terminal draws both or neither.
-void showAttempt(RunContext& ctx, const FileEntry& record, std::string& lines) {
-  lines.clear();
-  ctx.console.appendName(lines, nameOf(ctx, record));
-  lines.append(DELETION_PROGRESS_BLANKS);
-  lines.push_back('\n');
-  ctx.console.appendName(lines, dirOf(ctx, record));
-  lines.append(DELETION_PROGRESS_BLANKS);
-  lines.push_back('\n');
-  ctx.console.progress(ctx.progressRow, lines);
-}
 
 // Lists the attempt on a file and, when it is held, deletes it once its
 // line has reached the system. A file whose line cannot be written, or that
@@ -243,8 +231,8 @@ int deleteMarkedFiles(RunContext& ctx, const Options& options) {
   std::uint64_t room = listRoom(ctx, out, marked) + listRoom(ctx, {}, followers);
   if (!list.reserve(room) || !list.flush()) {
     list.close();
-    tellCannotCreate(ctx.console, DELETED_LIST, words.noneGone);
-    ctx.console.flush();
+    tellCannotCreate(ctx.progress, DELETED_LIST, words.noneGone);
+    ctx.progress.flush();
     releaseInterrupts();
     return -1;
   }
@@ -256,13 +244,12 @@ int deleteMarkedFiles(RunContext& ctx, const Options& options) {
   // the console follow the order of the table.
   const int threads = ctx.workerThreads >= 0 ? ctx.workerThreads : COMPARING_THREADS;
   bool written = true;
-  std::string lines;
   for (const std::vector<std::int32_t>* round : {&marked, &followers}) {
     if (!written || heldInterrupt() != 0) break;
     auto attempt = [&](std::size_t k) { return attempts.prepare((*round)[k]); };
     auto show = [&](std::size_t k, PreparedDeletion& prepared) {
       const FileEntry& record = ctx.entries[(*round)[k]];
-      showAttempt(ctx, record, lines);
+      ctx.progress.deleting(nameOf(ctx, record), dirOf(ctx, record));
       bool deleted = false;
       if (written) {
         written = listAndDelete(ctx, options, list, record, prepared, deleted);
@@ -280,9 +267,9 @@ int deleteMarkedFiles(RunContext& ctx, const Options& options) {
   if (interrupted) out.append(words.interrupted);
   written = list.close() && written;
   if (!written) {
-    tellWriteError(ctx.console, DELETED_LIST, words.incomplete);
+    tellWriteError(ctx.progress, DELETED_LIST, words.incomplete);
   }
-  ctx.console.flush();
+  ctx.progress.flush();
   releaseInterrupts();  // an interrupt noted ends the process here
   return written && !interrupted ? 0 : -1;
 }
