@@ -16,7 +16,7 @@ std::string marks(const RunContext& ctx) {
   for (int i = 0; i < ctx.count; ++i) {
     const FileEntry& e = ctx.entries[i];
     result += nameOf(ctx, e) + (" " + std::to_string(static_cast<int>(e.kind))) + "/" +
-              std::to_string(e.pageId + e.deleteMark) + ", ";
+              std::to_string(e.pageId + (e.marked ? 1 : 0)) + ", ";
   }
   return result;
 }
@@ -53,7 +53,7 @@ TEST(JunkFiles, NamesDecideAndOverrideEarlierMarks) {
   // The last four as earlier passes left them: a page, a copy, two files below a bin.
   FileEntry* e = run.ctx.entries + 10;
   e[0].kind = Kind::PAGE;
-  e[1].deleteMark = e[2].deleteMark = e[3].deleteMark = 1;
+  e[1].marked = e[2].marked = e[3].marked = true;
   e[2].kind = e[3].kind = Kind::JUNK;
   EXPECT_EQ(markJunkFiles(run.ctx), 8);
   EXPECT_EQ(marks(run.ctx),

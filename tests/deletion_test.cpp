@@ -34,9 +34,9 @@ class DeletionTest : public ::testing::Test {
     tree.file(folder + "/" + name, "x");
     EntryInfo info;
     EXPECT_EQ(statEntry(tree.path(folder + "/" + name), info), 0) << name;
-    FileEntry& e = addRecord(run.ctx, tree.path(folder), name, info.sizeLow, info.writeTime);
+    FileEntry& e = addRecord(run.ctx, tree.path(folder), name, info.size, info.writeTime);
     e.fileId = info.id.digest();
-    e.deleteMark = kept == NO_COPY ? 0 : 1;
+    e.marked = kept != NO_COPY;
     e.keptCopy = kept;
     return e;
   }
@@ -136,7 +136,7 @@ TEST(Comparison, StopsAtTheFirstDifferenceAndReadsNoHoleBothHave) {
     OpenFile fileA, fileB;
     EntryInfo info;
     EXPECT_EQ(openToRead(tree.path(a), fileA, info) + openToRead(tree.path(b), fileB, info), 0);
-    return compareContents(fileA, fileB, (std::uint64_t{info.sizeHigh} << 32) | info.sizeLow);
+    return compareContents(fileA, fileB, info.size);
   };
   ContentComparison differ = compare("a", "b");
   EXPECT_FALSE(differ.same);

@@ -89,7 +89,7 @@ TEST(Duplicates, MarksEveryCopyOfTheFirstCandidateOfItsNameSizeAndTime) {
       FileEntry& e = addRecord(run.ctx, path.substr(0, cut), path.substr(cut + 1),
                                std::stoull(fields), time + 127000000000000000ull);
       e.kind = static_cast<Kind>(hash == std::string::npos ? 0 : fields[hash + 1] - '0');
-      e.deleteMark = e.kind == Kind::JUNK ? 1 : 0;
+      e.marked = e.kind == Kind::JUNK;
       if (fields.find('*') != std::string::npos) e.traits |= IN_KEPT_FOLDER;
     }
     sortFiles(run.ctx);
@@ -102,7 +102,7 @@ TEST(Duplicates, MarksEveryCopyOfTheFirstCandidateOfItsNameSizeAndTime) {
       const FileEntry& e = run.ctx.entries[i];
       std::string path = describe(run.ctx, e);
       for (char& ch : path) ch = ch == PATH_SEPARATOR || ch == '|' ? '/' : ch;
-      marks += path + (e.deleteMark ? " C" : "");
+      marks += path + (e.marked ? " C" : "");
       marks += (e.keptCopy == NO_COPY ? "" : ">" + std::to_string(e.keptCopy)) + ", ";
     }
     EXPECT_EQ(marks, c.marks);

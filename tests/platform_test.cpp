@@ -55,7 +55,7 @@ TEST(Platform, NamesAndPathsAreTheBytesGiven) {
   const std::string twice(2, PATH_SEPARATOR);  // as joined below a drive root: no harm
   auto entries = listByName(tree.root() + twice + "sub");
   for (const std::string& name : names) {
-    EXPECT_EQ(entries[name].sizeLow, 3u) << name;
+    EXPECT_EQ(entries[name].size, 3u) << name;
     EntryInfo info;
     EXPECT_EQ(statEntry(tree.root() + twice + "sub" + twice + name, info), 0) << name;
     EXPECT_EQ(deleteFile(tree.path("sub/" + name)), 0) << name;
@@ -73,7 +73,7 @@ TEST(Platform, PathsOfAnyLengthAreReachedWhole) {
   }
   tree.file(rel + "fine.txt", "1234");
   const std::string file = chain.back() + PATH_SEPARATOR + "fine.txt";
-  EXPECT_EQ(listByName(chain.back())["fine.txt"].sizeLow, 4u);
+  EXPECT_EQ(listByName(chain.back())["fine.txt"].size, 4u);
   EntryInfo info;
   EXPECT_EQ(statEntry(file, info), 0);
   EXPECT_EQ(deleteFile(file), 0);

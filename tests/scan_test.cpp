@@ -134,16 +134,16 @@ TEST(TreeScan, RecordsEachFileAndLinkAsItIsAndWhatABinHoldsAsJunk) {
   for (const std::string& file : FILES) {
     const FileEntry& e = *records.at(file.substr(0, file.find(' ')));
     const bool junk = file.ends_with(" bin");
-    EXPECT_TRUE(e.kind == (junk ? Kind::JUNK : Kind::NORMAL) && e.deleteMark == junk &&
-                e.ext == (junk ? EXT_RECYCLED : EXT_OF_NAME) && e.sizeLow == 5 && e.sizeHigh == 0)
+    EXPECT_TRUE(e.kind == (junk ? Kind::JUNK : Kind::NORMAL) && e.marked == junk &&
+                e.ext == (junk ? EXT_RECYCLED : EXT_OF_NAME) && e.size == 5)
         << file;
   }
   EntryInfo info;
   ASSERT_EQ(statEntry(tree.path("sub/big.bin"), info), 0);
   const FileEntry& big = *records.at("sub/big.bin");
-  EXPECT_TRUE(big.sizeHigh == 5 && big.sizeLow == 7 && big.writeTime == info.writeTime);
+  EXPECT_TRUE(big.size == (std::uint64_t{5} << 32) + 7 && big.writeTime == info.writeTime);
 #ifndef _WIN32
-  EXPECT_EQ(records.at("toFile.txt")->sizeLow, tree.path("a.txt").size());
+  EXPECT_EQ(records.at("toFile.txt")->size, tree.path("a.txt").size());
   EntryInfo own;  // the record holds the link's own identity, not its target's
   EXPECT_TRUE(statEntry(tree.path("toFile.txt"), own) == 0 &&
               records.at("toFile.txt")->fileId == own.id.digest() &&

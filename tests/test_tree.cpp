@@ -180,10 +180,9 @@ FileEntry& addRecord(RunContext& ctx, std::string_view dir, std::string_view nam
   std::uint32_t dirId = 0;
   while (dirId < ctx.folders.size() && ctx.folders.path(dirId) != dir) ++dirId;
   if (dirId == ctx.folders.size()) dirId = ctx.folders.add(dir);
-  auto high = static_cast<std::uint32_t>(size >> 32), low = static_cast<std::uint32_t>(size);
-  return ctx.entries[ctx.count++] = {
-             writeTime,    dirId,       ctx.names.add(name), high, low, 0, {0}, {NO_COPY}, 0,
-             Kind::NORMAL, EXT_OF_NAME, nameTraits(name)};
+  return ctx.entries[ctx.count++] = {writeTime,    size,        dirId,           ctx.names.add(name), 0,
+                                     0,            NO_COPY,     false,           Kind::NORMAL,
+                                     EXT_OF_NAME,  nameTraits(name)};
 }
 
 std::string describe(const RunContext& ctx, const FileEntry& e) {

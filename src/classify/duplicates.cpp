@@ -23,13 +23,7 @@ namespace {
 constexpr std::int32_t SMALL_RUN = 32;
 
 bool sameSizeAndTime(const FileEntry& a, const FileEntry& b) {
-  return a.sizeLow == b.sizeLow && a.sizeHigh == b.sizeHigh && a.writeTime == b.writeTime;
-}
-
-// Only ordinary files and pages are kept as the copy of others; companion
-// files and junk can only be copies.
-bool isCandidate(const FileEntry& e) {
-  return e.kind < Kind::PAGE_PART;
+  return a.size == b.size && a.writeTime == b.writeTime;
 }
 
 // The end of the run of records with the name of record `first`.
@@ -53,7 +47,7 @@ void findKept(const RunContext& ctx, std::int32_t first, std::int32_t end,
   if (end - first <= SMALL_RUN) {
     for (std::int32_t i = first + 1; i < end; ++i) {
       for (std::int32_t j = first; j < i; ++j) {
-        if (isCandidate(e[j]) && sameSizeAndTime(e[i], e[j])) {
+        if (canBeCandidate(e[j]) && sameSizeAndTime(e[i], e[j])) {
           kept[static_cast<std::size_t>(i - first)] = j;
           break;
         }
@@ -66,8 +60,7 @@ void findKept(const RunContext& ctx, std::int32_t first, std::int32_t end,
   order.resize(static_cast<std::size_t>(end - first));
   for (std::int32_t i = first; i < end; ++i) order[static_cast<std::size_t>(i - first)] = i;
   std::sort(order.begin(), order.end(), [e](std::int32_t a, std::int32_t b) {
-    if (e[a].sizeHigh != e[b].sizeHigh) return e[a].sizeHigh < e[b].sizeHigh;
-    if (e[a].sizeLow != e[b].sizeLow) return e[a].sizeLow < e[b].sizeLow;
+    if (e[a].size != e[b].size) return e[a].size < e[b].size;
     if (e[a].writeTime != e[b].writeTime) return e[a].writeTime < e[b].writeTime;
     return a < b;
   });
@@ -77,7 +70,7 @@ void findKept(const RunContext& ctx, std::int32_t first, std::int32_t end,
     if (at > 0 && !sameSizeAndTime(e[i], e[order[at - 1]])) candidate = NO_COPY;
     if (candidate != NO_COPY) {
       kept[static_cast<std::size_t>(i - first)] = candidate;
-    } else if (isCandidate(e[i])) {
+    } else if (canBeCandidate(e[i])) {
       candidate = i;
     }
   }
@@ -98,7 +91,7 @@ void preferKeptFolders(const RunContext& ctx, std::int32_t first, std::int32_t e
   auto at = [first](std::int32_t i) { return static_cast<std::size_t>(i - first); };
   auto moves = [&](std::int32_t i) {
     const std::int32_t k = kept[at(i)];
-    return k != NO_COPY && isCandidate(e[i]) && inKeptFolder(e[i]) && !inKeptFolder(e[k]);
+    return k != NO_COPY && canBeCandidate(e[i]) && inKeptFolder(e[i]) && !inKeptFolder(e[k]);
   };
   std::int32_t i = first;
   while (i < end && !moves(i)) ++i;
@@ -175,7 +168,7 @@ std::int32_t companionCopy(const RunContext& ctx, const PageIndex& pages, std::i
 // stays.
 void markCopy(RunContext& ctx, PageIndex& pages, std::int32_t copyIndex, std::int32_t kept) {
   FileEntry& copy = ctx.entries[copyIndex];
-  copy.deleteMark = 1;
+  copy.marked = true;
   copy.keptCopy = kept;
   if (copy.kind != Kind::PAGE || copy.pageId <= 0) return;
   if (!pages.built()) pages.build(ctx);
@@ -187,7 +180,7 @@ void markCopy(RunContext& ctx, PageIndex& pages, std::int32_t copyIndex, std::in
     if (file.kind != Kind::PAGE_PART || file.keptCopy != NO_COPY) continue;
     std::int32_t partKept = companionCopy(ctx, pages, part, ctx.entries[kept].pageId);
     if (partKept == NO_COPY) continue;
-    file.deleteMark = 1;
+    file.marked = true;
     file.keptCopy = partKept;
   }
 }

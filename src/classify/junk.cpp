@@ -11,7 +11,7 @@ namespace doppioni {
 namespace {
 
 void markJunk(FileEntry& e, std::int32_t& count) {
-  e.deleteMark = 1;
+  e.marked = true;
   e.kind = Kind::JUNK;
   ++count;
 }

@@ -53,23 +53,28 @@ inline constexpr std::uint8_t IN_KEPT_FOLDER = 16;
 // some locale.
 bool equalsIgnoringCase(std::string_view a, std::string_view b);
 
-// One file. The 64-bit field comes first, so that a record packs into 40
+// One file. The 64-bit fields come first, so that a record packs into 40
 // bytes.
 struct FileEntry {
   std::uint64_t writeTime;  // compared only for equality
-  std::uint32_t dir;        // its folder: an id in RunContext::folders
-  std::uint32_t name;       // the name: an offset in RunContext::names
-  std::uint32_t sizeHigh;
-  std::uint32_t sizeLow;
+  std::uint64_t size;
+  std::uint32_t dir;       // its folder: an id in RunContext::folders
+  std::uint32_t name;      // the name: an offset in RunContext::names
   std::uint32_t fileId;    // FileId::digest of the file the scan saw, 0 when unknown
   std::int32_t pageId;     // 0, or the number of the record's web page
   std::int32_t keptCopy;   // for a copy: index of the record kept for it
-  std::int8_t deleteMark;  // 1: to be deleted
+  bool marked;             // to be deleted
   Kind kind;
   std::uint8_t ext;     // EXT_*
   std::uint8_t traits;  // NAME_*: what the name says; IN_KEPT_FOLDER
 };
 static_assert(sizeof(FileEntry) == 40);
+
+// Only ordinary files and pages are kept as the copy of others; companion
+// files and junk can only be copies.
+inline bool canBeCandidate(const FileEntry& e) {
+  return e.kind == Kind::NORMAL || e.kind == Kind::PAGE;
+}
 
 // One folder of the folder stage.
 struct FolderRecord {

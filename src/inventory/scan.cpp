@@ -35,8 +35,7 @@ class FileScan final : public TreeVisitor {
     FileEntry& record = ctx_.entries[ctx_.count];
     record.dir = folder.pathId;
     record.name = nameOffset;
-    record.sizeLow = info.sizeLow;
-    record.sizeHigh = info.sizeHigh;
+    record.size = info.size;
     record.fileId = info.id.digest();
     record.writeTime = info.writeTime;
     record.ext = folder.recycled ? EXT_RECYCLED : EXT_OF_NAME;
@@ -44,7 +43,7 @@ class FileScan final : public TreeVisitor {
         static_cast<std::uint8_t>(nameTraits(name) | (folder.kept ? IN_KEPT_FOLDER : 0));
     record.pageId = 0;
     record.keptCopy = NO_COPY;
-    record.deleteMark = folder.recycled ? 1 : 0;
+    record.marked = folder.recycled;
     record.kind = folder.recycled ? Kind::JUNK : Kind::NORMAL;
     ++ctx_.count;
     return std::nullopt;

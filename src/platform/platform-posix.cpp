@@ -106,9 +106,7 @@ void fillInfo(const struct stat& st, EntryInfo& info) {
   info.isFolder = S_ISDIR(st.st_mode);
   info.isLink = S_ISLNK(st.st_mode);
   info.isRegular = S_ISREG(st.st_mode);
-  auto size = static_cast<std::uint64_t>(st.st_size);
-  info.sizeHigh = static_cast<std::uint32_t>(size >> 32);
-  info.sizeLow = static_cast<std::uint32_t>(size);
+  info.size = static_cast<std::uint64_t>(st.st_size);
   info.writeTime = static_cast<std::uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
                    static_cast<std::uint64_t>(st.st_mtim.tv_nsec);
   info.id = idOf(st);

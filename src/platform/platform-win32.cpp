@@ -272,13 +272,12 @@ bool isNameSurrogate(DWORD attributes, DWORD tag) {
   return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(tag);
 }
 
-void fillInfo(DWORD attributes, DWORD tag, DWORD sizeHigh, DWORD sizeLow, FILETIME written,
+void fillInfo(DWORD attributes, DWORD tag, DWORD high, DWORD low, FILETIME written,
               EntryInfo& info) {
   info.isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   info.isLink = isNameSurrogate(attributes, tag);
   info.isRegular = !info.isFolder && !info.isLink;
-  info.sizeHigh = sizeHigh;
-  info.sizeLow = sizeLow;
+  info.size = (std::uint64_t{high} << 32) | low;
   info.writeTime =
       (static_cast<std::uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
 }
@@ -882,7 +881,7 @@ int copyAcross(HeldFile& held, const std::string& folder, const std::string& pat
   EntryInfo before, after;
   if (int error = infoOf(handleOf(held.entry), before)) return error;
   if (!before.isRegular) return EXDEV;
-  const std::uint64_t size = (std::uint64_t{before.sizeHigh} << 32) | before.sizeLow;
+  const std::uint64_t size = before.size;
   CopyFile copy;
   int error = createCopy(folder, copy);
   if (error == 0) error = copyBytes(held.entry, handleOf(copy.file), size);
@@ -890,7 +889,7 @@ int copyAcross(HeldFile& held, const std::string& folder, const std::string& pat
   if (error == 0 &&
       !(sameBytes(held.entry, copy.file, size) && infoOf(handleOf(held.entry), after) == 0 &&
         after.id == before.id && after.writeTime == before.writeTime &&
-        after.sizeLow == before.sizeLow && after.sizeHigh == before.sizeHigh)) {
+        after.size == before.size)) {
     error = EIO;
   }
   if (error == 0) error = renameByHandle(handleOf(copy.file), path);

@@ -49,8 +49,7 @@ struct EntryInfo {
   bool isFolder = false;   // a folder, or a link that leads to one
   bool isLink = false;     // symbolic link, junction or other reparse point
   bool isRegular = false;  // a plain file: not a link, device, pipe...
-  std::uint32_t sizeHigh = 0;
-  std::uint32_t sizeLow = 0;
+  std::uint64_t size = 0;
   std::uint64_t writeTime = 0;  // FILETIME, or nanoseconds since 1970 on POSIX
   FileId id;                    // its identity on its volume
 };

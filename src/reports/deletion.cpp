@@ -45,13 +45,9 @@ constexpr int COMPARING_THREADS = 8;
 // Whether the entry on disk is still the one the record describes: the same
 // file, where the scan could tell, of the same size and write time.
 bool unchangedSinceScan(const EntryInfo& info, const FileEntry& record) {
-  return !info.isFolder && info.sizeHigh == record.sizeHigh && info.sizeLow == record.sizeLow &&
+  return !info.isFolder && info.size == record.size &&
          info.writeTime == record.writeTime &&
          (record.fileId == 0 || info.id.digest() == record.fileId);
-}
-
-std::uint64_t sizeOf(const FileEntry& record) {
-  return (static_cast<std::uint64_t>(record.sizeHigh) << 32) | record.sizeLow;
 }
 
 // The copy kept for a record, open to read, as the scan saw it.
@@ -69,7 +65,7 @@ bool openKeptCopy(const RunContext& ctx, std::int32_t index, KeptCopy& kept) {
   if (at < 0 || at >= ctx.count || at == index) return false;
   kept.record = &ctx.entries[at];
   // A kept copy that is going away itself keeps nothing.
-  if (kept.record->deleteMark == 1) return false;
+  if (kept.record->marked) return false;
   kept.path = reachPathOf(ctx, *kept.record);
   return openToRead(kept.path, kept.file, kept.info) == 0 &&
          unchangedSinceScan(kept.info, *kept.record) && kept.info.id.known();
@@ -94,7 +90,7 @@ class Attempts {
   Attempts(const RunContext& ctx, bool toRead) : ctx_(ctx), toRead_(toRead) {
     for (std::int32_t i = 0; i < ctx.count; ++i) {
       const FileEntry& e = ctx.entries[i];
-      if (e.deleteMark != 1 || e.kind != Kind::PAGE || e.pageId <= 0) continue;
+      if (!e.marked || e.kind != Kind::PAGE || e.pageId <= 0) continue;
       auto id = static_cast<std::size_t>(e.pageId);
       if (id >= pageRecord_.size()) pageRecord_.resize(id + 1, -1);
       pageRecord_[id] = i;
@@ -125,8 +121,8 @@ class Attempts {
       if (ctx_.beforeDeletion) ctx_.beforeDeletion(path);
       if (!sound || junk) return sound;
       EntryInfo after;
-      return content.isOpen() && sizeOf(*kept.record) == sizeOf(record) &&
-             compareContents(content, kept.file, sizeOf(record)).same &&
+      return content.isOpen() && kept.record->size == record.size &&
+             compareContents(content, kept.file, record.size).same &&
              openFileInfo(content, after) == 0 && unchangedSinceScan(after, record) &&
              stillStanding(kept);
     };
@@ -236,7 +232,7 @@ int deleteMarkedFiles(RunContext& ctx, const Options& options) {
   std::vector<std::int32_t> marked, followers;
   for (std::int32_t i = 0; i < ctx.count; ++i) {
     const FileEntry& record = ctx.entries[i];
-    if (record.deleteMark == 1) (attempts.followsPage(record) ? followers : marked).push_back(i);
+    if (record.marked) (attempts.followsPage(record) ? followers : marked).push_back(i);
   }
   ReportFile list(DELETED_LIST);
   std::string& out = list.text();

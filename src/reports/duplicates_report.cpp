@@ -38,13 +38,13 @@ void appendLines(const RunContext& ctx, std::int32_t begin, std::int32_t end, st
       for (int line = 0; line < 3; ++line) __builtin_prefetch(folder + 64 * line);
     }
     const FileEntry& e = ctx.entries[i];
-    out.push_back(e.deleteMark == 1 ? 'C' : ' ');
+    out.push_back(e.marked ? 'C' : ' ');
     out.push_back(' ');
     appendNumber(out, static_cast<int>(e.kind));
     out.push_back(' ');
     appendReportText(out, nameOf(ctx, e));
     out.push_back(' ');
-    appendNumber(out, static_cast<std::int64_t>((std::uint64_t{e.sizeHigh} << 32) | e.sizeLow));
+    appendNumber(out, static_cast<std::int64_t>(e.size));
     out.append(" in ... ");
     // The folder below the working directory; a file in the working
     // directory itself shows the whole path.
