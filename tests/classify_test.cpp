@@ -10,13 +10,15 @@
 namespace doppioni::testing {
 namespace {
 
-// Each record's name, kind and page or deletion mark.
+// Each record's name and kind, then "/" and its page number if it has one,
+// and " C" when it is marked.
 std::string marks(const RunContext& ctx) {
   std::string result;
   for (int i = 0; i < ctx.count; ++i) {
     const FileEntry& e = ctx.entries[i];
-    result += nameOf(ctx, e) + (" " + std::to_string(static_cast<int>(e.kind))) + "/" +
-              std::to_string(e.pageId + (e.marked ? 1 : 0)) + ", ";
+    result += nameOf(ctx, e) + (" " + std::to_string(static_cast<int>(e.kind)));
+    result += (e.pageId != 0 ? "/" + std::to_string(e.pageId) : "") + (e.marked ? " C" : "");
+    result += ", ";
   }
   return result;
 }
@@ -40,8 +42,8 @@ TEST(WebPages, PageTakesTheFilesDirectlyInItsCompanionFolder) {
   // In name order: a page in a companion folder is also a part, and the later
   // mark wins; the case of the stem counts.
   EXPECT_EQ(marks(run.ctx),
-            ".shtml 1/1, Aa.htm 2/3, Pagina.htm 1/3, b.gif 0/0, b.mht 0/0, c.gif 0/0, d.htm 3/0, "
-            "e.gif 2/4, f.gif 2/1, htm 0/0, img1.gif 2/3, x.a.html 1/4, ");
+            ".shtml 1/1, Aa.htm 2/3, Pagina.htm 1/3, b.gif 0, b.mht 0, c.gif 0, d.htm 3, "
+            "e.gif 2/4, f.gif 2/1, htm 0, img1.gif 2/3, x.a.html 1/4, ");
 }
 
 TEST(JunkFiles, NamesDecideAndOverrideEarlierMarks) {
@@ -57,9 +59,9 @@ TEST(JunkFiles, NamesDecideAndOverrideEarlierMarks) {
   e[2].kind = e[3].kind = Kind::JUNK;
   EXPECT_EQ(markJunkFiles(run.ctx), 8);
   EXPECT_EQ(marks(run.ctx),
-            "Thumbs.db 3/1, THUMBS.DB 3/1, ~$Rel.doc 3/1, ~$ 3/1, ~WRL3.tmp 3/1, xThumbs.db 0/0, "
-            "Copia~$.doc 0/0, ~wrl3.tmp 0/0, ~WR 0/0, Thumbs\xC3\xA9.db 0/0, ~$p.htm 3/1, "
-            "~WRL1.tmp 3/1, thumbs.DB 3/1, foto.jpg 3/1, ");
+            "Thumbs.db 3 C, THUMBS.DB 3 C, ~$Rel.doc 3 C, ~$ 3 C, ~WRL3.tmp 3 C, xThumbs.db 0, "
+            "Copia~$.doc 0, ~wrl3.tmp 0, ~WR 0, Thumbs\xC3\xA9.db 0, ~$p.htm 3 C, ~WRL1.tmp 3 C, "
+            "thumbs.DB 3 C, foto.jpg 3 C, ");
 }
 
 }  // namespace

@@ -94,10 +94,11 @@ TEST(Duplicates, MarksEveryCopyOfTheFirstCandidateOfItsNameSizeAndTime) {
     }
     sortFiles(run.ctx);
     markWebPages(run.ctx);
-    run.output.clear();
+    run.progress.shown.clear();
     EXPECT_EQ(markDuplicates(run.ctx), c.found);
+    EXPECT_EQ(run.progress.shown, c.progress + " ");
 
-    std::string marks, out;
+    std::string marks;
     for (int i = 0; i < run.ctx.count; ++i) {
       const FileEntry& e = run.ctx.entries[i];
       std::string path = describe(run.ctx, e);
@@ -106,9 +107,6 @@ TEST(Duplicates, MarksEveryCopyOfTheFirstCandidateOfItsNameSizeAndTime) {
       marks += (e.keptCopy == NO_COPY ? "" : ">" + std::to_string(e.keptCopy)) + ", ";
     }
     EXPECT_EQ(marks, c.marks);
-    std::istringstream shown(c.progress);
-    for (int i; shown >> i;) out += "Esamino il " + std::to_string(i) + " esimo file\n";
-    EXPECT_EQ(run.output, out);
   }
 }
 

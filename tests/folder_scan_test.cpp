@@ -16,7 +16,7 @@ TEST(TableGrowth, BothStagesGrowTheTableAndStopWhenItCannot) {
     run.ctx.capacity = 2;  // pretend the table is almost full
     ASSERT_FALSE(scanFolder(run.ctx, tree.path(bin ? "g" : "f")).has_value());
     EXPECT_EQ(run.ctx.capacity, 2 + (bin ? RECYCLED_STEP : TABLE_STEP));
-    EXPECT_EQ(run.output, bin ? "Trovati 2 files\n" : "Trovati 2 files                 \n");
+    EXPECT_EQ(run.progress.shown, bin ? "+2bin " : "+2 ");
     run.ctx.count = 0;
     run.ctx.capacity = run.ctx.capacityLimit = 2;
     auto failure = bin ? scanFolder(run.ctx, tree.path("g")) : listFolders(run.ctx, tree.root());

@@ -35,15 +35,5 @@ TEST(DuplicatesReport, LineForLine) {
   EXPECT_EQ(run.output, "");
 }
 
-// Without the report nothing may be deleted: the run stops.
-TEST(DuplicatesReport, ReportThatCannotBeCreatedStopsTheRun) {
-  TempTree tree;
-  tree.folder(DUPLICATES_REPORT);  // in the way (a full disk: the safety tests)
-  ChangeDir into(tree.root());
-  TestRun run;
-  EXPECT_EQ(writeDuplicatesReport(run.ctx), -1);
-  EXPECT_TRUE(run.output.starts_with("Impossibile scrivere Rapporto_doppioni.txt"));
-}
-
 }  // namespace
 }  // namespace doppioni::testing

@@ -172,7 +172,7 @@ std::tm fixedTime() {
   return time;
 }
 
-TestRun::TestRun(std::string keys) : console(&output, std::move(keys)), ctx(console) {
+TestRun::TestRun() : ctx(progress) {
   EXPECT_FALSE(allocateTable(ctx).has_value());
   ctx.clock = fixedTime;
 }

@@ -1,5 +1,5 @@
 // Helpers shared by the tests: temporary trees on disk, a run context that
-// captures the console, and records built in memory.
+// records what it shows, and records built in memory.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +8,6 @@
 #include <string>
 #include <string_view>
 
-#include "console/console.h"
 #include "inventory/inventory.h"
 
 namespace doppioni::testing {
@@ -47,11 +46,27 @@ void expectCopyCases(const TempTree& tree);
 // 7 March 2005, 09:05:41: the reports' timestamp in the tests.
 std::tm fixedTime();
 
-// A run context whose console keeps its output and whose clock is fixed.
+// What the phases show, as plain values: their messages in `output`, and in
+// `shown` each record examined ("3 ") and each growth of the table ("+2 ",
+// "+2bin " below a recycle bin).
+struct RecordingProgress : Progress {
+  void tableGrew(std::int32_t count, bool recycled, bool) override {
+    shown += "+" + std::to_string(count) + (recycled ? "bin " : " ");
+  }
+  void examining(std::int32_t index) override { shown += std::to_string(index) + " "; }
+  void deleting(std::string_view, std::string_view) override {}
+  void removing(std::string_view) override {}
+  void print(std::string_view text) override { output.append(text); }
+  void appendName(std::string& text, std::string_view name) const override { text.append(name); }
+  void flush() override {}
+  std::string output, shown;
+};
+
+// A run context that records what it shows, with a fixed clock.
 struct TestRun {
-  explicit TestRun(std::string keys = {});
-  std::string output;
-  Console console;
+  TestRun();
+  RecordingProgress progress;
+  std::string& output = progress.output;
   RunContext ctx;
 };
 

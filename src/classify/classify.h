@@ -2,10 +2,6 @@
 // useless files. Each pass reads the marks of the passes before it.
 #pragma once
 
-#include <string>
-#include <string_view>
-
-#include "console/number_format.h"
 #include "inventory/inventory.h"
 
 namespace doppioni {
@@ -36,17 +32,5 @@ std::int32_t markDuplicates(RunContext& ctx);
 // junk, and makes every "Thumbs.db" writable at once. Returns the marks
 // given, a name that two rules match counting twice.
 std::int32_t markJunkFiles(RunContext& ctx);
-
-// The progress line the three passes share: "Esamino il N esimo file",
-// then the pass's own blanks and a line feed. line is reused.
-inline void showExamined(RunContext& ctx, std::string& line, std::int32_t index,
-                         std::string_view blanks) {
-  line.assign("Esamino il ");
-  appendNumber(line, index);
-  line.append(" esimo file");
-  line.append(blanks);
-  line.push_back('\n');
-  ctx.console.progress(ctx.progressRow, line);
-}
 
 }  // namespace doppioni

@@ -192,7 +192,6 @@ void markCopy(RunContext& ctx, PageIndex& pages, std::int32_t copyIndex, std::in
 std::int32_t markDuplicates(RunContext& ctx) {
   std::int32_t duplicates = 0;
   PageIndex pages;
-  std::string line;
   std::vector<std::int32_t> kept, order;
   for (std::int32_t first = 0; first < ctx.count;) {
     const std::int32_t end = runEnd(ctx, first);
@@ -201,7 +200,7 @@ std::int32_t markDuplicates(RunContext& ctx) {
     for (std::int32_t i = first; i < end; ++i) {
       const std::int32_t candidate = kept[static_cast<std::size_t>(i - first)];
       if (candidate == NO_COPY) {
-        showExamined(ctx, line, i, "");
+        ctx.progress.examining(i);
         continue;
       }
       markCopy(ctx, pages, i, candidate);

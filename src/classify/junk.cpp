@@ -20,9 +20,8 @@ void markJunk(FileEntry& e, std::int32_t& count) {
 
 std::int32_t markJunkFiles(RunContext& ctx) {
   std::int32_t junk = 0;
-  std::string line;
   for (std::int32_t i = 0; i < ctx.count; ++i) {
-    showExamined(ctx, line, i, JUNK_PROGRESS_BLANKS);
+    ctx.progress.examining(i);
 
     // The rules were read off the name when the record was made.
     FileEntry& e = ctx.entries[i];

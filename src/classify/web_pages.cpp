@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "classify/classify.h"
+#include "inventory/open_set.h"
 #include "platform/platform.h"
 
 namespace doppioni {
@@ -27,53 +28,51 @@ bool isWebPage(const FileEntry& e) {
   return e.ext == EXT_OF_NAME && (e.traits & NAME_HTM_EXTENSION) != 0;
 }
 
-// Folder path -> folder id, open addressing over the ids (4 bytes a slot).
+// Folder path -> folder id, the set holding ids and comparing their paths.
 // Should the store hold a path twice, every id of it is mapped to the first
 // one, so that records of either id count as records of one folder.
 class FolderIndex {
  public:
   explicit FolderIndex(const FolderStore& folders) : folders_(folders) {
     std::uint32_t count = folders.size();
-    std::size_t slots = 16;
-    while (slots < std::size_t{count} * 2) slots *= 2;
-    slots_.assign(slots, NO_FOLDER);
-    mask_ = slots - 1;
+    ids_.reserve(count);
     std::string path;
     for (std::uint32_t id = 0; id < count; ++id) {
       path.clear();
       folders.appendPath(id, path);
-      std::size_t at = std::hash<std::string_view>()(path) & mask_;
-      while (slots_[at] != NO_FOLDER && !folders.pathEquals(slots_[at], path))
-        at = (at + 1) & mask_;
-      if (slots_[at] == NO_FOLDER) {
-        slots_[at] = id;
-      } else {
-        if (same_.empty()) {
-          same_.resize(count);
-          for (std::uint32_t i = 0; i < count; ++i) same_[i] = i;
-        }
-        same_[id] = slots_[at];
+      auto [first, added] = ids_.insert(id, PathHash::of(path), SamePath{folders, path});
+      if (added) continue;
+      if (same_.empty()) {
+        same_.resize(count);
+        for (std::uint32_t i = 0; i < count; ++i) same_[i] = i;
       }
+      same_[id] = first;
     }
   }
 
   std::uint32_t find(std::string_view path) const {
-    std::size_t at = std::hash<std::string_view>()(path) & mask_;
-    while (slots_[at] != NO_FOLDER) {
-      if (folders_.pathEquals(slots_[at], path)) return slots_[at];
-      at = (at + 1) & mask_;
-    }
-    return NO_FOLDER;
+    return ids_.find(PathHash::of(path), SamePath{folders_, path});
   }
 
   // The one id that stands for every id of the same path.
   std::uint32_t canonical(std::uint32_t id) const { return same_.empty() ? id : same_[id]; }
 
  private:
+  struct PathHash {
+    const FolderStore& folders;
+    static std::size_t of(std::string_view path) { return std::hash<std::string_view>()(path); }
+    std::size_t operator()(std::uint32_t id) const { return of(folders.path(id)); }
+  };
+  // Accepts the ids whose path is path.
+  struct SamePath {
+    const FolderStore& folders;
+    std::string_view path;
+    bool operator()(std::uint32_t id) const { return folders.pathEquals(id, path); }
+  };
+
   const FolderStore& folders_;
-  std::vector<std::uint32_t> slots_;
+  OpenSet<std::uint32_t, PathHash> ids_{NO_FOLDER, PathHash{folders_}};
   std::vector<std::uint32_t> same_;
-  std::size_t mask_ = 0;
 };
 
 // The companion folder of a page: its folder, the separator, the name
@@ -119,11 +118,10 @@ WebPageCounts markWebPages(RunContext& ctx) {
     }
   }
 
-  std::string line;
   std::int32_t number = 0;
   std::int64_t companions = 0;
   for (std::int32_t i = 0; i < ctx.count; ++i) {
-    showExamined(ctx, line, i, PAGES_PROGRESS_BLANKS);
+    ctx.progress.examining(i);
     if (!index) continue;
     FileEntry& e = ctx.entries[i];
     std::int32_t own = isWebPage(e) ? ++number : 0;

@@ -118,26 +118,22 @@ class Win32Console : public ConsoleDevice {
   }
 
   int cursorRow() override {
-    if (!outConsole_) return 1;
-    flush();
-    ConsoleOut out;
-    CONSOLE_SCREEN_BUFFER_INFO info;
-    if (!readScreenInfo(out, info)) return 1;
-    return info.dwCursorPosition.Y + 1;
+    int row = 1;
+    onScreen([&row](const ConsoleOut&, const CONSOLE_SCREEN_BUFFER_INFO& info) {
+      row = info.dwCursorPosition.Y + 1;
+    });
+    return row;
   }
 
   void clearScreen() override {
-    if (!outConsole_) return;
-    flush();
-    ConsoleOut out;
-    CONSOLE_SCREEN_BUFFER_INFO info;
-    if (!readScreenInfo(out, info)) return;
-    DWORD cells = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(info.dwSize.Y);
-    COORD home{0, 0};
-    DWORD done;
-    ::FillConsoleOutputCharacterA(out.get(), ' ', cells, home, &done);
-    ::FillConsoleOutputAttribute(out.get(), info.wAttributes, cells, home, &done);
-    ::SetConsoleCursorPosition(out.get(), home);
+    onScreen([](const ConsoleOut& out, const CONSOLE_SCREEN_BUFFER_INFO& info) {
+      DWORD cells = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(info.dwSize.Y);
+      COORD home{0, 0};
+      DWORD done;
+      ::FillConsoleOutputCharacterA(out.get(), ' ', cells, home, &done);
+      ::FillConsoleOutputAttribute(out.get(), info.wAttributes, cells, home, &done);
+      ::SetConsoleCursorPosition(out.get(), home);
+    });
   }
 
   void setCursorShape(int code) override {
@@ -150,14 +146,12 @@ class Win32Console : public ConsoleDevice {
   }
 
   void clearLineEnd() override {
-    if (!outConsole_) return;
-    flush();
-    ConsoleOut out;
-    CONSOLE_SCREEN_BUFFER_INFO info;
-    if (!readScreenInfo(out, info) || info.dwCursorPosition.X >= info.dwSize.X) return;
-    DWORD cells = static_cast<DWORD>(info.dwSize.X - info.dwCursorPosition.X);
-    DWORD done;
-    ::FillConsoleOutputCharacterA(out.get(), ' ', cells, info.dwCursorPosition, &done);
+    onScreen([](const ConsoleOut& out, const CONSOLE_SCREEN_BUFFER_INFO& info) {
+      if (info.dwCursorPosition.X >= info.dwSize.X) return;
+      DWORD cells = static_cast<DWORD>(info.dwSize.X - info.dwCursorPosition.X);
+      DWORD done;
+      ::FillConsoleOutputCharacterA(out.get(), ' ', cells, info.dwCursorPosition, &done);
+    });
   }
 
   void dropTypedKeys() override {
@@ -180,6 +174,16 @@ class Win32Console : public ConsoleDevice {
   }
 
  private:
+  // Runs operation on the console window and where its cursor stands, once
+  // the text before it is out; nothing when output is no console window.
+  template <typename Operation>
+  void onScreen(Operation operation) {
+    if (!outConsole_) return;
+    flush();
+    ConsoleOut out;
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (readScreenInfo(out, info)) operation(out, info);
+  }
   // Writes the buffer out; unless `all`, an unfinished character at its end
   // stays for the next write.
   void writeOut(bool all) {

@@ -20,29 +20,6 @@ inline constexpr int CURSOR_HIDDEN = 0;  // size 10, not visible
 inline constexpr int CURSOR_BLOCK = 1;   // size 99, visible
 inline constexpr int CURSOR_NORMAL = 2;  // size 10, visible
 
-// Where the run's lines go on the screen. A line drawn on a row that may hold
-// a longer one ends in blanks that cover the rest of it; the transcript keeps
-// those blanks too, so each count stays as it is.
-//
-// The growth line of a scan below a recycle bin takes this row, the title's
-// last, rather than the scan's progress row.
-inline constexpr int RECYCLED_GROWTH_ROW = 6;
-// After "Trovati N files" on the scan's progress row when the table grew at
-// the first entry of a folder, and when it grew at any other.
-inline constexpr std::string_view GROWTH_BLANKS_FIRST_ENTRY = "                ";
-inline constexpr std::string_view GROWTH_BLANKS = "                 ";
-// After "Esamino il N esimo file" in the web page pass and in the junk pass;
-// the duplicates pass has none.
-inline constexpr std::string_view PAGES_PROGRESS_BLANKS = "                ";
-inline constexpr std::string_view JUNK_PROGRESS_BLANKS = "               ";
-// After the web page count "Trovati N files htm e M file collegati".
-inline constexpr std::string_view PAGES_COUNT_BLANKS = "                       ";
-// After the name and after the folder of the file being deleted, two rows
-// from the progress row on.
-inline constexpr std::string_view DELETION_PROGRESS_BLANKS = "                               ";
-// After "Rimuovo <folder>" while the empty folders are removed.
-inline constexpr std::string_view REMOVAL_PROGRESS_BLANKS = "                      ";
-
 // What ConsoleDevice::readKey() gives when the wait was cut by a stop (Ctrl-Z)
 // and a continuation: the shell has written below the question meanwhile.
 inline constexpr int KEY_CONTINUED = -2;

@@ -14,7 +14,4 @@ void appendNumber(std::string& out, std::int64_t value);
 // number simply takes more room.
 void appendPadded(std::string& out, std::int64_t value, int width);
 
-// Appends value with at least two digits, like "%02d".
-void appendTwoDigits(std::string& out, int value);
-
 }  // namespace doppioni

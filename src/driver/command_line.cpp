@@ -11,7 +11,7 @@ namespace {
 
 constexpr int WRONG_COMMAND_STATUS = 2;
 
-const char USAGE[] =
+const char USAGE_BEFORE_HELP[] =
     "Uso: doppioni [--] [cartella]\n"
     "     doppioni [opzioni] [--] [cartella]\n"
     "     doppioni -h | --help | --version\n"
@@ -42,12 +42,9 @@ const char USAGE[] =
     "  --sposta-in CARTELLA  invece di cancellare i file segnati li sposta in\n"
     "                        CARTELLA, che sta fuori dall'albero, ricreando le\n"
     "                        loro cartelle; un nome gia' presente non viene\n"
-    "                        mai sovrascritto\n"
-#ifdef _WIN32
-    "  -h, --help, /?        mostra questo aiuto\n"
-#else
-    "  -h, --help            mostra questo aiuto\n"
-#endif
+    "                        mai sovrascritto\n";
+// The help option's line comes between them: see usageHelpLine().
+const char USAGE_AFTER_HELP[] =
     "  --version             mostra la versione\n"
     "  --                    fine delle opzioni: per esempio doppioni -- -vecchi\n"
     "                        pulisce la cartella -vecchi\n"
@@ -60,6 +57,15 @@ const char USAGE[] =
     "  1   la risposta non era s o S\n"
     "  2   riga di comando sbagliata, o un'altra esecuzione lavora nell'albero\n"
     "  -1  (255 nella shell) impossibile andare avanti\n";
+
+// "-h, --help" and the system's own help option, if any, in the column of
+// the other options.
+std::string usageHelpLine() {
+  std::string line("  -h, --help");
+  if (!SYSTEM_HELP_OPTION.empty()) line.append(", ").append(SYSTEM_HELP_OPTION);
+  line.resize(24, ' ');
+  return line + "mostra questo aiuto\n";
+}
 
 CommandLine ofKind(CommandKind kind, std::string message = {}) {
   CommandLine command;
@@ -183,9 +189,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
   if (words.size() > 1) return wrong("troppi argomenti: si indica una cartella sola");
   const std::string& argument = words[0];
   if (options.value_or(1) > 0) {
-#ifdef _WIN32
-    if (argument == "/?") return ofKind(CommandKind::HELP);
-#endif
+    if (!SYSTEM_HELP_OPTION.empty() && argument == SYSTEM_HELP_OPTION) {
+      return ofKind(CommandKind::HELP);
+    }
     if (argument == "-h" || argument == "--help") return ofKind(CommandKind::HELP);
     if (argument == "--version") return ofKind(CommandKind::VERSION);
     if (argument.starts_with('-')) return wrong("opzione sconosciuta " + quoted(argument));
@@ -223,7 +229,9 @@ CommandLine enterWorkFolder(CommandLine command) {
 int answerCommand(const CommandLine& command) {
   switch (command.kind) {
     case CommandKind::HELP:
-      std::fputs(USAGE, stdout);
+      std::fputs(USAGE_BEFORE_HELP, stdout);
+      std::fputs(usageHelpLine().c_str(), stdout);
+      std::fputs(USAGE_AFTER_HELP, stdout);
       return 0;
     case CommandKind::VERSION:
       std::fputs("doppioni " DOPPIONI_VERSION "\n", stdout);

@@ -4,6 +4,7 @@
 
 #include "classify/classify.h"
 #include "console/number_format.h"
+#include "driver/console_progress.h"
 #include "folders/folders.h"
 #include "platform/platform.h"
 #include "reports/reports.h"
@@ -20,6 +21,10 @@ constexpr const char* WORK_FOLDER = ".";
 // As for a wrong command line: nothing scanned, nothing written.
 constexpr int TREE_HELD_STATUS = 2;
 
+// After the web page count "Trovati N files htm e M file collegati", on a
+// row that may hold a longer line.
+constexpr std::string_view PAGES_COUNT_BLANKS = "                       ";
+
 // before, the number, after, the blanks and a line feed.
 void printCount(Console& console, std::string_view before, std::int64_t number,
                 std::string_view after, std::string_view blanks = {}) {
@@ -31,18 +36,22 @@ void printCount(Console& console, std::string_view before, std::int64_t number,
   console.print(line);
 }
 
-// The heading of a phase with a progress line, and the row that line takes.
-void heading(RunContext& ctx, const char* text) {
-  ctx.console.print(text);
-  ctx.progressRow = ctx.console.cursorRow();
-}
+// Where a run stands: its console, how its phases show progress, its
+// table, and its options.
+struct Run {
+  Console& console;
+  ConsoleProgress& progress;
+  RunContext& ctx;
+  const Options& options;
+};
 
 // The folder stage: every folder listed and reported, the empty ones
 // removed. 0, or -1 when the run stops there (the message is on the console).
-int cleanFolders(RunContext& ctx, const Options& options, const FileId& scanned) {
-  Console& console = ctx.console;
-  heading(ctx, "Compilo l'elenco delle cartelle vuote\n");
-  std::optional<Failure> listed = listFolders(ctx, ctx.workDir, WORK_FOLDER, options);
+int cleanFolders(Run& run, FileId scanned) {
+  RunContext& ctx = run.ctx;
+  Console& console = run.console;
+  run.progress.begin(Phase::FOLDERS, "Compilo l'elenco delle cartelle vuote\n");
+  std::optional<Failure> listed = listFolders(ctx, ctx.workDir, WORK_FOLDER, run.options);
   if (listed && listed->kind == FailureKind::FOLDER_UNREADABLE) {
     console.print("Impossibile leggere la cartella di lavoro: nessuna cartella sara' rimossa\n");
   } else if (listed) {
@@ -65,7 +74,7 @@ int cleanFolders(RunContext& ctx, const Options& options, const FileId& scanned)
   // of them stays too.
   if (writeFolderReport(ctx) != 0) return -1;
 
-  heading(ctx, "\nRimuovo le cartelle vuote\n");
+  run.progress.begin(Phase::REMOVAL, "\nRimuovo le cartelle vuote\n");
   // A folder table that memory could not hold whole removed nothing.
   if (removeEmptyFolders(ctx) != 0 || ctx.folderTableIncomplete) return -1;
   return 0;
@@ -93,6 +102,95 @@ void putBackLeftAside(Console& console, const std::string& workDir) {
   console.print(lines);
 }
 
+// The run's start: the table, the work folder's path, the title, and the
+// files a killed run left aside put back. The exit status when the run
+// cannot go on.
+std::optional<int> start(Run& run) {
+  Console& console = run.console;
+  if (allocateTable(run.ctx).has_value()) {
+    console.print("MEMORIA INSUFFICIENTE\n");
+    return -1;
+  }
+  int error = currentDirectory(run.ctx.workDir);
+  if (error != 0) {
+    // Without it the scan would start somewhere else: no other tree is ever cleaned.
+    console.print("Impossibile leggere la cartella di lavoro (" + errorText(error) +
+                  "): nessun file esaminato\n");
+    return -1;
+  }
+  showTitle(console, run.ctx.workDir);
+  putBackLeftAside(console, run.ctx.workDir);
+  return std::nullopt;
+}
+
+// Every file listed, sorted and marked, and the duplicates report written.
+// The exit status when the run cannot go on.
+std::optional<int> listAndMark(Run& run) {
+  Console& console = run.console;
+  RunContext& ctx = run.ctx;
+  run.progress.begin(Phase::SCAN, "\n\nPreparo l'elenco dei files presenti\n");
+  if (std::optional<Failure> failure = scanFolder(ctx, ctx.workDir, WORK_FOLDER, run.options)) {
+    if (failure->kind == FailureKind::FOLDER_UNREADABLE) {
+      std::string line;
+      console.appendName(line, listingPattern(failure->path));
+      console.print(line + "\nINVALID HANDLE\n");
+    } else {
+      console.print("MEMORIA INSUFFICIENTE\n");
+    }
+    return -1;
+  }
+  printCount(console, "Elenco fatto, ", ctx.count, " files trovati");
+  console.print("Li ordino\n");
+  sortFiles(ctx);
+
+  run.progress.begin(Phase::WEB_PAGES, "Cerco i files htm\n");
+  WebPageCounts pages = markWebPages(ctx);
+  std::string found = "Trovati " + std::to_string(pages.pages) + " files htm e ";
+  printCount(console, found, pages.companions, " file collegati", PAGES_COUNT_BLANKS);
+  run.progress.begin(Phase::DUPLICATES, "Cerco i doppioni\n");
+  printCount(console, "Trovati ", markDuplicates(ctx), " doppioni");
+  run.progress.begin(Phase::JUNK, "Trovo i files inutili\n");
+  printCount(console, "Trovati ", markJunkFiles(ctx), " files inutili");
+
+  console.print("Scrivo l'elenco dei file da cancellare\n");
+  if (writeDuplicatesReport(ctx) != 0) return -1;  // nothing to decide on without it
+  return std::nullopt;
+}
+
+// The one question; on "s" or "S" the marked files deleted and the empty
+// folders removed. The exit status.
+int askThenClean(Run& run, FileId scanned) {
+  Console& console = run.console;
+  console.print("\nPuoi consultare l'elenco dei files da cancellare\n");
+  console.print("mettendo a dormire il programma e aprendo il file di testo\n\n");
+  std::string where("\"Rapporto_doppioni\" che sta nella cartella\n\n");
+  console.appendName(where, run.ctx.workDir);
+  console.print(where + "\n\n");
+  int key = console.ask("Vuoi cancellare i files ?  (s/n) ");
+  if (key != 's' && key != 'S') {
+    console.print("\n\nProgramma terminato dall'utente\n");
+    console.flush();
+    return 1;
+  }
+  run.progress.begin(Phase::DELETION,
+                     run.options.moves() ? "\nSposto i doppioni\n" : "\nCancello i doppioni\n");
+  // Without the list, or with an incomplete one, the run goes no further.
+  if (deleteMarkedFiles(run.ctx, run.options) != 0) return -1;
+
+  releaseFileTable(run.ctx);
+  if (cleanFolders(run, scanned) != 0) return -1;
+
+  console.print(
+      "\nFatto. \nPuoi vedere i risultati dell'operazione aprendo con un editor\n"
+      "per esempio Word i seguenti files\n\n");
+  console.print(
+      "Rapporto_doppioni.txt\nElenco_files_cancellati.txt\nRapporto_cartelle.txt\n"
+      "Rapporto_rimozione_cartelle.txt\n\n");
+  console.ask("Premi un tasto per finire");
+  console.flush();
+  return 0;
+}
+
 }  // namespace
 
 void showTitle(Console& console, const std::string& workDir) {
@@ -111,12 +209,6 @@ void showTitle(Console& console, const std::string& workDir) {
 }
 
 int runDoppioni(Console& console, const Options& options) {
-  RunContext ctx(console);
-  return runDoppioni(ctx, options);
-}
-
-int runDoppioni(RunContext& ctx, const Options& options) {
-  Console& console = ctx.console;
   // A second run in the tree would list its deletions over the first's.
   TreeLock lock;
   if (lockTree(WORK_FOLDER, lock) == EBUSY) {
@@ -125,76 +217,14 @@ int runDoppioni(RunContext& ctx, const Options& options) {
         "sotto di essa: nessun file esaminato\n");
     return TREE_HELD_STATUS;
   }
-  if (ctx.entries == nullptr && allocateTable(ctx).has_value()) {
-    console.print("MEMORIA INSUFFICIENTE\n");
-    return -1;
-  }
-  int error = currentDirectory(ctx.workDir);
-  if (error != 0) {
-    // Without it the scan would start somewhere else: no other tree is ever cleaned.
-    console.print("Impossibile leggere la cartella di lavoro (" + errorText(error) +
-                  "): nessun file esaminato\n");
-    return -1;
-  }
-  showTitle(console, ctx.workDir);
-  putBackLeftAside(console, ctx.workDir);
-
-  heading(ctx, "\n\nPreparo l'elenco dei files presenti\n");
-  if (std::optional<Failure> failure = scanFolder(ctx, ctx.workDir, WORK_FOLDER, options)) {
-    if (failure->kind == FailureKind::FOLDER_UNREADABLE) {
-      std::string line;
-      console.appendName(line, listingPattern(failure->path));
-      console.print(line + "\nINVALID HANDLE\n");
-    } else {
-      console.print("MEMORIA INSUFFICIENTE\n");
-    }
-    return -1;
-  }
-
+  ConsoleProgress progress(console);
+  RunContext ctx(progress);
+  Run run{console, progress, ctx, options};
+  if (std::optional<int> status = start(run)) return *status;
+  if (std::optional<int> status = listAndMark(run)) return *status;
+  // The tree's top as the scan found it: the folder stage must find it again.
   const FileId scanned = ctx.treeTop;
-  printCount(console, "Elenco fatto, ", ctx.count, " files trovati");
-  console.print("Li ordino\n");
-  sortFiles(ctx);
-
-  heading(ctx, "Cerco i files htm\n");
-  WebPageCounts pages = markWebPages(ctx);
-  std::string found = "Trovati " + std::to_string(pages.pages) + " files htm e ";
-  printCount(console, found, pages.companions, " file collegati", PAGES_COUNT_BLANKS);
-  heading(ctx, "Cerco i doppioni\n");
-  printCount(console, "Trovati ", markDuplicates(ctx), " doppioni");
-  heading(ctx, "Trovo i files inutili\n");
-  printCount(console, "Trovati ", markJunkFiles(ctx), " files inutili");
-
-  console.print("Scrivo l'elenco dei file da cancellare\n");
-  if (writeDuplicatesReport(ctx) != 0) return -1;  // nothing to decide on without it
-
-  console.print("\nPuoi consultare l'elenco dei files da cancellare\n");
-  console.print("mettendo a dormire il programma e aprendo il file di testo\n\n");
-  std::string where("\"Rapporto_doppioni\" che sta nella cartella\n\n");
-  console.appendName(where, ctx.workDir);
-  console.print(where + "\n\n");
-  int key = console.ask("Vuoi cancellare i files ?  (s/n) ");
-  if (key != 's' && key != 'S') {
-    console.print("\n\nProgramma terminato dall'utente\n");
-    console.flush();
-    return 1;
-  }
-  heading(ctx, options.moves() ? "\nSposto i doppioni\n" : "\nCancello i doppioni\n");
-  // Without the list, or with an incomplete one, the run goes no further.
-  if (deleteMarkedFiles(ctx, options) != 0) return -1;
-
-  releaseFileTable(ctx);
-  if (cleanFolders(ctx, options, scanned) != 0) return -1;
-
-  console.print(
-      "\nFatto. \nPuoi vedere i risultati dell'operazione aprendo con un editor\n"
-      "per esempio Word i seguenti files\n\n");
-  console.print(
-      "Rapporto_doppioni.txt\nElenco_files_cancellati.txt\nRapporto_cartelle.txt\n"
-      "Rapporto_rimozione_cartelle.txt\n\n");
-  console.ask("Premi un tasto per finire");
-  console.flush();
-  return 0;
+  return askThenClean(run, scanned);
 }
 
 }  // namespace doppioni

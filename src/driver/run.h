@@ -5,7 +5,7 @@
 #include <string>
 
 #include "console/console.h"
-#include "inventory/inventory.h"
+#include "inventory/options.h"
 
 namespace doppioni {
 
@@ -14,9 +14,6 @@ namespace doppioni {
 // when the user does not answer "s" or "S", 2 when another run holds the
 // tree, -1 when the run cannot go on.
 int runDoppioni(Console& console, const Options& options);
-
-// The same on a context already set up (the clock may be a test's).
-int runDoppioni(RunContext& ctx, const Options& options = {});
 
 // Clears the screen and shows the title, the working directory and the
 // credits; leaves the cursor at the end of row 6.

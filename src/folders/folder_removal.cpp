@@ -4,6 +4,7 @@
 // holds.
 #include <vector>
 
+#include "console/console.h"
 #include "console/number_format.h"
 #include "folders/folders.h"
 #include "inventory/run_in_order.h"
@@ -40,14 +41,10 @@ struct Removals {
 };
 
 // Shows and reports the removal of a folder.
-void reportRemoval(RunContext& ctx, const std::string& path, int error, std::string& line,
-                   std::string& out, Removals& done) {
+void reportRemoval(RunContext& ctx, const std::string& path, int error, std::string& out,
+                   Removals& done) {
   ++done.tried;
-  line.assign("Rimuovo ");
-  ctx.console.appendName(line, path);
-  line.append(REMOVAL_PROGRESS_BLANKS);
-  line.push_back('\n');
-  ctx.console.progress(ctx.progressRow, line);
+  ctx.progress.removing(path);
 
   appendReportText(out, path);
   out.push_back('\t');
@@ -68,7 +65,6 @@ bool removeByDepth(RunContext& ctx, std::int32_t last, ReportFile& report, Remov
   const std::vector<FolderRecord>& table = ctx.folderTable;
   bool written = true;
   std::vector<std::int32_t> level;
-  std::string line;
   // A chain of folders is removed from the bottom up: the way down to each
   // is kept, rather than walked from the top again for every one.
   FolderPathCache way(ctx.treeTop);
@@ -90,7 +86,7 @@ bool removeByDepth(RunContext& ctx, std::int32_t last, ReportFile& report, Remov
       return way.removeFolder(path, folder.id, folder.depth - topDepth);
     };
     auto show = [&](std::size_t k, int error) {
-      reportRemoval(ctx, pathOf(ctx, table[level[k]]), error, line, report.text(), done);
+      reportRemoval(ctx, pathOf(ctx, table[level[k]]), error, report.text(), done);
     };
     runInOrder(threadCount(ctx), level.size(), attempt, show, [&] {
       written = report.flush();
@@ -106,7 +102,7 @@ bool removeByDepth(RunContext& ctx, std::int32_t last, ReportFile& report, Remov
 int removeEmptyFolders(RunContext& ctx) {
   // As for the deletions: an interrupt lets the removals under way finish and
   // be reported first.
-  AttemptList report(ctx.console, REMOVAL_REPORT);
+  AttemptList report(ctx.progress, REMOVAL_REPORT);
   // A table that misses folders could hold a folder without the ones inside
   // it: then nothing is tried.
   const std::vector<FolderRecord>& table = ctx.folderTable;
@@ -129,7 +125,7 @@ int removeEmptyFolders(RunContext& ctx) {
                        [&](std::string& text) {
                          std::string summary;
                          appendSummary(summary, folders, done.tried, done.removed, done.failed);
-                         ctx.console.print(summary);
+                         ctx.progress.print(summary);
                          text.append("\n\n").append(summary).append("Fine rapporto\n");
                        });
 }

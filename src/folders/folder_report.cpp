@@ -28,7 +28,7 @@ int compareFolderDepth(const FolderRecord& a, const FolderRecord& b) {
 int writeFolderReport(const RunContext& ctx) {
   ReportFile report(FOLDER_REPORT);
   if (!report.isOpen()) {
-    tellCannotCreate(ctx.console, FOLDER_REPORT, NO_REMOVAL);
+    tellCannotCreate(ctx.progress, FOLDER_REPORT, NO_REMOVAL);
     return -1;
   }
   std::string& out = report.text();
@@ -47,7 +47,7 @@ int writeFolderReport(const RunContext& ctx) {
   }
   out.append("\nfine del rapporto\n");
   if (!report.close()) {
-    tellWriteError(ctx.console, FOLDER_REPORT, NO_REMOVAL);
+    tellWriteError(ctx.progress, FOLDER_REPORT, NO_REMOVAL);
     return -1;
   }
   return 0;

@@ -1,18 +1,13 @@
 // The folder scan: one record per folder below the working directory, in
-// pre-order, with its depth and the number of files directly inside it.
-//
-// Each folder is read once: the same listing gives its subfolders and its
-// file count; worker threads read folders ahead of the walk, which keeps its
-// own order. The walk keeps its own stack, so a deep tree never exhausts the
-// call stack. Links to folders are never walked, and a folder reached a
-// second time (a bind mount) gets no second record.
+// the pre-order of the tree walk, with its depth and the number of files
+// directly inside it; a folder reached a second time (a bind mount) gets no
+// second record.
 #include <algorithm>
-#include <cerrno>
 #include <new>
 #include <vector>
 
 #include "folders/folders.h"
-#include "inventory/tree_reader.h"
+#include "inventory/tree_walk.h"
 #include "platform/platform.h"
 
 namespace doppioni {
@@ -44,67 +39,37 @@ std::optional<Failure> addFolderRecord(RunContext& ctx, std::string_view path, i
   return std::nullopt;
 }
 
+// One record a folder, with the number of its files; one with the count of
+// an unreadable folder, so that the report shows it and its count keeps it
+// from removal.
+class FolderCensus final : public TreeVisitor {
+ public:
+  FolderCensus(RunContext& ctx, int rootDepth) : ctx_(ctx), rootDepth_(rootDepth) {}
+
+  std::optional<Failure> folder(const WalkedFolder& folder, std::string_view path) override {
+    return addFolderRecord(ctx_, path, countFiles(*folder.listing), depthOf(folder.depth),
+                           folder.listing->folderId);
+  }
+
+  std::optional<Failure> unreadable(std::string_view path, std::uint32_t depth, int) override {
+    return addFolderRecord(ctx_, path, UNREADABLE_FOLDER, depthOf(depth), FileId{});
+  }
+
+ private:
+  // A folder's path has the root's separators and one more for each level
+  // below it.
+  int depthOf(std::uint32_t levels) const { return rootDepth_ + static_cast<int>(levels); }
+
+  RunContext& ctx_;
+  const int rootDepth_;
+};
+
 }  // namespace
 
 std::optional<Failure> listFolders(RunContext& ctx, const std::string& path,
                                    const std::string& reachedBy, const Options& options) {
-  const std::string& reach = reachedBy.empty() ? path : reachedBy;
-  ctx.folders.setRoot(path, reach);
-  TreeReader reader(reach, ListingDetail::TYPES_ONLY, threadCount(ctx), readingThreadsAtMost(ctx),
-                    options.excludedNames);
-  const FolderContents& top = reader.read(reader.root());
-  if (top.error == ENOMEM) return noMemory();
-  if (top.error != 0) return Failure{FailureKind::FOLDER_UNREADABLE, top.error, path};
-  ctx.treeTop = top.folderId;
-  FolderIdSet seen;
-  seen.insert(top.folderId);
-  // A folder's path has the root's separators and one more for each level
-  // below it.
-  const int rootDepth = countBackslashes(path);
-
-  // The folders being walked, each with the next of its subfolders to take
-  // and the length of its path, the start of the path kept for the deepest.
-  struct Frame {
-    TreeFolder* folder;
-    std::size_t next;
-    std::size_t pathLength;
-  };
-  std::string walked = path;
-  std::vector<Frame> stack{{&reader.root(), 0, walked.size()}};
-  while (!stack.empty()) {
-    Frame& frame = stack.back();
-    if (frame.next == frame.folder->children.size()) {
-      reader.release(*frame.folder);
-      stack.pop_back();
-      continue;
-    }
-    TreeFolder& folder = *frame.folder->children[frame.next++];
-    walked.resize(frame.pathLength);
-    walked.push_back(PATH_SEPARATOR);
-    walked.append(folder.name);
-    const int depth = rootDepth + static_cast<int>(folder.depth);
-    const FolderContents& listing = reader.read(folder);
-    if (listing.error == ENOMEM) return noMemory();
-    if (listing.error != 0) {
-      // Kept, so the report shows it; its count keeps it from removal.
-      if (std::optional<Failure> failure =
-              addFolderRecord(ctx, walked, UNREADABLE_FOLDER, depth, FileId{})) {
-        return failure;
-      }
-      reader.release(folder);
-      continue;
-    }
-    if (!seen.insert(listing.folderId)) {
-      reader.abandon(folder);  // the same folder through another path: it has its record
-      continue;
-    }
-    if (std::optional<Failure> failure =
-            addFolderRecord(ctx, walked, countFiles(listing), depth, listing.folderId)) {
-      return failure;
-    }
-    stack.push_back(Frame{&folder, 0, walked.size()});
-  }
-  return std::nullopt;
+  FolderCensus census(ctx, countBackslashes(path));
+  return walkTree(ctx, path, reachedBy, options, ListingDetail::TYPES_ONLY, census);
 }
 
 int countBackslashes(std::string_view path) {

@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "console/console.h"
 #include "inventory/options.h"
+#include "inventory/progress.h"
 #include "platform/failure.h"
 #include "platform/platform.h"
 
@@ -169,10 +169,10 @@ class FolderStore {
 using ReportClock = std::function<std::tm()>;
 std::tm localTimeNow();
 
-// The context every phase is handed: the table, the working directory, the
-// progress row, the console, and the clock for the reports.
+// The context every phase is handed: the table, the working directory, what
+// shows the phases' progress, and the clock for the reports.
 struct RunContext {
-  explicit RunContext(Console& out) : console(out) {}
+  explicit RunContext(Progress& shown) : progress(shown) {}
   ~RunContext();
   RunContext(const RunContext&) = delete;
   RunContext& operator=(const RunContext&) = delete;
@@ -181,12 +181,11 @@ struct RunContext {
   std::int32_t capacity = 0;
   std::int32_t count = 0;
   std::string workDir;
-  std::int32_t progressRow = 1;
 
   TextArena names;                        // every record's name
   FolderStore folders;                    // every record's folder path
   std::vector<FolderRecord> folderTable;  // the folder stage's records
-  Console& console;
+  Progress& progress;
   ReportClock clock = localTimeNow;
   // Neither table grows past this many records (the count is 32-bit).
   std::int32_t capacityLimit = INT32_MAX;
@@ -233,26 +232,27 @@ inline const char* nameOf(const RunContext& ctx, const FileEntry& e) {
 inline std::string pathOf(const RunContext& ctx, const FolderRecord& f) {
   return ctx.folders.path(f.path);
 }
+// A folder's path, the separator and a name.
+inline std::string withName(std::string folder, std::string_view name) {
+  folder.push_back(PATH_SEPARATOR);
+  folder.append(name);
+  return folder;
+}
 // The file's full path as shown: its folder, the separator, its name.
 inline std::string filePathOf(const RunContext& ctx, const FileEntry& e) {
-  std::string path;
-  ctx.folders.appendPath(e.dir, path);
-  path.push_back(PATH_SEPARATOR);
-  path.append(nameOf(ctx, e));
-  return path;
+  return withName(dirOf(ctx, e), nameOf(ctx, e));
 }
-// The paths that reach a file or a folder, for every operation on them.
-inline std::string reachPathOf(const RunContext& ctx, const FileEntry& e) {
+// The paths that reach a folder or a file, for every operation on them.
+inline std::string reachPathOfFolder(const RunContext& ctx, std::uint32_t folder) {
   std::string path;
-  ctx.folders.appendReachPath(e.dir, path);
-  path.push_back(PATH_SEPARATOR);
-  path.append(nameOf(ctx, e));
+  ctx.folders.appendReachPath(folder, path);
   return path;
 }
 inline std::string reachPathOf(const RunContext& ctx, const FolderRecord& f) {
-  std::string path;
-  ctx.folders.appendReachPath(f.path, path);
-  return path;
+  return reachPathOfFolder(ctx, f.path);
+}
+inline std::string reachPathOf(const RunContext& ctx, const FileEntry& e) {
+  return withName(reachPathOfFolder(ctx, e.dir), nameOf(ctx, e));
 }
 
 // Lists every file below path, at every depth, into the table; the tree is

@@ -105,35 +105,7 @@ void leaveOut(const FolderContents& listing, const std::vector<std::string>& exc
   entries.shrink_to_fit();
 }
 
-std::size_t slotOf(const FileId& id, std::size_t mask) {
-  std::uint64_t mixed = (id.index ^ (id.volume * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull;
-  return static_cast<std::size_t>(mixed >> 29) & mask;
-}
-
 }  // namespace
-
-bool FolderIdSet::insert(const FileId& id) {
-  if (!id.known()) return true;
-  if ((used_ + 1) * 5 > slots_.size() * 4) {  // keep the table at most 80% full
-    std::vector<FileId> old = std::move(slots_);
-    slots_.assign(old.empty() ? 1024 : old.size() * 2, FileId{});
-    for (const FileId& moved : old) {
-      if (!moved.known()) continue;
-      std::size_t at = slotOf(moved, slots_.size() - 1);
-      while (slots_[at].known()) at = (at + 1) & (slots_.size() - 1);
-      slots_[at] = moved;
-    }
-  }
-  std::size_t mask = slots_.size() - 1;
-  std::size_t at = slotOf(id, mask);
-  while (slots_[at].known()) {
-    if (slots_[at] == id) return false;
-    at = (at + 1) & mask;
-  }
-  slots_[at] = id;
-  ++used_;
-  return true;
-}
 
 TreeReader::TreeReader(const std::string& root, ListingDetail detail, int threads, int maxThreads,
                        const std::vector<std::string>& excluded)
@@ -298,29 +270,25 @@ void TreeReader::work() {
   }
 }
 
-void TreeReader::readAhead(std::unique_lock<std::mutex>& lock) {
-  FolderContents scratch;
-  std::int64_t elapsed = 0;   // microseconds spent reading since last judged
-  std::int64_t computed = 0;  // of those, on a processor
-  std::vector<TreeFolder*> piece;
+// A piece of the tree that a worker reads in one go, in the walk's own order.
+struct TreeReader::Piece {
   struct Frame {
     TreeFolder* folder;
     std::size_t next;  // next child to read
   };
-  std::vector<Frame> stack;
+  std::vector<TreeFolder*> folders;  // read, parents before their children
+  std::vector<Frame> stack;          // where the reading stopped
+  FolderContents scratch;
+};
+
+void TreeReader::readAhead(std::unique_lock<std::mutex>& lock) {
+  Piece piece;
+  std::int64_t elapsed = 0;   // microseconds spent reading since last judged
+  std::int64_t computed = 0;  // of those, on a processor
   lock.lock();
   for (;;) {
-    ++idleWorkers_;
-    workAvailable_.wait(lock, [this] {
-      return stopping_ || (!queue_.empty() && entriesAhead_ < entriesAheadAtMost());
-    });
-    --idleWorkers_;
-    if (stopping_) return;
-    TreeFolder* first = queue_.front();
-    if (first->abandoned) {
-      popQueued();
-      continue;
-    }
+    TreeFolder* first = nextToRead(lock);
+    if (first == nullptr) return;
     TreeFolder* base = take(*first);  // pinned before its parent may close
     popQueued();
     // Workers are woken one at a time, each waking the next while work is
@@ -328,33 +296,9 @@ void TreeReader::readAhead(std::unique_lock<std::mutex>& lock) {
     if (idleWorkers_ > 0 && !queue_.empty()) workAvailable_.notify_one();
     lock.unlock();
 
-    // Read a piece of the tree in the walk's own order. Until it is handed
-    // over, nobody else can see the folders below `first`, nor close them.
     const auto started = std::chrono::steady_clock::now();
     const std::int64_t processorAtStart = threadProcessorTime();
-    piece.clear();
-    stack.clear();
-    std::size_t entries = 0;
-    readFolder(*first, base, scratch);
-    piece.push_back(first);
-    entries += first->contents.entries.size() + 1;
-    stack.push_back(Frame{first, 0});
-    while (!stack.empty() && entries < PIECE_ENTRIES) {
-      Frame& frame = stack.back();
-      if (frame.next == frame.folder->children.size()) {
-        stack.pop_back();
-        continue;
-      }
-      TreeFolder* child = frame.folder->children[frame.next++].get();
-      child->state = READING;
-      readFolder(*child, openAncestor(*child, first->parent, base), scratch);
-      // The last subfolder read from it: nobody needs it open any more.
-      if (frame.next == frame.folder->children.size()) dropHandle(*frame.folder);
-      piece.push_back(child);
-      entries += child->contents.entries.size() + 1;
-      stack.push_back(Frame{child, 0});
-    }
-
+    readPiece(*first, base, piece);
     elapsed += std::chrono::duration_cast<std::chrono::microseconds>(
                    std::chrono::steady_clock::now() - started)
                    .count();
@@ -365,33 +309,80 @@ void TreeReader::readAhead(std::unique_lock<std::mutex>& lock) {
       elapsed = computed = 0;
     }
     unpin(base);
-    for (TreeFolder* folder : piece) {  // parents come before their children
-      if (folder != first && folder->parent->abandoned) folder->abandoned = true;
-      folder->state = READ;
-      if (folder->abandoned) {
-        folder->contents = FolderContents{};
-      } else {
-        entriesAhead_ += folder->contents.entries.size() + 1;
-      }
-    }
-    // What the piece did not reach goes back to the queue.
-    for (const Frame& frame : stack) {
-      TreeFolder& parent = *frame.folder;
-      parent.handleUsers = 0;
-      for (std::size_t i = frame.next; i < parent.children.size(); ++i) {
-        TreeFolder* rest = parent.children[i].get();
-        if (parent.abandoned) {
-          rest->abandoned = true;
-          continue;
-        }
-        ++parent.handleUsers;
-        queue_.push_back(rest);
-        std::push_heap(queue_.begin(), queue_.end(), walkedLater);
-      }
-      closeIfUnused(&parent);
-    }
+    handOver(*first, piece);
     if (idleWorkers_ > 0 && !queue_.empty()) workAvailable_.notify_one();
     if (walkWaiting_) folderRead_.notify_one();
+  }
+}
+
+// Called with the lock held: waits for a folder to read and returns it, or
+// nullptr when the reader stops.
+TreeFolder* TreeReader::nextToRead(std::unique_lock<std::mutex>& lock) {
+  for (;;) {
+    ++idleWorkers_;
+    workAvailable_.wait(lock, [this] {
+      return stopping_ || (!queue_.empty() && entriesAhead_ < entriesAheadAtMost());
+    });
+    --idleWorkers_;
+    if (stopping_) return nullptr;
+    if (!queue_.front()->abandoned) return queue_.front();
+    popQueued();
+  }
+}
+
+// Called without the lock: reads first and the folders below it until the
+// piece is big enough. Until it is handed over, nobody else can see the
+// folders below first, nor close them.
+void TreeReader::readPiece(TreeFolder& first, TreeFolder* base, Piece& piece) {
+  piece.folders.clear();
+  piece.stack.clear();
+  readFolder(first, base, piece.scratch);
+  piece.folders.push_back(&first);
+  std::size_t entries = first.contents.entries.size() + 1;
+  piece.stack.push_back(Piece::Frame{&first, 0});
+  while (!piece.stack.empty() && entries < PIECE_ENTRIES) {
+    Piece::Frame& frame = piece.stack.back();
+    if (frame.next == frame.folder->children.size()) {
+      piece.stack.pop_back();
+      continue;
+    }
+    TreeFolder* child = frame.folder->children[frame.next++].get();
+    child->state = READING;
+    readFolder(*child, openAncestor(*child, first.parent, base), piece.scratch);
+    // The last subfolder read from it: nobody needs it open any more.
+    if (frame.next == frame.folder->children.size()) dropHandle(*frame.folder);
+    piece.folders.push_back(child);
+    entries += child->contents.entries.size() + 1;
+    piece.stack.push_back(Piece::Frame{child, 0});
+  }
+}
+
+// Called with the lock held: what the piece read is the walk's now, and
+// what it did not reach goes back to the queue.
+void TreeReader::handOver(TreeFolder& first, Piece& piece) {
+  for (TreeFolder* folder : piece.folders) {  // parents come before their children
+    if (folder != &first && folder->parent->abandoned) folder->abandoned = true;
+    folder->state = READ;
+    if (folder->abandoned) {
+      folder->contents = FolderContents{};
+    } else {
+      entriesAhead_ += folder->contents.entries.size() + 1;
+    }
+  }
+  for (const Piece::Frame& frame : piece.stack) {
+    TreeFolder& parent = *frame.folder;
+    parent.handleUsers = 0;
+    for (std::size_t i = frame.next; i < parent.children.size(); ++i) {
+      TreeFolder* rest = parent.children[i].get();
+      if (parent.abandoned) {
+        rest->abandoned = true;
+        continue;
+      }
+      ++parent.handleUsers;
+      queue_.push_back(rest);
+      std::push_heap(queue_.begin(), queue_.end(), walkedLater);
+    }
+    closeIfUnused(&parent);
   }
 }
 

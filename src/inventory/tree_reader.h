@@ -37,20 +37,6 @@ namespace doppioni {
 // Past this many, more reads at once only make the disk seek more.
 inline constexpr int MAX_READING_THREADS = 8;
 
-// The identities of the folders a walk has entered, so that a folder met
-// again through another path (a bind mount) is passed over. Open addressing
-// with the whole identity as key: 16 bytes a slot, no allocation per folder.
-class FolderIdSet {
- public:
-  // True when id was not in the set yet (it is now). Ids that are not known
-  // are never in it.
-  bool insert(const FileId& id);
-
- private:
-  std::vector<FileId> slots_;
-  std::size_t used_ = 0;
-};
-
 struct TreeFolder {
   std::string name;  // the root's is its whole path
   TreeFolder* parent = nullptr;
@@ -95,8 +81,12 @@ class TreeReader {
   void abandon(TreeFolder& folder);
 
  private:
+  struct Piece;
   void work();
   void readAhead(std::unique_lock<std::mutex>& lock);
+  TreeFolder* nextToRead(std::unique_lock<std::mutex>& lock);
+  void readPiece(TreeFolder& first, TreeFolder* base, Piece& piece);
+  void handOver(TreeFolder& first, Piece& piece);
   void readFolder(TreeFolder& folder, TreeFolder* base, FolderContents& scratch);
   void listInto(TreeFolder& folder, TreeFolder* base, FolderContents& scratch);
   TreeFolder* take(TreeFolder& folder);

@@ -124,6 +124,89 @@ struct linux_dirent64 {
   char d_name[1];  // really as long as the record
 };
 
+// An entry of a listing that is to be looked at, by the inode of its entry.
+struct ToLook {
+  std::uint64_t inode;
+  std::uint32_t index;
+};
+
+// The names of the folder open in dir into contents, each followed by a zero
+// so that it can be handed to the system as it is, with the type the listing
+// gives; in toLook the entries whose detail is still to be asked for. False
+// with contents.error when the folder could not be read.
+bool readNames(int dir, ListingDetail detail, FolderContents& contents,
+               std::vector<ToLook>& toLook) {
+  alignas(linux_dirent64) char buffer[32768];
+  for (;;) {
+    long got = ::syscall(SYS_getdents64, dir, buffer, sizeof buffer);
+    if (got == 0) return true;
+    if (got < 0) {
+      contents.error = errno;
+      return false;
+    }
+    for (long at = 0; at < got;) {
+      auto* d = reinterpret_cast<linux_dirent64*>(buffer + at);
+      at += d->d_reclen;
+      const char* name = d->d_name;
+      if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+
+      FolderEntry entry;
+      entry.info.isFolder = d->d_type == DT_DIR;
+      entry.info.isLink = d->d_type == DT_LNK;
+      entry.info.isRegular = d->d_type == DT_REG;
+      if (detail == ListingDetail::FULL || d->d_type == DT_UNKNOWN || entry.info.isLink) {
+        toLook.push_back(ToLook{d->d_ino, static_cast<std::uint32_t>(contents.entries.size())});
+      }
+      std::size_t length = std::strlen(name);
+      entry.nameOffset = static_cast<std::uint32_t>(contents.names.size());
+      entry.nameLength = static_cast<std::uint32_t>(length);
+      contents.names.append(name, length + 1);
+      contents.entries.push_back(entry);
+    }
+  }
+}
+
+// Asks for the detail of each entry in toLook, in the order of their inodes,
+// not of the listing: on a disk the system has not read yet, neighbouring
+// inodes share the blocks it reads, where the listing's order jumps from
+// block to block. An entry gone since the folder was read is left out.
+// False with contents.error when an entry could not be looked at.
+bool lookAtEntries(int dir, ListingDetail detail, FolderContents& contents,
+                   std::vector<ToLook>& toLook) {
+  std::sort(toLook.begin(), toLook.end(),
+            [](const ToLook& a, const ToLook& b) { return a.inode < b.inode; });
+  bool anyGone = false;
+  struct stat st;
+  for (const ToLook& look : toLook) {
+    FolderEntry& entry = contents.entries[look.index];
+    const char* name = contents.names.data() + entry.nameOffset;
+    // Short of the full detail, only an entry of unknown type is asked for.
+    if (detail == ListingDetail::FULL || !entry.info.isLink) {
+      if (::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT) {
+          contents.error = errno;
+          return false;
+        }
+        entry.nameLength = GONE;
+        anyGone = true;
+        continue;
+      }
+      fillInfo(st, entry.info);
+    }
+    // Where a link leads decides whether it counts as a folder; it is
+    // never followed any further than this look.
+    if (entry.info.isLink) {
+      struct stat target;
+      entry.info.isFolder = ::fstatat(dir, name, &target, 0) == 0 && S_ISDIR(target.st_mode);
+    }
+  }
+  if (anyGone) {
+    std::erase_if(contents.entries,
+                  [](const FolderEntry& entry) { return entry.nameLength == GONE; });
+  }
+  return true;
+}
+
 }  // namespace
 
 OpenFolder::~OpenFolder() {
@@ -170,76 +253,9 @@ void listFolder(const OpenFolder& from, const std::string& path, ListingDetail d
   }
   struct stat st;
   if (::fstat(dir.fd, &st) == 0) contents.folderId = idOf(st);
-
-  // The names first, with the inode of each entry that is to be looked at;
-  // each name is followed by a zero, so that it can be handed to the system
-  // as it is.
-  struct ToLook {
-    std::uint64_t inode;
-    std::uint32_t index;
-  };
   std::vector<ToLook> toLook;
-  alignas(linux_dirent64) char buffer[32768];
-  for (;;) {
-    long got = ::syscall(SYS_getdents64, dir.fd, buffer, sizeof buffer);
-    if (got == 0) break;
-    if (got < 0) {
-      contents.error = errno;
-      return;
-    }
-    for (long at = 0; at < got;) {
-      auto* d = reinterpret_cast<linux_dirent64*>(buffer + at);
-      at += d->d_reclen;
-      const char* name = d->d_name;
-      if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
-
-      FolderEntry entry;
-      entry.info.isFolder = d->d_type == DT_DIR;
-      entry.info.isLink = d->d_type == DT_LNK;
-      entry.info.isRegular = d->d_type == DT_REG;
-      if (detail == ListingDetail::FULL || d->d_type == DT_UNKNOWN || entry.info.isLink) {
-        toLook.push_back(ToLook{d->d_ino, static_cast<std::uint32_t>(contents.entries.size())});
-      }
-      std::size_t length = std::strlen(name);
-      entry.nameOffset = static_cast<std::uint32_t>(contents.names.size());
-      entry.nameLength = static_cast<std::uint32_t>(length);
-      contents.names.append(name, length + 1);
-      contents.entries.push_back(entry);
-    }
-  }
-  // Looked at in the order of their inodes, not of the listing: on a disk
-  // the system has not read yet, neighbouring inodes share the blocks it
-  // reads, where the listing's order jumps from block to block.
-  std::sort(toLook.begin(), toLook.end(),
-            [](const ToLook& a, const ToLook& b) { return a.inode < b.inode; });
-  bool anyGone = false;
-  for (const ToLook& look : toLook) {
-    FolderEntry& entry = contents.entries[look.index];
-    const char* name = contents.names.data() + entry.nameOffset;
-    // Short of the full detail, only an entry of unknown type is asked for.
-    if (detail == ListingDetail::FULL || !entry.info.isLink) {
-      if (::fstatat(dir.fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        if (errno != ENOENT) {
-          contents.error = errno;
-          return;
-        }
-        entry.nameLength = GONE;  // gone since the folder was read
-        anyGone = true;
-        continue;
-      }
-      fillInfo(st, entry.info);
-    }
-    // Where a link leads decides whether it counts as a folder; it is
-    // never followed any further than this look.
-    if (entry.info.isLink) {
-      struct stat target;
-      entry.info.isFolder = ::fstatat(dir.fd, name, &target, 0) == 0 && S_ISDIR(target.st_mode);
-    }
-  }
-  if (anyGone) {
-    std::erase_if(contents.entries,
-                  [](const FolderEntry& entry) { return entry.nameLength == GONE; });
-  }
+  if (!readNames(dir.fd, detail, contents, toLook)) return;
+  if (!lookAtEntries(dir.fd, detail, contents, toLook)) return;
   if (keep != nullptr) {  // the folders inside are opened from it
     keep->close();
     keep->fd = dir.fd;

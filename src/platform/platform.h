@@ -22,8 +22,12 @@ namespace doppioni {
 
 #ifdef _WIN32
 inline constexpr char PATH_SEPARATOR = '\\';
+// The system's own way of asking a command for help, taken beside -h and
+// --help; none where the system has none.
+inline constexpr std::string_view SYSTEM_HELP_OPTION = "/?";
 #else
 inline constexpr char PATH_SEPARATOR = '/';
+inline constexpr std::string_view SYSTEM_HELP_OPTION = "";
 #endif
 // The bytes a line end takes in a report ("\n" is written as CR LF on Windows).
 inline constexpr std::size_t REPORT_LINE_END_BYTES = PATH_SEPARATOR == '/' ? 1 : 2;

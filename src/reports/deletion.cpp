@@ -16,6 +16,7 @@
 #include <cstring>
 #include <vector>
 
+#include "console/console.h"
 #include "inventory/run_in_order.h"
 #include "platform/platform.h"
 #include "reports/reports.h"
@@ -149,10 +150,10 @@ class Attempts {
     // file took its name meanwhile.
     const FileEntry& record = ctx_.entries[index];
     std::string line("Il file ");
-    ctx_.console.appendName(line, filePathOf(ctx_, record));
+    ctx_.progress.appendName(line, filePathOf(ctx_, record));
     line.append(" non e' stato cancellato e ora si chiama ");
-    ctx_.console.appendName(line, dirOf(ctx_, record) + PATH_SEPARATOR + leftAt);
-    ctx_.console.print(line + ": un altro file ha preso il suo nome\n");
+    ctx_.progress.appendName(line, dirOf(ctx_, record) + PATH_SEPARATOR + leftAt);
+    ctx_.progress.print(line + ": un altro file ha preso il suo nome\n");
   }
 
   // Once no file is held any more: the journal goes, unless a file stays
@@ -190,30 +191,17 @@ class Attempts {
   bool anyLeftAside_ = false;
 };
 
-// Shows the file being tried: name and folder in one text, so that a
-// terminal draws both or neither.
-void showAttempt(RunContext& ctx, const FileEntry& record, std::string& lines) {
-  lines.clear();
-  ctx.console.appendName(lines, nameOf(ctx, record));
-  lines.append(DELETION_PROGRESS_BLANKS);
-  lines.push_back('\n');
-  ctx.console.appendName(lines, dirOf(ctx, record));
-  lines.append(DELETION_PROGRESS_BLANKS);
-  lines.push_back('\n');
-  ctx.console.progress(ctx.progressRow, lines);
-}
-
 // Shows and lists the attempts of a batch, and hands their lines to the
 // system in one write; where each line starts in the list goes to lineAt.
 // Whether every line was written.
 bool listBatch(RunContext& ctx, ReportFile& list, const std::vector<Attempt>& batch,
-               std::vector<std::uint64_t>& lineAt, std::string& lines) {
+               std::vector<std::uint64_t>& lineAt) {
   std::optional<std::uint64_t> at = list.offset();
   if (!at) return false;
   std::string& out = list.text();
   for (std::size_t i = 0; i < batch.size(); ++i) {
     const FileEntry& record = ctx.entries[batch[i].index];
-    showAttempt(ctx, record, lines);
+    ctx.progress.deleting(nameOf(ctx, record), dirOf(ctx, record));
     // Each line before this one ends in one line end (a name's are '?').
     lineAt.push_back(*at + out.size() + i * (REPORT_LINE_END_BYTES - 1));
     out.append(batch[i].prepared.error == 0 ? "C " : "R ");
@@ -231,9 +219,9 @@ bool listBatch(RunContext& ctx, ReportFile& list, const std::vector<Attempt>& ba
 // made "R"; so is the line of a file that cannot be deleted after all.
 // Whether the list is still whole.
 bool listAndDelete(RunContext& ctx, const Options& options, ReportFile& list,
-                   std::vector<Attempt>& batch, std::string& lines) {
+                   std::vector<Attempt>& batch) {
   std::vector<std::uint64_t> lineAt;
-  if (!listBatch(ctx, list, batch, lineAt, lines)) {
+  if (!listBatch(ctx, list, batch, lineAt)) {
     std::optional<std::uint64_t> end = list.offset();
     for (std::size_t i = 0; i < batch.size(); ++i) {
       PreparedDeletion& prepared = batch[i].prepared;
@@ -278,12 +266,11 @@ bool deleteRound(RunContext& ctx, const Options& options, Attempts& attempts,
   const std::size_t size = std::clamp<std::size_t>(
       files / (static_cast<std::size_t>(std::max(threads, 1)) * BATCHES_A_THREAD), 1, BATCH_MOST);
   bool written = true;
-  std::string lines;
   auto attempt = [&](std::size_t b) {
     return attempts.prepareBatch(round.data() + b * size, std::min(size, files - b * size));
   };
   auto show = [&](std::size_t, std::vector<Attempt>& batch) {
-    if (written) written = listAndDelete(ctx, options, list, batch, lines);
+    if (written) written = listAndDelete(ctx, options, list, batch);
     for (Attempt& tried : batch) {
       giveBack(tried.prepared.held, tried.prepared.leftAt);  // nothing goes unlisted
       attempts.settled(tried.index, tried.deleted, tried.prepared.leftAt);
@@ -327,7 +314,7 @@ DeletionOrder planDeletions(std::span<const FileEntry> table) {
 
 int deleteMarkedFiles(RunContext& ctx, const Options& options) {
   const DeletionOrder order = planDeletions({ctx.entries, static_cast<std::size_t>(ctx.count)});
-  AttemptList list(ctx.console, DELETED_LIST);
+  AttemptList list(ctx.progress, DELETED_LIST);
   std::string& out = list.file().text();
   const ListWords& words = options.moves() ? MOVED_WORDS : DELETED_WORDS;
   out.append(words.title);

@@ -17,7 +17,7 @@ namespace {
 constexpr std::int32_t LINES_A_PIECE = 1024;
 
 void reportFailure(const RunContext& ctx) {
-  ctx.console.print(
+  ctx.progress.print(
       "Impossibile scrivere Rapporto_doppioni.txt: il programma termina senza cancellare nulla\n");
 }
 
@@ -26,17 +26,7 @@ void appendLines(const RunContext& ctx, std::int32_t begin, std::int32_t end, st
                  std::string& whole) {
   const std::size_t workDirLength = ctx.workDir.size();
   const bool rootIsWorkDir = ctx.folders.root() == ctx.workDir;
-  constexpr std::int32_t AHEAD = 48;
   for (std::int32_t i = begin; i < end; ++i) {
-    // The names and folders lie in the order the tree was read, not in this
-    // one: on a big table each would be a wait for memory, so they are asked
-    // for early.
-    if (i + AHEAD < ctx.count) {
-      const FileEntry& later = ctx.entries[i + AHEAD];
-      __builtin_prefetch(nameOf(ctx, later));
-      const char* folder = ctx.folders.below(later.dir).data();
-      for (int line = 0; line < 3; ++line) __builtin_prefetch(folder + 64 * line);
-    }
     const FileEntry& e = ctx.entries[i];
     out.push_back(e.marked ? 'C' : ' ');
     out.push_back(' ');

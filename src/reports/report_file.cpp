@@ -1,7 +1,19 @@
-#include "console/number_format.h"
+#include <ctime>
+
+#include "console/console.h"
 #include "reports/reports.h"
 
 namespace doppioni {
+namespace {
+
+void tellReportFailure(Progress& progress, std::string_view failure, const char* fileName,
+                       std::string_view consequence) {
+  std::string message(failure);
+  message.append(fileName).append(consequence).push_back('\n');
+  progress.print(message);
+}
+
+}  // namespace
 
 ReportFile::ReportFile(const char* fileName) : fileName_(fileName) {
   // The one place that decides where a report goes: the working directory,
@@ -44,16 +56,12 @@ bool ReportFile::close() {
   return !failed_;
 }
 
-void tellCannotCreate(Console& console, const char* fileName, std::string_view consequence) {
-  std::string message("Impossibile creare il file ");
-  message.append(fileName).append(consequence).push_back('\n');
-  console.print(message);
+void tellCannotCreate(Progress& progress, const char* fileName, std::string_view consequence) {
+  tellReportFailure(progress, "Impossibile creare il file ", fileName, consequence);
 }
 
-void tellWriteError(Console& console, const char* fileName, std::string_view consequence) {
-  std::string message("Errore di scrittura nel file ");
-  message.append(fileName).append(consequence).push_back('\n');
-  console.print(message);
+void tellWriteError(Progress& progress, const char* fileName, std::string_view consequence) {
+  tellReportFailure(progress, "Errore di scrittura nel file ", fileName, consequence);
 }
 
 AttemptList::InterruptHold::InterruptHold() {
@@ -64,17 +72,17 @@ AttemptList::InterruptHold::~InterruptHold() {
   releaseInterrupts();  // an interrupt noted ends the process here
 }
 
-AttemptList::AttemptList(Console& console, const char* fileName)
-    : console_(console), file_(fileName) {}
+AttemptList::AttemptList(Progress& progress, const char* fileName)
+    : progress_(progress), file_(fileName) {}
 
 AttemptList::~AttemptList() {
-  console_.flush();
+  progress_.flush();
 }
 
 bool AttemptList::start(std::uint64_t room, std::string_view noneDone) {
   if (file_.reserve(room) && file_.flush()) return true;
   file_.close();
-  tellCannotCreate(console_, file_.fileName(), noneDone);
+  tellCannotCreate(progress_, file_.fileName(), noneDone);
   return false;
 }
 
@@ -87,24 +95,15 @@ int AttemptList::finish(bool written, std::string_view interruptedLine, std::str
     whole(file_.text());
   }
   written = file_.close() && written;
-  if (!written) tellWriteError(console_, file_.fileName(), incomplete);
+  if (!written) tellWriteError(progress_, file_.fileName(), incomplete);
   return written && !interrupted ? 0 : -1;
 }
 
 void appendTimestampLine(std::string& out, const std::tm& time) {
-  out.append("Compilato il ");
-  appendTwoDigits(out, time.tm_mday);
-  out.push_back('/');
-  appendTwoDigits(out, time.tm_mon + 1);
-  out.push_back('/');
-  appendNumber(out, time.tm_year + 1900);
-  out.append(" alle ");
-  appendTwoDigits(out, time.tm_hour);
-  out.push_back(':');
-  appendTwoDigits(out, time.tm_min);
-  out.push_back(':');
-  appendTwoDigits(out, time.tm_sec);
-  out.append("\n\n");
+  char line[64];
+  std::size_t length =
+      std::strftime(line, sizeof line, "Compilato il %d/%m/%Y alle %H:%M:%S\n\n", &time);
+  out.append(line, length);
 }
 
 }  // namespace doppioni

@@ -72,8 +72,8 @@ class ReportFile {
 // Tells the user that a report could not be created, or not written whole:
 // "Impossibile creare il file NAME" / "Errore di scrittura nel file NAME",
 // then what follows from it (": ..." or nothing) and a line feed.
-void tellCannotCreate(Console& console, const char* fileName, std::string_view consequence);
-void tellWriteError(Console& console, const char* fileName, std::string_view consequence);
+void tellCannotCreate(Progress& progress, const char* fileName, std::string_view consequence);
+void tellWriteError(Progress& progress, const char* fileName, std::string_view consequence);
 
 // Appends a name or path to a report line with each line feed and carriage
 // return written as '?', so that a name can never make a line of its own;
@@ -105,7 +105,7 @@ int writeDuplicatesReport(const RunContext& ctx);
 // first; when it goes, an interrupt noted ends the process.
 class AttemptList {
  public:
-  AttemptList(Console& console, const char* fileName);
+  AttemptList(Progress& progress, const char* fileName);
   ~AttemptList();
   AttemptList(const AttemptList&) = delete;
   AttemptList& operator=(const AttemptList&) = delete;
@@ -128,7 +128,7 @@ class AttemptList {
     ~InterruptHold();
   };
   InterruptHold hold_;  // first made, last gone
-  Console& console_;
+  Progress& progress_;
   ReportFile file_;
 };
 

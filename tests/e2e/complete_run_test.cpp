@@ -142,8 +142,9 @@ TEST(CompleteRun, EveryReportAndTheDiskAfterwards) {
   EXPECT_EQ(onDisk(tree, true), foldersLeft);
 }
 
-// While the question waits, the copy is replaced by another file of its size and write time
-// (made before the old one goes, so that it cannot take its place on the disk): it stays.
+// While the question waits, the copy is replaced by another file of its size, write time and
+// bytes (made before the old one goes, so that it cannot take its place on the disk): the
+// user never saw it, and it stays.
 TEST(CompleteRun, AFileReplacedByAnotherOfTheSameSizeAndTimeIsNotDeleted) {
   TempTree tree;
   for (const char* rel : {"A/x.txt", "B/x.txt"}) {
@@ -151,11 +152,11 @@ TEST(CompleteRun, AFileReplacedByAnotherOfTheSameSizeAndTimeIsNotDeleted) {
     tree.setWriteTime(rel, 1100000000);
   }
   ProgramRun run = runProgram(tree.root(), "sx", false, [&] {
-    tree.file("B/nuovo", "y");
+    tree.file("B/nuovo", "x");
     tree.setWriteTime("B/nuovo", 1100000000);
     fs::rename(tree.path("B/nuovo"), tree.path("B/x.txt"));
   });
-  EXPECT_EQ(readFile(tree.path("B/x.txt")), "y") << run.output;
+  EXPECT_TRUE(tree.exists("B/x.txt")) << run.output;
   EXPECT_TRUE(readFile(tree.path("Elenco_files_cancellati.txt"))
                   .ends_with("\n\nR x.txt in " + tree.path("B") + "\n"));
 }
