@@ -115,7 +115,7 @@ TEST(Platform, ReadOnlyIsRefusedAndLinksAreNeverFollowed) {
   std::jthread swapper([&](std::stop_token stop) {
     while (!stop.stop_requested()) swap();
   });
-  for (int i = 0; i < 50000; ++i, makeWritable(c)) {
+  for (int i = 0; i < 50000; ++i, static_cast<void>(makeWritable(c))) {
     fs::permissions(tree.path("stesso"), fs::perms::owner_write, fs::perm_options::remove);
   }
   swapper.request_stop();

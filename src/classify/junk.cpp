@@ -30,7 +30,7 @@ std::int32_t markJunkFiles(RunContext& ctx) {
       // Made writable now, so that the deletion is not refused; the outcome
       // of the deletion itself is what gets reported. A file with a second
       // name stays read-only, and its deletion is refused.
-      makeWritable(reachPathOf(ctx, e));
+      static_cast<void>(makeWritable(reachPathOf(ctx, e)));
     }
     if (e.traits & NAME_OFFICE_TEMP) markJunk(e, junk);
     if (e.traits & NAME_WRL_TEMP) markJunk(e, junk);

@@ -33,39 +33,36 @@ void appendSummary(std::string& out, std::int32_t folders, std::int32_t tried, s
   out.append(" cartelle\n\n");
 }
 
-}  // namespace
-
-int removeEmptyFolders(RunContext& ctx) {
-  // As for the deletions: an interrupt lets the removals under way finish and
-  // be reported first.
-  holdInterrupts();
-  // A table that misses folders could hold a folder without the ones inside
-  // it: then nothing is tried.
-  const std::vector<FolderRecord>& table = ctx.folderTable;
-  const auto folders = static_cast<std::int32_t>(table.size());
-  std::int32_t last = ctx.folderTableIncomplete ? 0 : folders;
-  ReportFile report(REMOVAL_REPORT);
-  std::string& out = report.text();
-  out.append("Rapporto rimozione cartelle\n\n");
-  appendTimestampLine(out, ctx.clock());
-  // Room for every line in its longer form, and for the totals, before the
-  // first removal.
-  std::uint64_t room = 2 * out.size() + 2 * INTERRUPTED_REPORT.size() + 256;
-  for (std::int32_t i = 0; i < last; ++i) {
-    if (table[i].fileCount == 0) room += ctx.folders.pathLength(table[i].path) + LONGER_FORM;
-  }
-  if (!report.reserve(room) || !report.flush()) {
-    report.close();
-    // Every removal is accounted for in the report, or none is made.
-    tellCannotCreate(ctx.progress, REMOVAL_REPORT, ": nessuna cartella e' stata rimossa");
-    ctx.progress.flush();
-    releaseInterrupts();
-    return -1;
-  }
-
+// What the removals came to.
+struct Removals {
   std::int32_t tried = 0;
   std::int32_t removed = 0;
   std::int32_t failed = 0;
+};
+
+// Shows and reports the removal of a folder.
+void reportRemoval(RunContext& ctx, const std::string& path, int error, std::string& out,
+                   Removals& done) {
+  ++done.tried;
+  ctx.progress.removing(path);
+
+  appendReportText(out, path);
+  out.push_back('\t');
+  if (error == 0) {
+    ++done.removed;
+    out.append("rimossa\n");
+  } else {
+    ++done.failed;
+    out.append("accesso negato ");
+    appendNumber(out, error);
+    out.push_back('\n');
+  }
+}
+
+// Removes the folders without files among the first `last` of the table,
+// deepest first, and reports each. Whether the report is still whole.
+bool removeByDepth(RunContext& ctx, std::int32_t last, ReportFile& report, Removals& done) {
+  const std::vector<FolderRecord>& table = ctx.folderTable;
   bool written = true;
   std::vector<std::int32_t> level;
   // A chain of folders is removed from the bottom up: the way down to each
@@ -89,21 +86,7 @@ int removeEmptyFolders(RunContext& ctx) {
       return way.removeFolder(path, folder.id, folder.depth - topDepth);
     };
     auto show = [&](std::size_t k, int error) {
-      const std::string path = pathOf(ctx, table[level[k]]);
-      ++tried;
-      ctx.progress.removing(path);
-
-      appendReportText(out, path);
-      out.push_back('\t');
-      if (error == 0) {
-        ++removed;
-        out.append("rimossa\n");
-      } else {
-        ++failed;
-        out.append("accesso negato ");
-        appendNumber(out, error);
-        out.push_back('\n');
-      }
+      reportRemoval(ctx, pathOf(ctx, table[level[k]]), error, report.text(), done);
     };
     runInOrder(threadCount(ctx), level.size(), attempt, show, [&] {
       written = report.flush();
@@ -111,23 +94,40 @@ int removeEmptyFolders(RunContext& ctx) {
     });
     first = end;
   }
+  return written;
+}
 
-  bool interrupted = written && heldInterrupt() != 0;
-  if (interrupted) {
-    out.append(INTERRUPTED_REPORT);
-  } else if (written) {
-    std::string summary;
-    appendSummary(summary, folders, tried, removed, failed);
-    ctx.progress.print(summary);
-    out.append("\n\n");
-    out.append(summary);
-    out.append("Fine rapporto\n");
+}  // namespace
+
+int removeEmptyFolders(RunContext& ctx) {
+  // As for the deletions: an interrupt lets the removals under way finish and
+  // be reported first.
+  AttemptList report(ctx.progress, REMOVAL_REPORT);
+  // A table that misses folders could hold a folder without the ones inside
+  // it: then nothing is tried.
+  const std::vector<FolderRecord>& table = ctx.folderTable;
+  const auto folders = static_cast<std::int32_t>(table.size());
+  const std::int32_t last = ctx.folderTableIncomplete ? 0 : folders;
+  std::string& out = report.file().text();
+  out.append("Rapporto rimozione cartelle\n\n");
+  appendTimestampLine(out, ctx.clock());
+  // Room for every line in its longer form, and for the totals, before the
+  // first removal. Every removal is accounted for in the report, or none is made.
+  std::uint64_t room = 2 * out.size() + 2 * INTERRUPTED_REPORT.size() + 256;
+  for (std::int32_t i = 0; i < last; ++i) {
+    if (table[i].fileCount == 0) room += ctx.folders.pathLength(table[i].path) + LONGER_FORM;
   }
-  written = report.close() && written;
-  if (!written) tellWriteError(ctx.progress, REMOVAL_REPORT, ": il rapporto e' incompleto");
-  ctx.progress.flush();
-  releaseInterrupts();  // an interrupt noted ends the process here
-  return written && !interrupted ? 0 : -1;
+  if (!report.start(room, ": nessuna cartella e' stata rimossa")) return -1;
+
+  Removals done;
+  const bool written = removeByDepth(ctx, last, report.file(), done);
+  return report.finish(written, INTERRUPTED_REPORT, ": il rapporto e' incompleto",
+                       [&](std::string& text) {
+                         std::string summary;
+                         appendSummary(summary, folders, done.tried, done.removed, done.failed);
+                         ctx.progress.print(summary);
+                         text.append("\n\n").append(summary).append("Fine rapporto\n");
+                       });
 }
 
 }  // namespace doppioni

@@ -110,6 +110,7 @@ void fillInfo(const struct stat& st, EntryInfo& info) {
   info.writeTime = static_cast<std::uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
                    static_cast<std::uint64_t>(st.st_mtim.tv_nsec);
   info.id = idOf(st);
+  info.mayHaveHoles = static_cast<std::uint64_t>(st.st_blocks) * 512 < info.size;
 }
 
 // Marks, in a listing being made, an entry that vanished before it was looked at.
@@ -319,8 +320,13 @@ int fdOf(const OpenFile& file) {
   return static_cast<int>(file.value);
 }
 
+// Past this size a file read through is worth telling the system about:
+// below it, the system's own read-ahead covers it already.
+constexpr off_t READ_THROUGH_FROM = 1 << 20;
+
 // Keeps the file open only when it is a regular file, which info then
-// describes, and tells the system it is read once from start to end.
+// describes, and tells the system that a big one is read once from start
+// to end.
 int keepIfRegular(OpenFile& file, EntryInfo& info) {
   struct stat st;
   int error = ::fstat(fdOf(file), &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EINVAL;
@@ -329,7 +335,7 @@ int keepIfRegular(OpenFile& file, EntryInfo& info) {
     return error;
   }
   fillInfo(st, info);
-  ::posix_fadvise(fdOf(file), 0, 0, POSIX_FADV_SEQUENTIAL);
+  if (st.st_size >= READ_THROUGH_FROM) ::posix_fadvise(fdOf(file), 0, 0, POSIX_FADV_SEQUENTIAL);
   return 0;
 }
 
@@ -384,8 +390,22 @@ namespace {
 // of one form, whatever the entry's own name, so that one left behind is
 // told from every other name.
 constexpr std::string_view ASIDE_PREFIX = ".doppioni-";
-std::string asideName(std::uint32_t number) {
-  return std::string(ASIDE_PREFIX) + std::to_string(::getpid()) + "-" + std::to_string(number);
+
+// A private name not given before in the run: numbered by the journal
+// (by attempt without one), the process id asked for once.
+std::string asideName(AsideJournal* journal, std::uint32_t attempt) {
+  std::string name;
+  if (journal == nullptr) {
+    name.assign(ASIDE_PREFIX).append(std::to_string(::getpid())).push_back('-');
+  } else {
+    std::lock_guard lock(journal->mutex);
+    if (journal->prefix.empty()) {
+      journal->prefix.assign(ASIDE_PREFIX).append(std::to_string(::getpid())).push_back('-');
+    }
+    name = journal->prefix;
+    attempt = journal->named++;
+  }
+  return name.append(std::to_string(attempt));
 }
 
 // What a deletion may take at all: no folder, no read-only file (refused as
@@ -419,17 +439,27 @@ int renameNoReplace(int folder, const char* from, const char* to, bool fromPriva
   return ::renameat(folder, from, folder, to) == 0 ? 0 : errno;
 }
 
-// Notes in the journal, before it happens, that `name` in folder is to be
-// moved to `aside`: the folder, the two names, each ended by a zero byte,
-// handed to the system in one write.
-int noteAside(AsideJournal& journal, const std::string& folder, const std::string& aside,
-              const std::string& name) {
-  std::string entry = folder;
-  for (const std::string* part : {&aside, &name}) {
-    entry.push_back('\0');
-    entry.append(*part);
+// Adds to notes the journal's entry saying that `name` in the folder of
+// path is to be moved to `aside`: the folder as reached from the work
+// folder, the private name and the name, each ended by a zero byte.
+void appendNote(std::string& notes, const std::string& path, const std::string& aside,
+                const std::string& name) {
+  std::size_t cut = path.rfind('/');
+  if (cut == std::string::npos) {
+    notes.push_back('.');
+  } else {
+    notes.append(path, 0, cut == 0 ? 1 : cut);
   }
-  entry.push_back('\0');
+  for (const std::string* part : {&aside, &name}) {
+    notes.push_back('\0');
+    notes.append(*part);
+  }
+  notes.push_back('\0');
+}
+
+// Hands notes to the journal in one write, so that a kill leaves at most
+// the last entry cut short. 0 or an error number.
+int writeNotes(AsideJournal& journal, std::string_view notes) {
   std::lock_guard lock(journal.mutex);
   if (journal.file < 0) {
     // A fresh file of its own: a link under its name is removed, never followed.
@@ -438,33 +468,38 @@ int noteAside(AsideJournal& journal, const std::string& folder, const std::strin
     if (fd < 0) return errno;
     journal.file = fd;
   }
-  std::optional<Failure> failure = writeReport(ReportHandle{journal.file}, entry);
+  std::optional<Failure> failure = writeReport(ReportHandle{journal.file}, notes);
   return failure ? failure->error : 0;
 }
 
-// Moves the entry `held.name` of folder aside to a private name that no
-// entry has, noted first in the journal. 0 or an error number.
-int moveAside(int folder, const std::string& path, AsideJournal* journal, HeldFile& held) {
-  constexpr int ATTEMPTS = 100;  // private names tried before giving up
-  std::size_t cut = path.rfind('/');
-  const std::string noted = cut == std::string::npos ? "." : cut == 0 ? "/" : path.substr(0, cut);
-  for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
+// Gives the entry `name` of folder a private name that no entry has. 0 or
+// an error number.
+int freeAsideName(int folder, AsideJournal* journal, std::string& aside) {
+  constexpr std::uint32_t ATTEMPTS = 100;  // private names tried before giving up
+  struct stat st;
+  for (std::uint32_t attempt = 0; attempt < ATTEMPTS; ++attempt) {
     // A name used once is never used again in the run: the journal's last
     // note of a name is then the one of the file under it.
-    std::uint32_t number = static_cast<std::uint32_t>(attempt);
-    if (journal != nullptr) {
-      std::lock_guard lock(journal->mutex);
-      number = journal->named++;
+    aside = asideName(journal, attempt);
+    if (::fstatat(folder, aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      return errno == ENOENT ? 0 : errno;
     }
-    held.aside = asideName(number);
-    struct stat st;
-    if (::fstatat(folder, held.aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) continue;
-    if (errno != ENOENT) return errno;
-    if (int error = journal ? noteAside(*journal, noted, held.aside, held.name) : 0) return error;
-    int error = renameNoReplace(folder, held.name.c_str(), held.aside.c_str(), false);
-    if (error != EEXIST) return error;
   }
   return EEXIST;
+}
+
+// Moves the planned entry aside to its private name, which the journal
+// notes already; a name taken meanwhile makes way for another, noted first.
+int moveAside(DeletionPlan& plan, AsideJournal* journal) {
+  const int folder = fdOf(plan.folder);
+  for (int attempt = 0;; ++attempt) {
+    int error = renameNoReplace(folder, plan.name.c_str(), plan.aside.c_str(), false);
+    if (error != EEXIST || attempt == 100) return error;
+    if ((error = freeAsideName(folder, journal, plan.aside)) != 0) return error;
+    std::string note;
+    appendNote(note, plan.path, plan.aside, plan.name);
+    if (journal != nullptr && (error = writeNotes(*journal, note)) != 0) return error;
+  }
 }
 
 // The checks on the entry held under its private name; accept has the last word.
@@ -530,24 +565,49 @@ bool HeldFile::isHeld() const {
   return folder.isOpen();
 }
 
+DeletionPlan planDeletion(const std::string& path, AsideJournal* journal) {
+  DeletionPlan plan;
+  plan.path = path;
+  int parent = openParent(path, plan.name);
+  plan.folder = OpenFile(parent);
+  struct stat st;
+  if (parent < 0 || ::fstatat(parent, plan.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    plan.error = errno;
+  } else if ((plan.error = deletable(st)) == 0) {
+    plan.error = freeAsideName(parent, journal, plan.aside);
+  }
+  if (plan.error != 0) plan.folder.close();
+  return plan;
+}
+
+void noteDeletions(AsideJournal& journal, std::vector<DeletionPlan>& plans) {
+  std::string notes;
+  for (const DeletionPlan& plan : plans) {
+    if (plan.error == 0) appendNote(notes, plan.path, plan.aside, plan.name);
+  }
+  int error = notes.empty() ? 0 : writeNotes(journal, notes);
+  for (DeletionPlan& plan : plans) {
+    if (error == 0 || plan.error != 0) continue;
+    plan.error = error;
+    plan.folder.close();
+  }
+}
+
 PreparedDeletion prepareDeletion(
-    const std::string& path, bool toRead, AsideJournal* journal,
+    DeletionPlan& plan, bool toRead, AsideJournal* journal,
     const std::function<bool(const EntryInfo& info, const OpenFile& content)>& accept) {
   PreparedDeletion result;
-  HeldFile& held = result.held;
-  Fd parent(openParent(path, held.name));
-  struct stat st;
-  if (parent.fd < 0 || ::fstatat(parent.fd, held.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    result.error = errno;
-    return result;
-  }
-  if ((result.error = deletable(st)) != 0) return result;
   // The entry is moved aside, never over anything, so that what is checked
   // under the private name is what gets deleted, whatever comes to the name.
-  if ((result.error = moveAside(parent.fd, path, journal, held)) != 0) return result;
-  held.folder = OpenFile(parent.fd);
-  parent.fd = -1;
+  if ((result.error = plan.error) != 0 || (result.error = moveAside(plan, journal)) != 0) {
+    return result;
+  }
+  HeldFile& held = result.held;
+  held.folder = std::move(plan.folder);
+  held.name = std::move(plan.name);
+  held.aside = std::move(plan.aside);
   if ((result.error = checkHeld(held, toRead, accept)) != 0) giveBack(held, result.leftAt);
+  held.entry.close();  // read as far as it needed: only the name is deleted
   return result;
 }
 

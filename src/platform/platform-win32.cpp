@@ -277,6 +277,7 @@ void fillInfo(DWORD attributes, DWORD tag, DWORD high, DWORD low, FILETIME writt
   info.isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   info.isLink = isNameSurrogate(attributes, tag);
   info.isRegular = !info.isFolder && !info.isLink;
+  info.mayHaveHoles = (attributes & FILE_ATTRIBUTE_SPARSE_FILE) != 0;
   info.size = (std::uint64_t{high} << 32) | low;
   info.writeTime =
       (static_cast<std::uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
@@ -544,10 +545,20 @@ bool HeldFile::isHeld() const {
   return entry.isOpen();
 }
 
+// The entry is looked at only through the handle that deletes it.
+DeletionPlan planDeletion(const std::string& path, AsideJournal*) {
+  DeletionPlan plan;
+  plan.path = path;
+  return plan;
+}
+
+void noteDeletions(AsideJournal&, std::vector<DeletionPlan>&) {}
+
 PreparedDeletion prepareDeletion(
-    const std::string& path, bool toRead, AsideJournal*,
+    DeletionPlan& plan, bool toRead, AsideJournal*,
     const std::function<bool(const EntryInfo& info, const OpenFile& content)>& accept) {
   PreparedDeletion result;
+  if ((result.error = plan.error) != 0) return result;
   OpenFile& file = result.held.entry;
   // The handle that is checked is the one that deletes: whatever takes the
   // name meanwhile is another file, never touched.
@@ -555,7 +566,7 @@ PreparedDeletion prepareDeletion(
   DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (toRead ? FILE_FLAG_SEQUENTIAL_SCAN : 0);
   EntryInfo info;
   DWORD attributes = 0;
-  result.error = openInto(path, access, flags, file);
+  result.error = openInto(plan.path, access, flags, file);
   if (result.error == 0) result.error = infoOf(handleOf(file), info, &attributes);
   // Refused as the runtime's _unlink refuses them, whatever the file system
   // underneath would allow.

@@ -29,6 +29,8 @@ inline constexpr std::string_view SYSTEM_HELP_OPTION = "/?";
 inline constexpr char PATH_SEPARATOR = '/';
 inline constexpr std::string_view SYSTEM_HELP_OPTION = "";
 #endif
+// The bytes a line end takes in a report ("\n" is written as CR LF on Windows).
+inline constexpr std::size_t REPORT_LINE_END_BYTES = PATH_SEPARATOR == '/' ? 1 : 2;
 
 // The identity of a file or folder on its volume (device and inode, or volume
 // serial and file index). Zero when the platform cannot tell.
@@ -50,9 +52,10 @@ struct FileId {
 
 // What the file system says of one entry, read without following a link.
 struct EntryInfo {
-  bool isFolder = false;   // a folder, or a link that leads to one
-  bool isLink = false;     // symbolic link, junction or other reparse point
-  bool isRegular = false;  // a plain file: not a link, device, pipe...
+  bool isFolder = false;      // a folder, or a link that leads to one
+  bool isLink = false;        // symbolic link, junction or other reparse point
+  bool isRegular = false;     // a plain file: not a link, device, pipe...
+  bool mayHaveHoles = false;  // where the system tells: fewer bytes stored than its size
   std::uint64_t size = 0;
   std::uint64_t writeTime = 0;  // FILETIME, or nanoseconds since 1970 on POSIX
   FileId id;                    // its identity on its volume
@@ -121,7 +124,7 @@ int currentDirectory(std::string& path);
 // anything that is neither, and a file with another name (a hard link, which
 // may lie outside the tree) are left alone, and no other bit is added.
 // 0 or an error number.
-int makeWritable(const std::string& path);
+[[nodiscard]] int makeWritable(const std::string& path);
 
 // --- Reading a file's bytes -----------------------------------------------
 
@@ -172,6 +175,7 @@ struct AsideJournal {
   std::mutex mutex;
   std::intptr_t file = -1;  // open from the first note on
   std::uint32_t named = 0;  // private names given: none is given twice in a run
+  std::string prefix;       // what every private name of the run begins with, once known
   AsideJournal() = default;
   ~AsideJournal();  // closes it, the journal stays
   AsideJournal(const AsideJournal&) = delete;
@@ -200,6 +204,31 @@ struct HeldFile {
   bool isHeld() const;
 };
 
+// A deletion made ready and not begun: the entry at path looked at where it
+// stands (never a folder, nor a read-only file) and, on POSIX, its folder
+// open and the private name it is to take there chosen, checked free, and
+// not yet noted in the journal. Moved, never copied.
+struct DeletionPlan {
+  int error = 0;  // 0, or why the entry cannot be deleted: then nothing else is set
+  std::string path;
+#ifndef _WIN32
+  OpenFile folder;
+  std::string name;
+  std::string aside;
+#endif
+};
+
+// Plans the deletion of the entry at path (the link itself for a link).
+// The journal, when given, numbers the private names.
+[[nodiscard]] DeletionPlan planDeletion(const std::string& path, AsideJournal* journal);
+
+// Notes in the journal, in one write, the private names that the plans
+// without an error are to take, before any of them is used: the next run
+// then puts back whatever a run killed meanwhile left aside. A note that
+// cannot be written becomes the error of each of those plans. Nothing on
+// Windows, which never moves a file aside.
+void noteDeletions(AsideJournal& journal, std::vector<DeletionPlan>& plans);
+
 // What the preparation of a deletion did. error: 0 when the file is held,
 // else why not (ECANCELED when the check refused it), and then the file is
 // back under its name. leftAt: when another file took its name meanwhile,
@@ -210,18 +239,18 @@ struct PreparedDeletion {
   HeldFile held;
 };
 
-// Prepares the deletion of the entry at path (the link itself for a link;
-// never a folder, nor a read-only file) and holds it when accept approves
-// of it: then exactly the entry that accept was shown goes, and a file that
+// Prepares the planned deletion and holds the entry when accept approves of
+// it: then exactly the entry that accept was shown goes, and a file that
 // takes the name meanwhile is never the one deleted. accept sees the entry
-// as it is held, under a private name in the same folder (POSIX, which has
-// no deletion by descriptor; noted first in the journal, when one is given)
-// or through the handle that deletes it (Windows); with `toRead`, `content`
-// is the entry open to read its bytes (not open when it cannot be read). It
-// may run on any thread. A refused entry goes back under its name, never
-// over a file that took the name meanwhile.
+// as it is held, under its private name in the same folder (POSIX, which
+// has no deletion by descriptor; should that name be taken meanwhile,
+// another is noted in the journal first, when one is given) or through the
+// handle that deletes it (Windows); with `toRead`, `content` is the entry
+// open to read its bytes (not open when it cannot be read). It may run on
+// any thread. A refused entry goes back under its name, never over a file
+// that took the name meanwhile.
 [[nodiscard]] PreparedDeletion prepareDeletion(
-    const std::string& path, bool toRead, AsideJournal* journal,
+    DeletionPlan& plan, bool toRead, AsideJournal* journal,
     const std::function<bool(const EntryInfo& info, const OpenFile& content)>& accept);
 
 // Deletes a held file: 0, or an error number and then the file is back
@@ -283,7 +312,7 @@ using SameBytes =
 // on the way (on Windows a read-only folder is removed through the handle
 // that cleared its attribute, and keeps it when it stays). 0 or an error
 // number as the runtime's _rmdir leaves it in errno.
-int removeFolder(const std::string& path);
+[[nodiscard]] int removeFolder(const std::string& path);
 
 // Keeps open some of the folders on the way to the paths it is given (one
 // every few dozen names), so that a deep path is not walked again from the
@@ -304,7 +333,7 @@ class FolderPathCache {
   // not known) and still `levels` folders below the top: a folder kept open
   // reaches its folders wherever they were moved, and one that took the
   // name is another. Either way it is not removed (ENOENT).
-  int removeFolder(const std::string& path, std::uint32_t seen, int levels);
+  [[nodiscard]] int removeFolder(const std::string& path, std::uint32_t seen, int levels);
 
  private:
   struct Kept;

@@ -24,7 +24,8 @@ bool allZero(const char* bytes, std::size_t length) {
 
 }  // namespace
 
-ContentComparison compareContents(const OpenFile& a, const OpenFile& b, std::uint64_t size) {
+ContentComparison compareContents(const OpenFile& a, const OpenFile& b, std::uint64_t size,
+                                  bool holesInBoth) {
   ContentComparison result;
   const auto piece = static_cast<std::size_t>(std::min(size, PIECE));
   auto bytesA = std::make_unique_for_overwrite<char[]>(piece);
@@ -35,7 +36,10 @@ ContentComparison compareContents(const OpenFile& a, const OpenFile& b, std::uin
     return got == static_cast<std::int64_t>(length);
   };
   for (std::uint64_t at = 0; at < size;) {
-    const DataStretch inA = nextData(a, at, size), inB = nextData(b, at, size);
+    // Holes are looked for only where both files may have them: elsewhere
+    // every byte of one is read anyway, and reading the other's costs no more.
+    const DataStretch inA = holesInBoth ? nextData(a, at, size) : DataStretch{at, size};
+    const DataStretch inB = holesInBoth ? nextData(b, at, size) : DataStretch{at, size};
     const std::uint64_t begin = std::min(inA.begin, inB.begin);
     if (begin >= size) break;  // holes in both up to the end
     // From begin to end each file is all data or all hole.

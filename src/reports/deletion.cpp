@@ -12,6 +12,7 @@
 // system, and only then is it deleted: a run killed at any moment leaves no
 // file gone without its line, and at most a file aside, which the next run
 // puts back.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -43,103 +44,111 @@ constexpr ListWords MOVED_WORDS = {
 // serves several reads under way better than one, more than there are cores.
 constexpr int COMPARING_THREADS = 8;
 
+// Files a thread checks and holds, one after the other, before the calling
+// thread lists them in one write and deletes them: handing over each file
+// alone costs more than its deletion. Smaller batches where there are few
+// files, so that each thread still has several.
+constexpr std::size_t BATCH_MOST = 32;
+constexpr std::size_t BATCHES_A_THREAD = 4;
+
 // Whether the entry on disk is still the one the record describes: the same
 // file, where the scan could tell, of the same size and write time.
 bool unchangedSinceScan(const EntryInfo& info, const FileEntry& record) {
-  return !info.isFolder && info.size == record.size &&
-         info.writeTime == record.writeTime &&
+  return !info.isFolder && info.size == record.size && info.writeTime == record.writeTime &&
          (record.fileId == 0 || info.id.digest() == record.fileId);
 }
 
 // The copy kept for a record, open to read, as the scan saw it.
 struct KeptCopy {
+  std::int32_t index = -1;
   const FileEntry* record = nullptr;
   std::string path;
   OpenFile file;
   EntryInfo info;
 };
 
-// Opens the copy kept for record `index` while it stands, unchanged, to take
-// its place; false when it does not.
-bool openKeptCopy(const RunContext& ctx, std::int32_t index, KeptCopy& kept) {
-  std::int32_t at = ctx.entries[index].keptCopy;
-  if (at < 0 || at >= ctx.count || at == index) return false;
-  kept.record = &ctx.entries[at];
-  // A kept copy that is going away itself keeps nothing.
-  if (kept.record->marked) return false;
+// Opens the copy kept for a planned copy while it stands, unchanged, to
+// take its place; false when it does not. Copies of one kept copy follow
+// one another: one still open from the last of them, and found unchanged
+// after its comparison, is taken as it is.
+bool openKeptCopy(const RunContext& ctx, const PlannedDeletion& copy, KeptCopy& kept) {
+  if (copy.kept == NO_COPY) return false;
+  if (kept.index == copy.kept && kept.file.isOpen()) return true;
+  kept.index = copy.kept;
+  kept.record = &ctx.entries[copy.kept];
   kept.path = reachPathOf(ctx, *kept.record);
-  return openToRead(kept.path, kept.file, kept.info) == 0 &&
-         unchangedSinceScan(kept.info, *kept.record) && kept.info.id.known();
+  kept.file.close();
+  if (openToRead(kept.path, kept.file, kept.info) == 0 &&
+      unchangedSinceScan(kept.info, *kept.record) && kept.info.id.known()) {
+    return true;
+  }
+  kept.file.close();
+  return false;
 }
 
 // Whether the kept copy is still, after the comparison, what it was before,
-// and still at its place.
-bool stillStanding(const KeptCopy& kept) {
+// and still at its place; it is closed when not.
+bool stillStanding(KeptCopy& kept) {
   EntryInfo now, there;
-  return openFileInfo(kept.file, now) == 0 && unchangedSinceScan(now, *kept.record) &&
-         now.id == kept.info.id && statEntry(kept.path, there) == 0 && there.id == kept.info.id;
+  if (openFileInfo(kept.file, now) == 0 && unchangedSinceScan(now, *kept.record) &&
+      now.id == kept.info.id && statEntry(kept.path, there) == 0 && there.id == kept.info.id) {
+    return true;
+  }
+  kept.file.close();
+  return false;
 }
 
-// The attempts of one run, each marked record tried once. A companion file
-// of a marked page goes only when its page went: the companion files of
-// marked pages are tried after every other marked file, once every page is
-// settled.
+// One file of a batch, and what became of it.
+struct Attempt {
+  std::int32_t index = -1;
+  PreparedDeletion prepared;
+  bool deleted = false;
+};
+
+// Carries out the plan's attempts, each planned file tried once. A
+// companion file goes only when its page went, which is settled before it.
 class Attempts {
  public:
   // toRead: every file held open to read its bytes, as a move to another
   // volume reads them from the handle that holds the file on Windows.
-  Attempts(const RunContext& ctx, bool toRead) : ctx_(ctx), toRead_(toRead) {
-    for (std::int32_t i = 0; i < ctx.count; ++i) {
-      const FileEntry& e = ctx.entries[i];
-      if (!e.marked || e.kind != Kind::PAGE || e.pageId <= 0) continue;
-      auto id = static_cast<std::size_t>(e.pageId);
-      if (id >= pageRecord_.size()) pageRecord_.resize(id + 1, -1);
-      pageRecord_[id] = i;
-    }
-    pageDeleted_.assign(pageRecord_.size(), 0);
-  }
+  Attempts(const RunContext& ctx, bool toRead)
+      : ctx_(ctx), toRead_(toRead), gone_(static_cast<std::size_t>(ctx.count)) {}
 
-  // Whether the record is a companion file that goes only with its page.
-  bool followsPage(const FileEntry& record) const {
-    return record.kind == Kind::PAGE_PART && markedPageOf(record) >= 0;
-  }
-
-  // Checks and holds the file of record `index`; on any thread.
-  PreparedDeletion prepare(std::int32_t index) {
-    const FileEntry& record = ctx_.entries[index];
-    if (followsPage(record) && !pageDeleted_[static_cast<std::size_t>(record.pageId)]) {
-      return PreparedDeletion{ECANCELED, {}, {}};
+  // Checks and holds the planned files given, in their order, on any
+  // thread: their moves aside are noted in the journal first, in one write.
+  // An interrupt noted meanwhile ends the batch: no more files are tried.
+  std::vector<Attempt> prepareBatch(const PlannedDeletion* planned, std::size_t count) {
+    std::vector<DeletionPlan> plans(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      const PlannedDeletion& file = planned[i];
+      if (file.page != NO_COPY && !gone_[static_cast<std::size_t>(file.page)]) {
+        plans[i].error = ECANCELED;
+      } else {
+        plans[i] = planDeletion(reachPathOf(ctx_, ctx_.entries[file.index]), &journal_);
+      }
     }
-    const bool junk = record.kind == Kind::JUNK;
+    noteDeletions(journal_, plans);
+    std::vector<Attempt> batch(count);
     KeptCopy kept;
-    if (!junk && !openKeptCopy(ctx_, index, kept)) return PreparedDeletion{ECANCELED, {}, {}};
-    const std::string path = reachPathOf(ctx_, record);
-    // Junk goes whatever it is; a copy only as a regular file, never as a
-    // second name for the file kept in its place, and only with its bytes.
-    auto accept = [&](const EntryInfo& info, const OpenFile& content) {
-      bool sound = unchangedSinceScan(info, record) &&
-                   (junk || (info.isRegular && info.id.known() && !(info.id == kept.info.id)));
-      if (ctx_.beforeDeletion) ctx_.beforeDeletion(path);
-      if (!sound || junk) return sound;
-      EntryInfo after;
-      return content.isOpen() && kept.record->size == record.size &&
-             compareContents(content, kept.file, record.size).same &&
-             openFileInfo(content, after) == 0 && unchangedSinceScan(after, record) &&
-             stillStanding(kept);
-    };
-    return prepareDeletion(path, !junk || toRead_, &journal_, accept);
+    for (std::size_t i = 0; i < count; ++i) {
+      if (heldInterrupt() != 0) {
+        batch.resize(i);
+        break;
+      }
+      batch[i].index = planned[i].index;
+      batch[i].prepared = prepare(planned[i], plans[i], kept);
+    }
+    return batch;
   }
 
   // Notes, on the calling thread, what became of the file of record `index`.
   void settled(std::int32_t index, bool deleted, const std::string& leftAt) {
-    const FileEntry& record = ctx_.entries[index];
-    if (record.kind == Kind::PAGE && markedPageOf(record) == index) {
-      pageDeleted_[static_cast<std::size_t>(record.pageId)] = deleted ? 1 : 0;
-    }
+    gone_[static_cast<std::size_t>(index)] = deleted;
     if (leftAt.empty()) return;
     anyLeftAside_ = true;
     // Where the file stays: it was moved aside for its check and a new
     // file took its name meanwhile.
+    const FileEntry& record = ctx_.entries[index];
     std::string line("Il file ");
     ctx_.progress.appendName(line, filePathOf(ctx_, record));
     line.append(" non e' stato cancellato e ora si chiama ");
@@ -152,126 +161,180 @@ class Attempts {
   void finish() { closeAsideJournal(journal_, !anyLeftAside_); }
 
  private:
-  // The marked page a record belongs to (for a page, itself); -1 for none.
-  std::int32_t markedPageOf(const FileEntry& record) const {
-    auto id = static_cast<std::size_t>(record.pageId);
-    return record.pageId > 0 && id < pageRecord_.size() ? pageRecord_[id] : -1;
+  // Checks and holds a planned file.
+  PreparedDeletion prepare(const PlannedDeletion& file, DeletionPlan& plan, KeptCopy& kept) {
+    const FileEntry& record = ctx_.entries[file.index];
+    const bool junk = !file.compared;
+    if (plan.error == 0 && !junk && !openKeptCopy(ctx_, file, kept)) plan.error = ECANCELED;
+    // Junk goes whatever it is; a copy only as a regular file, never as a
+    // second name for the file kept in its place, and only with its bytes.
+    auto accept = [&](const EntryInfo& info, const OpenFile& content) {
+      bool sound = unchangedSinceScan(info, record) &&
+                   (junk || (info.isRegular && info.id.known() && !(info.id == kept.info.id)));
+      if (ctx_.beforeDeletion) ctx_.beforeDeletion(plan.path);
+      if (!sound || junk) return sound;
+      EntryInfo after;
+      return content.isOpen() && kept.record->size == record.size &&
+             compareContents(content, kept.file, record.size,
+                             info.mayHaveHoles && kept.info.mayHaveHoles)
+                 .same &&
+             openFileInfo(content, after) == 0 && unchangedSinceScan(after, record) &&
+             stillStanding(kept);
+    };
+    return prepareDeletion(plan, !junk || toRead_, &journal_, accept);
   }
 
   const RunContext& ctx_;
   const bool toRead_;
-  std::vector<std::int32_t> pageRecord_;  // page number -> its marked page record, or -1
-  std::vector<char> pageDeleted_;         // page number -> whether its page went
+  std::vector<bool> gone_;  // record -> whether its file went (written on the calling thread)
   AsideJournal journal_;
   bool anyLeftAside_ = false;
 };
 
-// Lists the attempt on a file and, when it is held, deletes it once its
-// line has reached the system. A file whose line cannot be written, or that
-// cannot be deleted after all, goes back under its name, its line (when
-// written) made "R". Whether the list is still whole.
-bool listAndDelete(RunContext& ctx, const Options& options, ReportFile& list,
-                   const FileEntry& record, PreparedDeletion& prepared, bool& deleted) {
-  deleted = false;
+// Shows and lists the attempts of a batch, and hands their lines to the
+// system in one write; where each line starts in the list goes to lineAt.
+// Whether every line was written.
+bool listBatch(RunContext& ctx, ReportFile& list, const std::vector<Attempt>& batch,
+               std::vector<std::uint64_t>& lineAt) {
   std::optional<std::uint64_t> at = list.offset();
-  if (!at) {
-    giveBack(prepared.held, prepared.leftAt);
-    return false;
-  }
+  if (!at) return false;
   std::string& out = list.text();
-  out.append(prepared.error == 0 ? "C " : "R ");
-  appendReportText(out, nameOf(ctx, record));
-  out.append(" in ");
-  appendReportText(out, dirOf(ctx, record));
-  out.push_back('\n');
-  bool written = list.flush();
-  if (prepared.error != 0) return written;
-  if (!written) {
-    giveBack(prepared.held, prepared.leftAt);
+  for (std::size_t i = 0; i < batch.size(); ++i) {
+    const FileEntry& record = ctx.entries[batch[i].index];
+    ctx.progress.deleting(nameOf(ctx, record), dirOf(ctx, record));
+    // Each line before this one ends in one line end (a name's are '?').
+    lineAt.push_back(*at + out.size() + i * (REPORT_LINE_END_BYTES - 1));
+    out.append(batch[i].prepared.error == 0 ? "C " : "R ");
+    appendReportText(out, nameOf(ctx, record));
+    out.append(" in ");
+    appendReportText(out, dirOf(ctx, record));
+    out.push_back('\n');
+  }
+  return list.flush();
+}
+
+// Lists the attempts of a batch and then deletes the files held, each once
+// its line has reached the system. When the lines cannot be written every
+// file goes back under its name, and a line that went in all the same is
+// made "R"; so is the line of a file that cannot be deleted after all.
+// Whether the list is still whole.
+bool listAndDelete(RunContext& ctx, const Options& options, ReportFile& list,
+                   std::vector<Attempt>& batch) {
+  std::vector<std::uint64_t> lineAt;
+  if (!listBatch(ctx, list, batch, lineAt)) {
     std::optional<std::uint64_t> end = list.offset();
-    if (end && *end > *at) list.overwrite(*at, "R");  // some of the line went in
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+      PreparedDeletion& prepared = batch[i].prepared;
+      giveBack(prepared.held, prepared.leftAt);
+      if (prepared.error == 0 && i < lineAt.size() && end && *end > lineAt[i]) {
+        list.overwrite(lineAt[i], "R");
+      }
+    }
     return false;
   }
-  deleted = disposeOfHeldFile(ctx, options, record, prepared.held, prepared.leftAt) == 0;
-  return deleted || list.overwrite(*at, "R");
+  bool whole = true;
+  for (std::size_t i = 0; i < batch.size(); ++i) {
+    PreparedDeletion& prepared = batch[i].prepared;
+    if (prepared.error != 0) continue;
+    batch[i].deleted = disposeOfHeldFile(ctx, options, ctx.entries[batch[i].index], prepared.held,
+                                         prepared.leftAt) == 0;
+    if (!batch[i].deleted && !list.overwrite(lineAt[i], "R")) whole = false;
+  }
+  return whole;
 }
 
 // Room on disk for the list: its whole size is known now ("C " and "R " are
 // as long), so it is taken before the first deletion, and a full disk cannot
 // leave one off the list.
-std::uint64_t listRoom(const RunContext& ctx, const std::string& head,
-                       const std::vector<std::int32_t>& marked) {
-  std::uint64_t room = head.size() + 8 + 2 * INTERRUPTED_LIST.size();
-  for (std::int32_t index : marked) {
-    const FileEntry& record = ctx.entries[index];
-    room += 2 * 2 + std::strlen(nameOf(ctx, record)) + 4 + ctx.folders.pathLength(record.dir);
+std::uint64_t listRoom(const RunContext& ctx, std::size_t head, const DeletionOrder& order) {
+  std::uint64_t room = head + 8 + 2 * INTERRUPTED_LIST.size();
+  for (const std::vector<PlannedDeletion>* round : {&order.first, &order.followers}) {
+    for (const PlannedDeletion& file : *round) {
+      const FileEntry& record = ctx.entries[file.index];
+      room += 2 * 2 + std::strlen(nameOf(ctx, record)) + 4 + ctx.folders.pathLength(record.dir);
+    }
   }
   return room;
 }
 
+// Tries the planned files of a round, in batches on a few threads, and
+// lists each attempt; false once the list is not whole.
+bool deleteRound(RunContext& ctx, const Options& options, Attempts& attempts,
+                 const std::vector<PlannedDeletion>& round, ReportFile& list) {
+  const int threads = ctx.workerThreads >= 0 ? ctx.workerThreads : COMPARING_THREADS;
+  const std::size_t files = round.size();
+  const std::size_t size = std::clamp<std::size_t>(
+      files / (static_cast<std::size_t>(std::max(threads, 1)) * BATCHES_A_THREAD), 1, BATCH_MOST);
+  bool written = true;
+  auto attempt = [&](std::size_t b) {
+    return attempts.prepareBatch(round.data() + b * size, std::min(size, files - b * size));
+  };
+  auto show = [&](std::size_t, std::vector<Attempt>& batch) {
+    if (written) written = listAndDelete(ctx, options, list, batch);
+    for (Attempt& tried : batch) {
+      giveBack(tried.prepared.held, tried.prepared.leftAt);  // nothing goes unlisted
+      attempts.settled(tried.index, tried.deleted, tried.prepared.leftAt);
+    }
+  };
+  runInOrder(threads, (files + size - 1) / size, attempt, show,
+             [&] { return written && heldInterrupt() == 0; });
+  return written;
+}
+
 }  // namespace
 
-int deleteMarkedFiles(RunContext& ctx, const Options& options) {
-  // An interrupt from here on only notes itself: the attempts under way are
-  // finished and listed, and the list closed, before the process ends.
-  holdInterrupts();
-  // Table order, but the companion files of marked pages after the rest.
-  Attempts attempts(ctx, options.moves());
-  std::vector<std::int32_t> marked, followers;
-  for (std::int32_t i = 0; i < ctx.count; ++i) {
-    const FileEntry& record = ctx.entries[i];
-    if (record.marked) (attempts.followsPage(record) ? followers : marked).push_back(i);
+DeletionOrder planDeletions(std::span<const FileEntry> table) {
+  // Page number -> its marked page's record.
+  std::vector<std::int32_t> markedPage;
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    const FileEntry& e = table[i];
+    if (!e.marked || e.kind != Kind::PAGE || e.pageId <= 0) continue;
+    auto id = static_cast<std::size_t>(e.pageId);
+    if (id >= markedPage.size()) markedPage.resize(id + 1, NO_COPY);
+    markedPage[id] = static_cast<std::int32_t>(i);
   }
-  ReportFile list(DELETED_LIST);
-  std::string& out = list.text();
+  DeletionOrder order;
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    const FileEntry& e = table[i];
+    if (!e.marked) continue;
+    PlannedDeletion file{static_cast<std::int32_t>(i), e.kind != Kind::JUNK, e.keptCopy, NO_COPY};
+    // A kept copy that is out of the table, the copy itself, or going away
+    // itself keeps nothing.
+    if (file.kept < 0 || static_cast<std::size_t>(file.kept) >= table.size() ||
+        file.kept == file.index || table[static_cast<std::size_t>(file.kept)].marked) {
+      file.kept = NO_COPY;
+    }
+    auto id = static_cast<std::size_t>(e.pageId);
+    if (e.kind == Kind::PAGE_PART && e.pageId > 0 && id < markedPage.size())
+      file.page = markedPage[id];
+    (file.page != NO_COPY ? order.followers : order.first).push_back(file);
+  }
+  return order;
+}
+
+int deleteMarkedFiles(RunContext& ctx, const Options& options) {
+  const DeletionOrder order = planDeletions({ctx.entries, static_cast<std::size_t>(ctx.count)});
+  AttemptList list(ctx.progress, DELETED_LIST);
+  std::string& out = list.file().text();
   const ListWords& words = options.moves() ? MOVED_WORDS : DELETED_WORDS;
   out.append(words.title);
   appendTimestampLine(out, ctx.clock());
   out.append(words.legend);
-  std::uint64_t room = listRoom(ctx, out, marked) + listRoom(ctx, {}, followers);
-  if (!list.reserve(room) || !list.flush()) {
-    list.close();
-    tellCannotCreate(ctx.progress, DELETED_LIST, words.noneGone);
-    ctx.progress.flush();
-    releaseInterrupts();
-    return -1;
-  }
+  if (!list.start(listRoom(ctx, out.size(), order), words.noneGone)) return -1;
 
-  // The files are checked and compared on a few threads, the waiting for
-  // the disk shared out; each check depends on nothing another changes (a
-  // kept copy is never marked itself), and a companion file's page is
-  // settled before it, in a round of its own. The list, the deletions and
-  // the console follow the order of the table.
-  const int threads = ctx.workerThreads >= 0 ? ctx.workerThreads : COMPARING_THREADS;
+  // The files are checked and compared on a few threads, in batches, the
+  // waiting for the disk shared out; each check depends on nothing another
+  // changes (a kept copy is never marked itself), and a companion file's
+  // page is settled before it, in a round of its own. The list, the
+  // deletions and the console follow the order of the table.
+  Attempts attempts(ctx, options.moves());
   bool written = true;
-  for (const std::vector<std::int32_t>* round : {&marked, &followers}) {
+  for (const std::vector<PlannedDeletion>* round : {&order.first, &order.followers}) {
     if (!written || heldInterrupt() != 0) break;
-    auto attempt = [&](std::size_t k) { return attempts.prepare((*round)[k]); };
-    auto show = [&](std::size_t k, PreparedDeletion& prepared) {
-      const FileEntry& record = ctx.entries[(*round)[k]];
-      ctx.progress.deleting(nameOf(ctx, record), dirOf(ctx, record));
-      bool deleted = false;
-      if (written) {
-        written = listAndDelete(ctx, options, list, record, prepared, deleted);
-      } else {
-        giveBack(prepared.held, prepared.leftAt);  // nothing goes unlisted
-      }
-      attempts.settled((*round)[k], deleted, prepared.leftAt);
-    };
-    runInOrder(threads, round->size(), attempt, show,
-               [&] { return written && heldInterrupt() == 0; });
+    written = deleteRound(ctx, options, attempts, *round, list.file());
   }
-
   attempts.finish();
-  bool interrupted = written && heldInterrupt() != 0;
-  if (interrupted) out.append(words.interrupted);
-  written = list.close() && written;
-  if (!written) {
-    tellWriteError(ctx.progress, DELETED_LIST, words.incomplete);
-  }
-  ctx.progress.flush();
-  releaseInterrupts();  // an interrupt noted ends the process here
-  return written && !interrupted ? 0 : -1;
+  return list.finish(written, words.interrupted, words.incomplete);
 }
 
 }  // namespace doppioni

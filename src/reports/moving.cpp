@@ -14,7 +14,7 @@ int disposeOfHeldFile(const RunContext& ctx, const Options& options, const FileE
   if (!to.empty()) to.push_back(PATH_SEPARATOR);
   to.append(nameOf(ctx, record));
   auto sameBytes = [](const OpenFile& original, const OpenFile& copy, std::uint64_t size) {
-    return compareContents(original, copy, size).same;
+    return compareContents(original, copy, size, true).same;
   };
   return moveHeldFile(held, options.moveTo, to, sameBytes, leftAt);
 }

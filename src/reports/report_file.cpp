@@ -1,5 +1,6 @@
 #include <ctime>
 
+#include "console/console.h"
 #include "reports/reports.h"
 
 namespace doppioni {
@@ -61,6 +62,41 @@ void tellCannotCreate(Progress& progress, const char* fileName, std::string_view
 
 void tellWriteError(Progress& progress, const char* fileName, std::string_view consequence) {
   tellReportFailure(progress, "Errore di scrittura nel file ", fileName, consequence);
+}
+
+AttemptList::InterruptHold::InterruptHold() {
+  holdInterrupts();
+}
+
+AttemptList::InterruptHold::~InterruptHold() {
+  releaseInterrupts();  // an interrupt noted ends the process here
+}
+
+AttemptList::AttemptList(Progress& progress, const char* fileName)
+    : progress_(progress), file_(fileName) {}
+
+AttemptList::~AttemptList() {
+  progress_.flush();
+}
+
+bool AttemptList::start(std::uint64_t room, std::string_view noneDone) {
+  if (file_.reserve(room) && file_.flush()) return true;
+  file_.close();
+  tellCannotCreate(progress_, file_.fileName(), noneDone);
+  return false;
+}
+
+int AttemptList::finish(bool written, std::string_view interruptedLine, std::string_view incomplete,
+                        const std::function<void(std::string&)>& whole) {
+  const bool interrupted = written && heldInterrupt() != 0;
+  if (interrupted) {
+    file_.text().append(interruptedLine);
+  } else if (written && whole) {
+    whole(file_.text());
+  }
+  written = file_.close() && written;
+  if (!written) tellWriteError(progress_, file_.fileName(), incomplete);
+  return written && !interrupted ? 0 : -1;
 }
 
 void appendTimestampLine(std::string& out, const std::tm& time) {

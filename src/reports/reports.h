@@ -4,9 +4,12 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "inventory/inventory.h"
 #include "platform/platform.h"
@@ -96,6 +99,58 @@ void appendTimestampLine(std::string& out, const std::tm& time);
 // message is on the console: the user must not decide without it).
 int writeDuplicatesReport(const RunContext& ctx);
 
+// A list of attempts, written as they are made: the deletion list and the
+// removal report. While it lives an interrupt only notes itself, so that
+// the attempts under way are finished and listed and the list closed
+// first; when it goes, an interrupt noted ends the process.
+class AttemptList {
+ public:
+  AttemptList(Progress& progress, const char* fileName);
+  ~AttemptList();
+  AttemptList(const AttemptList&) = delete;
+  AttemptList& operator=(const AttemptList&) = delete;
+
+  ReportFile& file() { return file_; }
+  // Sets room on disk aside for `room` bytes and writes what the text holds
+  // so far; when it cannot, says so, ending with `noneDone`, and false: then
+  // no attempt may be made.
+  bool start(std::uint64_t room, std::string_view noneDone);
+  // Ends the list: with `interruptedLine` after an interrupt, else, when
+  // every line was written, with what `whole` adds; closes it, and says so,
+  // ending with `incomplete`, when it is not whole. 0, or -1 when the list
+  // was interrupted or is not whole.
+  int finish(bool written, std::string_view interruptedLine, std::string_view incomplete,
+             const std::function<void(std::string&)>& whole = {});
+
+ private:
+  struct InterruptHold {
+    InterruptHold();
+    ~InterruptHold();
+  };
+  InterruptHold hold_;  // first made, last gone
+  Progress& progress_;
+  ReportFile file_;
+};
+
+// One file that the deletion tries, as the plan has it.
+struct PlannedDeletion {
+  std::int32_t index = NO_COPY;  // its record
+  bool compared = false;         // a copy, which goes only with its kept copy's bytes; junk goes
+  std::int32_t kept = NO_COPY;   // for a copy: the record kept for it, NO_COPY when none can stay
+  std::int32_t page = NO_COPY;   // a companion file of a marked page: that page's record
+};
+
+// The files to try, in the order they are tried: table order, but the
+// companion files of marked pages after every other file, since each goes
+// only when its page went.
+struct DeletionOrder {
+  std::vector<PlannedDeletion> first;
+  std::vector<PlannedDeletion> followers;
+};
+
+// What the marks of the table say is to be deleted, and against what.
+[[nodiscard]] DeletionOrder planDeletions(std::span<const FileEntry> table);
+
 // Deletes the marked files that are unchanged since the scan (a copy only
 // while the copy kept for it is still there, unchanged, and only when its
 // bytes are the kept copy's) and lists every attempt in
@@ -105,7 +160,7 @@ int writeDuplicatesReport(const RunContext& ctx);
 // the list cannot be created or its room on disk reserved, in which case
 // nothing is deleted, or when a line could not be written, which stops the
 // deletions there (the message is on the console).
-int deleteMarkedFiles(RunContext& ctx, const Options& options = {});
+[[nodiscard]] int deleteMarkedFiles(RunContext& ctx, const Options& options = {});
 
 // The last step for a held file whose line is written: deleted, or, with a
 // destination in the options, moved there to its folder below the work
@@ -121,9 +176,10 @@ struct ContentComparison {
 };
 
 // Compares the first `size` bytes of two open files, stopping at the first
-// difference; holes that both files have there are not read, and a hole in
-// one compares as zeros with the other's bytes.
+// difference; with holesInBoth (both may have holes: EntryInfo::mayHaveHoles),
+// holes that both files have there are not read, and a hole in one compares
+// as zeros with the other's bytes.
 [[nodiscard]] ContentComparison compareContents(const OpenFile& a, const OpenFile& b,
-                                                std::uint64_t size);
+                                                std::uint64_t size, bool holesInBoth);
 
 }  // namespace doppioni
