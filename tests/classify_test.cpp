@@ -14,8 +14,8 @@ namespace {
 // and " C" when it is marked.
 std::string marks(const RunContext& ctx) {
   std::string result;
-  for (int i = 0; i < ctx.count; ++i) {
-    const FileEntry& e = ctx.entries[i];
+  for (int i = 0; i < ctx.files.size(); ++i) {
+    const FileRecord& e = ctx.files[i];
     result += nameOf(ctx, e) + (" " + std::to_string(static_cast<int>(e.kind)));
     result += (e.pageId != 0 ? "/" + std::to_string(e.pageId) : "") + (e.marked ? " C" : "");
     result += ", ";
@@ -34,8 +34,8 @@ TEST(WebPages, PageTakesTheFilesDirectlyInItsCompanionFolder) {
     std::size_t slash = path.rfind(PATH_SEPARATOR);
     addRecord(run.ctx, path.substr(0, slash), path.substr(slash + 1));
   }
-  run.ctx.entries[11].ext = EXT_RECYCLED;  // as the scan adds what is in a bin
-  run.ctx.entries[11].kind = Kind::JUNK;
+  run.ctx.files[11].ext = EXT_RECYCLED;  // as the scan adds what is in a bin
+  run.ctx.files[11].kind = Kind::JUNK;
   sortFiles(run.ctx);
   WebPageCounts found = markWebPages(run.ctx);
   EXPECT_TRUE(found.pages == 4 && found.companions == 4);
@@ -53,7 +53,7 @@ TEST(JunkFiles, NamesDecideAndOverrideEarlierMarks) {
         "~wrl3.tmp", "~WR", "Thumbs\xC3\xA9.db", "~$p.htm", "~WRL1.tmp", "thumbs.DB", "foto.jpg"})
     addRecord(run.ctx, "D", name);
   // The last four as earlier passes left them: a page, a copy, two files below a bin.
-  FileEntry* e = run.ctx.entries + 10;
+  FileRecord* e = run.ctx.files.data() + 10;
   e[0].kind = Kind::PAGE;
   e[1].marked = e[2].marked = e[3].marked = true;
   e[2].kind = e[3].kind = Kind::JUNK;

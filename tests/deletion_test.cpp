@@ -32,11 +32,12 @@ class DeletionTest : public ::testing::Test {
   TestRun run;
 
   // The record of a new file as the scan saw it, a copy of record `kept` (or unmarked).
-  FileEntry& make(const std::string& folder, const std::string& name, std::int32_t kept = NO_COPY) {
+  FileRecord& make(const std::string& folder, const std::string& name,
+                   std::int32_t kept = NO_COPY) {
     tree.file(folder + "/" + name, "x");
     EntryInfo info;
     EXPECT_EQ(statEntry(tree.path(folder + "/" + name), info), 0) << name;
-    FileEntry& e = addRecord(run.ctx, tree.path(folder), name, info.size, info.writeTime);
+    FileRecord& e = addRecord(run.ctx, tree.path(folder), name, info.size, info.writeTime);
     e.fileId = info.id.digest();
     e.marked = kept != NO_COPY;
     e.keptCopy = kept;
@@ -52,7 +53,7 @@ TEST_F(DeletionTest, OnlyWithItsListAndOnlyTheFileChecked) {
   // This one had changed before: refused, and with its name taken meanwhile it stays
   // beside the new version under a name of its own, which the console gives.
   make("A", "preso");
-  make("B", "preso", run.ctx.count - 1);
+  make("B", "preso", run.ctx.files.size() - 1);
   std::ofstream(tree.path("B/preso"), std::ios::app) << "x";
   make("A", "senza", 0).name = run.ctx.names.add("a\nC b in c\r");  // no such file
   run.ctx.beforeDeletion = [](const std::string& path) {
@@ -124,9 +125,9 @@ TEST(DeletionOrder, CopiesAgainstTheirKeptCopyJunkAsItIsCompanionFilesAfterTheir
       {Kind::PAGE_PART, 1, NO_COPY, false},
       {Kind::JUNK, 1, NO_COPY, true},
       {Kind::NORMAL, 0, 99, true}};
-  std::vector<FileEntry> table;
+  std::vector<FileRecord> table;
   for (auto [kind, page, kept, marked] : records) {
-    table.push_back(FileEntry{});
+    table.push_back(FileRecord{});
     table.back().kind = kind;
     table.back().pageId = page;
     table.back().keptCopy = kept;

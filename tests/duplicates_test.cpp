@@ -86,8 +86,8 @@ TEST(Duplicates, MarksEveryCopyOfTheFirstCandidateOfItsNameSizeAndTime) {
       std::size_t cut = path.rfind(PATH_SEPARATOR), plus = fields.find('+'),
                   hash = fields.find('#');
       std::uint64_t time = plus == std::string::npos ? 0 : std::stoull(fields.substr(plus + 1));
-      FileEntry& e = addRecord(run.ctx, path.substr(0, cut), path.substr(cut + 1),
-                               std::stoull(fields), time + 127000000000000000ull);
+      FileRecord& e = addRecord(run.ctx, path.substr(0, cut), path.substr(cut + 1),
+                                std::stoull(fields), time + 127000000000000000ull);
       e.kind = static_cast<Kind>(hash == std::string::npos ? 0 : fields[hash + 1] - '0');
       e.marked = e.kind == Kind::JUNK;
       if (fields.find('*') != std::string::npos) e.traits |= IN_KEPT_FOLDER;
@@ -99,8 +99,8 @@ TEST(Duplicates, MarksEveryCopyOfTheFirstCandidateOfItsNameSizeAndTime) {
     EXPECT_EQ(run.progress.shown, c.progress + " ");
 
     std::string marks;
-    for (int i = 0; i < run.ctx.count; ++i) {
-      const FileEntry& e = run.ctx.entries[i];
+    for (int i = 0; i < run.ctx.files.size(); ++i) {
+      const FileRecord& e = run.ctx.files[i];
       std::string path = describe(run.ctx, e);
       for (char& ch : path) ch = ch == PATH_SEPARATOR || ch == '|' ? '/' : ch;
       marks += path + (e.marked ? " C" : "");

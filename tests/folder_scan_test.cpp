@@ -13,15 +13,17 @@ TEST(TableGrowth, BothStagesGrowTheTableAndStopWhenItCannot) {
     tree.file(rel);
   for (bool bin : {false, true}) {
     TestRun run;
-    run.ctx.capacity = 2;  // pretend the table is almost full
+    run.ctx.files.release();  // a table almost full
+    ASSERT_FALSE(run.ctx.files.grow(2).has_value());
     ASSERT_FALSE(scanFolder(run.ctx, tree.path(bin ? "g" : "f")).has_value());
-    EXPECT_EQ(run.ctx.capacity, 2 + (bin ? RECYCLED_STEP : TABLE_STEP));
+    EXPECT_EQ(run.ctx.files.capacity(), 2 + (bin ? RECYCLED_STEP : TABLE_STEP));
     EXPECT_EQ(run.progress.shown, bin ? "+2bin " : "+2 ");
-    run.ctx.count = 0;
-    run.ctx.capacity = run.ctx.capacityLimit = 2;
+    run.ctx.files.release();
+    run.ctx.files.limit = 2;
+    ASSERT_FALSE(run.ctx.files.grow(2).has_value());
     auto failure = bin ? scanFolder(run.ctx, tree.path("g")) : listFolders(run.ctx, tree.root());
     EXPECT_EQ(failure.value().kind, FailureKind::NO_MEMORY);
-    EXPECT_EQ(bin ? run.ctx.count : static_cast<int>(run.ctx.folderTable.size()), 2);
+    EXPECT_EQ(bin ? run.ctx.files.size() : static_cast<int>(run.ctx.folderTable.size()), 2);
   }
 }
 

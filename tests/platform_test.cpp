@@ -28,7 +28,7 @@ std::map<std::string, EntryInfo> listByName(const std::string& path) {
   listFolder(path, ListingDetail::FULL, listing);
   EXPECT_EQ(listing.error, 0) << path;
   std::map<std::string, EntryInfo> result;
-  for (const FolderEntry& e : listing.entries) result[std::string(listing.name(e))] = e.info;
+  for (const ListedEntry& e : listing.entries) result[std::string(listing.name(e))] = e.info;
   return result;
 }
 

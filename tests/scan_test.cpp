@@ -27,12 +27,12 @@ using testing::TempTree;
 using testing::TestRun;
 
 // The records of a scan, keyed by path below the tree's root ('/'-separated).
-std::map<std::string, const FileEntry*> byPath(const RunContext& ctx, const TempTree& tree) {
-  std::map<std::string, const FileEntry*> records;
-  for (int i = 0; i < ctx.count; ++i) {
-    std::string path = std::string(dirOf(ctx, ctx.entries[i])) + "/" + nameOf(ctx, ctx.entries[i]);
+std::map<std::string, const FileRecord*> byPath(const RunContext& ctx, const TempTree& tree) {
+  std::map<std::string, const FileRecord*> records;
+  for (int i = 0; i < ctx.files.size(); ++i) {
+    std::string path = std::string(dirOf(ctx, ctx.files[i])) + "/" + nameOf(ctx, ctx.files[i]);
     std::replace(path.begin(), path.end(), PATH_SEPARATOR, '/');
-    records[path.substr(tree.root().size() + 1)] = &ctx.entries[i];
+    records[path.substr(tree.root().size() + 1)] = &ctx.files[i];
   }
   return records;
 }
@@ -114,8 +114,8 @@ TEST(TreeScan, AnyThreadCountWalksInTheOrderOfOneThread) {
     EXPECT_FALSE(scanFolder(run.ctx, tree.root()).has_value());
     EXPECT_FALSE(listFolders(run.ctx, tree.root()).has_value());
     std::vector<std::string> order;
-    for (int i = 0; i < run.ctx.count; ++i)
-      order.push_back(filePathOf(run.ctx, run.ctx.entries[i]));
+    for (int i = 0; i < run.ctx.files.size(); ++i)
+      order.push_back(filePathOf(run.ctx, run.ctx.files[i]));
     for (const FolderRecord& f : run.ctx.folderTable) order.emplace_back(pathOf(run.ctx, f));
     return order;
   };
@@ -132,7 +132,7 @@ TEST(TreeScan, RecordsEachFileAndLinkAsItIsAndWhatABinHoldsAsJunk) {
   auto records = byPath(run.ctx, tree);
   ASSERT_EQ(records.size(), FILES.size() + (PATH_SEPARATOR == '/' ? 3 : 1));  // no folder links
   for (const std::string& file : FILES) {
-    const FileEntry& e = *records.at(file.substr(0, file.find(' ')));
+    const FileRecord& e = *records.at(file.substr(0, file.find(' ')));
     const bool junk = file.ends_with(" bin");
     EXPECT_TRUE(e.kind == (junk ? Kind::JUNK : Kind::NORMAL) && e.marked == junk &&
                 e.ext == (junk ? EXT_RECYCLED : EXT_OF_NAME) && e.size == 5)
@@ -140,7 +140,7 @@ TEST(TreeScan, RecordsEachFileAndLinkAsItIsAndWhatABinHoldsAsJunk) {
   }
   EntryInfo info;
   ASSERT_EQ(statEntry(tree.path("sub/big.bin"), info), 0);
-  const FileEntry& big = *records.at("sub/big.bin");
+  const FileRecord& big = *records.at("sub/big.bin");
   EXPECT_TRUE(big.size == (std::uint64_t{5} << 32) + 7 && big.writeTime == info.writeTime);
 #ifndef _WIN32
   EXPECT_EQ(records.at("toFile.txt")->size, tree.path("a.txt").size());
@@ -151,7 +151,7 @@ TEST(TreeScan, RecordsEachFileAndLinkAsItIsAndWhatABinHoldsAsJunk) {
 #endif
   TestRun inside;
   ASSERT_FALSE(scanFolder(inside.ctx, tree.path("Recycled")).has_value());
-  EXPECT_EQ(inside.ctx.entries[0].kind, Kind::NORMAL) << "the working directory is no bin";
+  EXPECT_EQ(inside.ctx.files[0].kind, Kind::NORMAL) << "the working directory is no bin";
 }
 
 // Links to folders are no folders of the tree.
@@ -216,7 +216,7 @@ TEST(TreeScan, AFolderMetAgainAfterHundredsOfOthersIsWalkedOnce) {
   int walked = withBindMounts(tree, {{"", chain + "/fine"}, {"s", "t"}, {"", "x"}}, [&] {
     TestRun run;
     if (scanFolder(run.ctx, tree.root()) || listFolders(run.ctx, tree.root())) return 254;
-    return run.ctx.count + (run.ctx.folderTable.size() == 901 ? 0 : 100);
+    return run.ctx.files.size() + (run.ctx.folderTable.size() == 901 ? 0 : 100);
   });
   EXPECT_TRUE(walked == 2 || walked == 255) << walked << ": a.txt, s/f and the chain once each";
 }
@@ -228,7 +228,7 @@ TEST(TreeScan, NothingBelowAFolderThatIsItsOwnAncestorIsRead) {
   int below = withBindMounts(tree, {{"", "x"}}, [&] {
     TreeReader reader(tree.root(), ListingDetail::FULL, 0, 0);
     reader.read(reader.root());
-    TreeFolder& x = *reader.root().children.at(0);
+    ReadAheadFolder& x = *reader.root().children.at(0);
     reader.read(x);
     return static_cast<int>(x.children.size());
   });

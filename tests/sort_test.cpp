@@ -13,7 +13,7 @@ namespace {
 std::vector<std::string> sorted(RunContext& ctx) {
   sortFiles(ctx);
   std::vector<std::string> order;
-  for (int i = 0; i < ctx.count; ++i) order.push_back(describe(ctx, ctx.entries[i]));
+  for (int i = 0; i < ctx.files.size(); ++i) order.push_back(describe(ctx, ctx.files[i]));
   return order;
 }
 

@@ -30,7 +30,7 @@ fs::path fsPath(const std::string& path) {
 void removeTree(const std::string& path) {
   FolderContents listing;
   listFolder(path, ListingDetail::TYPES_ONLY, listing);
-  for (const FolderEntry& entry : listing.entries) {
+  for (const ListedEntry& entry : listing.entries) {
     std::string child = path + PATH_SEPARATOR + std::string(listing.name(entry));
     static_cast<void>(makeWritable(child));
     if (entry.info.isFolder && !entry.info.isLink) removeTree(child);
@@ -173,23 +173,23 @@ std::tm fixedTime() {
 }
 
 TestRun::TestRun() : ctx(progress) {
-  EXPECT_FALSE(allocateTable(ctx).has_value());
+  EXPECT_FALSE(ctx.files.grow(TABLE_STEP).has_value());
   ctx.clock = fixedTime;
 }
 
-FileEntry& addRecord(RunContext& ctx, std::string_view dir, std::string_view name,
-                     std::uint64_t size, std::uint64_t writeTime) {
-  EXPECT_TRUE(ctx.count < ctx.capacity || !growTable(ctx, TABLE_STEP));
+FileRecord& addRecord(RunContext& ctx, std::string_view dir, std::string_view name,
+                      std::uint64_t size, std::uint64_t writeTime) {
+  EXPECT_TRUE(!ctx.files.full() || !ctx.files.grow(TABLE_STEP));
   // Records of one folder share one path, as the scan stores them.
   std::uint32_t dirId = 0;
   while (dirId < ctx.folders.size() && ctx.folders.path(dirId) != dir) ++dirId;
   if (dirId == ctx.folders.size()) dirId = ctx.folders.add(dir);
-  return ctx.entries[ctx.count++] = {writeTime,    size,        dirId,           ctx.names.add(name), 0,
-                                     0,            NO_COPY,     false,           Kind::NORMAL,
-                                     EXT_OF_NAME,  nameTraits(name)};
+  return ctx.files.add() = {
+             writeTime, size,         dirId,       ctx.names.add(name), 0, 0, NO_COPY,
+             false,     Kind::NORMAL, EXT_OF_NAME, nameTraits(name)};
 }
 
-std::string describe(const RunContext& ctx, const FileEntry& e) {
+std::string describe(const RunContext& ctx, const FileRecord& e) {
   return std::string(dirOf(ctx, e)) + "|" + nameOf(ctx, e);
 }
 

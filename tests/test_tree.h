@@ -71,11 +71,11 @@ struct TestRun {
 };
 
 // Adds a record built in memory, as the scan would have added it.
-FileEntry& addRecord(RunContext& ctx, std::string_view dir, std::string_view name,
-                     std::uint64_t size = 0, std::uint64_t writeTime = 0);
+FileRecord& addRecord(RunContext& ctx, std::string_view dir, std::string_view name,
+                      std::uint64_t size = 0, std::uint64_t writeTime = 0);
 
 // "folder|name" of a record, for readable assertions.
-std::string describe(const RunContext& ctx, const FileEntry& e);
+std::string describe(const RunContext& ctx, const FileRecord& e);
 
 // Deletes the file or link at path as the deletion does, accepting it
 // whatever it is: 0 or an error number.

@@ -22,17 +22,17 @@ namespace {
 // it; a longer run (an index.html in every saved site) is sorted instead.
 constexpr std::int32_t SMALL_RUN = 32;
 
-bool sameSizeAndTime(const FileEntry& a, const FileEntry& b) {
+bool sameSizeAndTime(const FileRecord& a, const FileRecord& b) {
   return a.size == b.size && a.writeTime == b.writeTime;
 }
 
 // The end of the run of records with the name of record `first`.
 std::int32_t runEnd(const RunContext& ctx, std::int32_t first) {
-  const FileEntry& head = ctx.entries[first];
+  const FileRecord& head = ctx.files[first];
   const char* name = nameOf(ctx, head);
   std::int32_t end = first + 1;
-  while (end < ctx.count && (ctx.entries[end].name == head.name ||
-                             std::strcmp(nameOf(ctx, ctx.entries[end]), name) == 0)) {
+  while (end < ctx.files.size() && (ctx.files[end].name == head.name ||
+                                    std::strcmp(nameOf(ctx, ctx.files[end]), name) == 0)) {
     ++end;
   }
   return end;
@@ -42,7 +42,7 @@ std::int32_t runEnd(const RunContext& ctx, std::int32_t first) {
 // the same size and write time, or NO_COPY. order is room the sort reuses.
 void findKept(const RunContext& ctx, std::int32_t first, std::int32_t end,
               std::vector<std::int32_t>& kept, std::vector<std::int32_t>& order) {
-  const FileEntry* e = ctx.entries;
+  const FileRecord* e = ctx.files.data();
   kept.assign(static_cast<std::size_t>(end - first), NO_COPY);
   if (end - first <= SMALL_RUN) {
     for (std::int32_t i = first + 1; i < end; ++i) {
@@ -76,7 +76,7 @@ void findKept(const RunContext& ctx, std::int32_t first, std::int32_t end,
   }
 }
 
-bool inKeptFolder(const FileEntry& e) {
+bool inKeptFolder(const FileRecord& e) {
   return (e.traits & IN_KEPT_FOLDER) != 0;
 }
 
@@ -87,7 +87,7 @@ bool inKeptFolder(const FileEntry& e) {
 // candidate stay as they are. newKept is room reused.
 void preferKeptFolders(const RunContext& ctx, std::int32_t first, std::int32_t end,
                        std::vector<std::int32_t>& kept, std::vector<std::int32_t>& newKept) {
-  const FileEntry* e = ctx.entries;
+  const FileRecord* e = ctx.files.data();
   auto at = [first](std::int32_t i) { return static_cast<std::size_t>(i - first); };
   auto moves = [&](std::int32_t i) {
     const std::int32_t k = kept[at(i)];
@@ -116,22 +116,22 @@ struct PageIndex {
   void build(const RunContext& ctx) {
     std::int32_t highest = 0;
     std::size_t members = 0;
-    for (std::int32_t i = 0; i < ctx.count; ++i) {
-      std::int32_t id = ctx.entries[i].pageId;
+    for (std::int32_t i = 0; i < ctx.files.size(); ++i) {
+      std::int32_t id = ctx.files[i].pageId;
       if (id <= 0) continue;
       if (id > highest) highest = id;
       ++members;
     }
     start.assign(static_cast<std::size_t>(highest) + 2, 0);
-    for (std::int32_t i = 0; i < ctx.count; ++i) {
-      std::int32_t id = ctx.entries[i].pageId;
+    for (std::int32_t i = 0; i < ctx.files.size(); ++i) {
+      std::int32_t id = ctx.files[i].pageId;
       if (id > 0) ++start[static_cast<std::size_t>(id) + 1];
     }
     for (std::size_t id = 1; id < start.size(); ++id) start[id] += start[id - 1];
     records.resize(members);
     std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
-    for (std::int32_t i = 0; i < ctx.count; ++i) {
-      std::int32_t id = ctx.entries[i].pageId;
+    for (std::int32_t i = 0; i < ctx.files.size(); ++i) {
+      std::int32_t id = ctx.files[i].pageId;
       if (id > 0) records[next[static_cast<std::size_t>(id)]++] = i;
     }
   }
@@ -148,15 +148,15 @@ struct PageIndex {
 std::int32_t companionCopy(const RunContext& ctx, const PageIndex& pages, std::int32_t part,
                            std::int32_t page) {
   if (!pages.has(page)) return NO_COPY;
-  const FileEntry& file = ctx.entries[part];
+  const FileRecord& file = ctx.files[part];
   const char* name = nameOf(ctx, file);
   auto first = pages.records.begin() + pages.start[static_cast<std::size_t>(page)];
   auto last = pages.records.begin() + pages.start[static_cast<std::size_t>(page) + 1];
   auto at = std::lower_bound(first, last, name, [&ctx](std::int32_t i, const char* n) {
-    return std::strcmp(nameOf(ctx, ctx.entries[i]), n) < 0;
+    return std::strcmp(nameOf(ctx, ctx.files[i]), n) < 0;
   });
-  for (; at != last && std::strcmp(nameOf(ctx, ctx.entries[*at]), name) == 0; ++at) {
-    const FileEntry& e = ctx.entries[*at];
+  for (; at != last && std::strcmp(nameOf(ctx, ctx.files[*at]), name) == 0; ++at) {
+    const FileRecord& e = ctx.files[*at];
     if (*at != part && e.kind == Kind::PAGE_PART && sameSizeAndTime(file, e)) return *at;
   }
   return NO_COPY;
@@ -167,7 +167,7 @@ std::int32_t companionCopy(const RunContext& ctx, const PageIndex& pages, std::i
 // folder holds a copy; a file without one is the only copy of its data and
 // stays.
 void markCopy(RunContext& ctx, PageIndex& pages, std::int32_t copyIndex, std::int32_t kept) {
-  FileEntry& copy = ctx.entries[copyIndex];
+  FileRecord& copy = ctx.files[copyIndex];
   copy.marked = true;
   copy.keptCopy = kept;
   if (copy.kind != Kind::PAGE || copy.pageId <= 0) return;
@@ -176,9 +176,9 @@ void markCopy(RunContext& ctx, PageIndex& pages, std::int32_t copyIndex, std::in
   auto id = static_cast<std::size_t>(copy.pageId);
   for (std::uint32_t at = pages.start[id]; at < pages.start[id + 1]; ++at) {
     std::int32_t part = pages.records[at];
-    FileEntry& file = ctx.entries[part];
+    FileRecord& file = ctx.files[part];
     if (file.kind != Kind::PAGE_PART || file.keptCopy != NO_COPY) continue;
-    std::int32_t partKept = companionCopy(ctx, pages, part, ctx.entries[kept].pageId);
+    std::int32_t partKept = companionCopy(ctx, pages, part, ctx.files[kept].pageId);
     if (partKept == NO_COPY) continue;
     file.marked = true;
     file.keptCopy = partKept;
@@ -193,7 +193,7 @@ std::int32_t markDuplicates(RunContext& ctx) {
   std::int32_t duplicates = 0;
   PageIndex pages;
   std::vector<std::int32_t> kept, order;
-  for (std::int32_t first = 0; first < ctx.count;) {
+  for (std::int32_t first = 0; first < ctx.files.size();) {
     const std::int32_t end = runEnd(ctx, first);
     findKept(ctx, first, end, kept, order);
     preferKeptFolders(ctx, first, end, kept, order);

@@ -10,7 +10,7 @@
 namespace doppioni {
 namespace {
 
-void markJunk(FileEntry& e, std::int32_t& count) {
+void markJunk(FileRecord& e, std::int32_t& count) {
   e.marked = true;
   e.kind = Kind::JUNK;
   ++count;
@@ -20,11 +20,11 @@ void markJunk(FileEntry& e, std::int32_t& count) {
 
 std::int32_t markJunkFiles(RunContext& ctx) {
   std::int32_t junk = 0;
-  for (std::int32_t i = 0; i < ctx.count; ++i) {
+  for (std::int32_t i = 0; i < ctx.files.size(); ++i) {
     ctx.progress.examining(i);
 
     // The rules were read off the name when the record was made.
-    FileEntry& e = ctx.entries[i];
+    FileRecord& e = ctx.files[i];
     if (e.traits & NAME_THUMBS_DB) {
       markJunk(e, junk);
       // Made writable now, so that the deletion is not refused; the outcome

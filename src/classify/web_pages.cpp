@@ -24,7 +24,7 @@ constexpr std::uint32_t NO_FOLDER = 0xFFFFFFFFu;
 
 // The extension holds "htm": the name's own extension, never the one of a
 // file from a recycle bin.
-bool isWebPage(const FileEntry& e) {
+bool isWebPage(const FileRecord& e) {
   return e.ext == EXT_OF_NAME && (e.traits & NAME_HTM_EXTENSION) != 0;
 }
 
@@ -77,7 +77,7 @@ class FolderIndex {
 
 // The companion folder of a page: its folder, the separator, the name
 // without its extension, then "_file". Built in out, whose room is reused.
-void companionPath(const RunContext& ctx, const FileEntry& page, std::string& out) {
+void companionPath(const RunContext& ctx, const FileRecord& page, std::string& out) {
   std::string_view name = nameOf(ctx, page);
   std::size_t dot = name.rfind('.');
   out.clear();
@@ -91,8 +91,8 @@ void companionPath(const RunContext& ctx, const FileEntry& page, std::string& ou
 
 WebPageCounts markWebPages(RunContext& ctx) {
   std::int32_t pages = 0;
-  for (std::int32_t i = 0; i < ctx.count; ++i) {
-    if (isWebPage(ctx.entries[i])) ++pages;
+  for (std::int32_t i = 0; i < ctx.files.size(); ++i) {
+    if (isWebPage(ctx.files[i])) ++pages;
   }
 
   // For each folder: the number of the last page whose companion folder it
@@ -106,8 +106,8 @@ WebPageCounts markWebPages(RunContext& ctx) {
     claims.assign(ctx.folders.size(), 0);
     std::string path;
     std::int32_t number = 0;
-    for (std::int32_t i = 0; i < ctx.count; ++i) {
-      const FileEntry& e = ctx.entries[i];
+    for (std::int32_t i = 0; i < ctx.files.size(); ++i) {
+      const FileRecord& e = ctx.files[i];
       if (!isWebPage(e)) continue;
       ++number;
       companionPath(ctx, e, path);
@@ -120,10 +120,10 @@ WebPageCounts markWebPages(RunContext& ctx) {
 
   std::int32_t number = 0;
   std::int64_t companions = 0;
-  for (std::int32_t i = 0; i < ctx.count; ++i) {
+  for (std::int32_t i = 0; i < ctx.files.size(); ++i) {
     ctx.progress.examining(i);
     if (!index) continue;
-    FileEntry& e = ctx.entries[i];
+    FileRecord& e = ctx.files[i];
     std::int32_t own = isWebPage(e) ? ++number : 0;
     std::uint32_t folder = index->canonical(e.dir);
     std::int32_t claim = lastClaim[folder];

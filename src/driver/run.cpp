@@ -107,7 +107,7 @@ void putBackLeftAside(Console& console, const std::string& workDir) {
 // cannot go on.
 std::optional<int> start(Run& run) {
   Console& console = run.console;
-  if (allocateTable(run.ctx).has_value()) {
+  if (run.ctx.files.grow(TABLE_STEP).has_value()) {
     console.print("MEMORIA INSUFFICIENTE\n");
     return -1;
   }
@@ -139,7 +139,7 @@ std::optional<int> listAndMark(Run& run) {
     }
     return -1;
   }
-  printCount(console, "Elenco fatto, ", ctx.count, " files trovati");
+  printCount(console, "Elenco fatto, ", ctx.files.size(), " files trovati");
   console.print("Li ordino\n");
   sortFiles(ctx);
 

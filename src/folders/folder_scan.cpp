@@ -15,7 +15,7 @@ namespace {
 
 int countFiles(const FolderContents& listing) {
   int files = 0;
-  for (const FolderEntry& entry : listing.entries) {
+  for (const ListedEntry& entry : listing.entries) {
     if (!entry.info.isFolder) ++files;  // a link to a file is a file; a link to a folder is not
   }
   return files;
@@ -25,7 +25,7 @@ int countFiles(const FolderContents& listing) {
 std::optional<Failure> addFolderRecord(RunContext& ctx, std::string_view path, int fileCount,
                                        int depth, const FileId& id) {
   std::vector<FolderRecord>& table = ctx.folderTable;
-  if (table.size() >= static_cast<std::size_t>(ctx.capacityLimit)) return noMemory();
+  if (table.size() >= static_cast<std::size_t>(ctx.files.limit)) return noMemory();
   if (table.size() == table.capacity()) {
     try {
       table.reserve(table.size() + std::max<std::size_t>(TABLE_STEP, table.size() / 2));

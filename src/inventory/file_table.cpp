@@ -118,29 +118,23 @@ std::tm localTimeNow() {
   return localTime(std::time(nullptr));
 }
 
-RunContext::~RunContext() {
-  std::free(entries);
-}
+RunContext::~RunContext() = default;
 
-std::optional<Failure> allocateTable(RunContext& ctx) {
-  // Records are plain data: realloc may move them, and on large tables it
-  // remaps pages instead of copying.
-  auto* storage = static_cast<FileEntry*>(std::malloc(sizeof(FileEntry) * TABLE_STEP));
-  if (storage == nullptr) return noMemory();
-  ctx.entries = storage;
-  ctx.capacity = TABLE_STEP;
-  ctx.count = 0;
-  return std::nullopt;
-}
-
-std::optional<Failure> growTable(RunContext& ctx, std::int32_t step) {
-  if (ctx.capacity > ctx.capacityLimit - step) return noMemory();
-  std::size_t bytes = sizeof(FileEntry) * static_cast<std::size_t>(ctx.capacity + step);
-  auto* storage = static_cast<FileEntry*>(std::realloc(ctx.entries, bytes));
+std::optional<Failure> FileTable::grow(std::int32_t step) {
+  if (capacity_ > limit - step) return noMemory();
+  std::size_t bytes = sizeof(FileRecord) * static_cast<std::size_t>(capacity_ + step);
+  auto* storage = static_cast<FileRecord*>(std::realloc(records_, bytes));
   if (storage == nullptr) return noMemory();  // the storage it had is still there, untouched
-  ctx.entries = storage;
-  ctx.capacity += step;
+  records_ = storage;
+  capacity_ += step;
   return std::nullopt;
+}
+
+void FileTable::release() {
+  std::free(records_);
+  records_ = nullptr;
+  capacity_ = 0;
+  count_ = 0;
 }
 
 int threadCount(const RunContext& ctx) {
@@ -153,10 +147,7 @@ int readingThreadsAtMost(const RunContext& ctx) {
 }
 
 void releaseFileTable(RunContext& ctx) {
-  std::free(ctx.entries);
-  ctx.entries = nullptr;
-  ctx.capacity = 0;
-  ctx.count = 0;
+  ctx.files.release();
   ctx.folders.clear();
 }
 

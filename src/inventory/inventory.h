@@ -10,6 +10,7 @@
 #include <ctime>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,24 +56,24 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b);
 
 // One file. The 64-bit fields come first, so that a record packs into 40
 // bytes.
-struct FileEntry {
+struct FileRecord {
   std::uint64_t writeTime;  // compared only for equality
   std::uint64_t size;
-  std::uint32_t dir;       // its folder: an id in RunContext::folders
-  std::uint32_t name;      // the name: an offset in RunContext::names
-  std::uint32_t fileId;    // FileId::digest of the file the scan saw, 0 when unknown
-  std::int32_t pageId;     // 0, or the number of the record's web page
-  std::int32_t keptCopy;   // for a copy: index of the record kept for it
-  bool marked;             // to be deleted
+  std::uint32_t dir;      // its folder: an id in RunContext::folders
+  std::uint32_t name;     // the name: an offset in RunContext::names
+  std::uint32_t fileId;   // FileId::digest of the file the scan saw, 0 when unknown
+  std::int32_t pageId;    // 0, or the number of the record's web page
+  std::int32_t keptCopy;  // for a copy: index of the record kept for it
+  bool marked;            // to be deleted
   Kind kind;
   std::uint8_t ext;     // EXT_*
   std::uint8_t traits;  // NAME_*: what the name says; IN_KEPT_FOLDER
 };
-static_assert(sizeof(FileEntry) == 40);
+static_assert(sizeof(FileRecord) == 40);
 
 // Only ordinary files and pages are kept as the copy of others; companion
 // files and junk can only be copies.
-inline bool canBeCandidate(const FileEntry& e) {
+inline bool canBeCandidate(const FileRecord& e) {
   return e.kind == Kind::NORMAL || e.kind == Kind::PAGE;
 }
 
@@ -165,6 +166,42 @@ class FolderStore {
   std::vector<std::uint32_t> lengths_;
 };
 
+// The file table: every record of the scan, in one block of plain data
+// that grows a step at a time (on large blocks realloc remaps pages instead
+// of copying them). It owns its storage.
+class FileTable {
+ public:
+  FileTable() = default;
+  ~FileTable() { release(); }
+  FileTable(const FileTable&) = delete;
+  FileTable& operator=(const FileTable&) = delete;
+
+  FileRecord& operator[](std::int32_t i) { return records_[i]; }
+  const FileRecord& operator[](std::int32_t i) const { return records_[i]; }
+  FileRecord* data() { return records_; }
+  const FileRecord* data() const { return records_; }
+  std::int32_t size() const { return count_; }
+  std::span<const FileRecord> records() const {
+    return {records_, static_cast<std::size_t>(count_)};
+  }
+  std::int32_t capacity() const { return capacity_; }
+  bool full() const { return count_ == capacity_; }
+  // Makes room for step more records; NO_MEMORY when the table cannot grow,
+  // which leaves it unchanged and still usable.
+  [[nodiscard]] std::optional<Failure> grow(std::int32_t step);
+  // The next record, in room made before.
+  FileRecord& add() { return records_[count_++]; }
+  void release();
+
+  // Neither table grows past this many records (the count is 32-bit).
+  std::int32_t limit = INT32_MAX;
+
+ private:
+  FileRecord* records_ = nullptr;
+  std::int32_t count_ = 0;
+  std::int32_t capacity_ = 0;
+};
+
 // The local time at which a report is compiled.
 using ReportClock = std::function<std::tm()>;
 std::tm localTimeNow();
@@ -177,9 +214,7 @@ struct RunContext {
   RunContext(const RunContext&) = delete;
   RunContext& operator=(const RunContext&) = delete;
 
-  FileEntry* entries = nullptr;  // the table's storage; moves when the table grows
-  std::int32_t capacity = 0;
-  std::int32_t count = 0;
+  FileTable files;
   std::string workDir;
 
   TextArena names;                        // every record's name
@@ -187,8 +222,6 @@ struct RunContext {
   std::vector<FolderRecord> folderTable;  // the folder stage's records
   Progress& progress;
   ReportClock clock = localTimeNow;
-  // Neither table grows past this many records (the count is 32-bit).
-  std::int32_t capacityLimit = INT32_MAX;
   // Threads that read folders ahead of the walks, sort, and attempt the
   // deletions; -1: as many as the machine has cores.
   int workerThreads = -1;
@@ -205,14 +238,6 @@ struct RunContext {
   std::function<void(const std::string& path)> beforeRemoval;
 };
 
-// Obtains the storage for the first TABLE_STEP records; NO_MEMORY when
-// there is none for it.
-std::optional<Failure> allocateTable(RunContext& ctx);
-
-// Makes room for step more records; NO_MEMORY when the table cannot grow,
-// which leaves it unchanged and still usable.
-std::optional<Failure> growTable(RunContext& ctx, std::int32_t step);
-
 // The worker threads a phase may use: the context's choice, or one a core.
 int threadCount(const RunContext& ctx);
 
@@ -223,10 +248,10 @@ int readingThreadsAtMost(const RunContext& ctx);
 // Frees the file table and its paths: the folder stage needs neither.
 void releaseFileTable(RunContext& ctx);
 
-inline std::string dirOf(const RunContext& ctx, const FileEntry& e) {
+inline std::string dirOf(const RunContext& ctx, const FileRecord& e) {
   return ctx.folders.path(e.dir);
 }
-inline const char* nameOf(const RunContext& ctx, const FileEntry& e) {
+inline const char* nameOf(const RunContext& ctx, const FileRecord& e) {
   return ctx.names.at(e.name);
 }
 inline std::string pathOf(const RunContext& ctx, const FolderRecord& f) {
@@ -239,7 +264,7 @@ inline std::string withName(std::string folder, std::string_view name) {
   return folder;
 }
 // The file's full path as shown: its folder, the separator, its name.
-inline std::string filePathOf(const RunContext& ctx, const FileEntry& e) {
+inline std::string filePathOf(const RunContext& ctx, const FileRecord& e) {
   return withName(dirOf(ctx, e), nameOf(ctx, e));
 }
 // The paths that reach a folder or a file, for every operation on them.
@@ -251,7 +276,7 @@ inline std::string reachPathOfFolder(const RunContext& ctx, std::uint32_t folder
 inline std::string reachPathOf(const RunContext& ctx, const FolderRecord& f) {
   return reachPathOfFolder(ctx, f.path);
 }
-inline std::string reachPathOf(const RunContext& ctx, const FileEntry& e) {
+inline std::string reachPathOf(const RunContext& ctx, const FileRecord& e) {
   return withName(reachPathOfFolder(ctx, e.dir), nameOf(ctx, e));
 }
 

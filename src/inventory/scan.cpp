@@ -17,11 +17,11 @@ class FileScan final : public TreeVisitor {
 
   std::optional<Failure> entry(WalkedFolder& folder, std::string_view folderPath,
                                std::string_view name, const EntryInfo& info, bool first) override {
-    if (ctx_.count > ctx_.capacity - 1) {
+    if (ctx_.files.full()) {
       std::optional<Failure> failure =
-          growTable(ctx_, folder.recycled ? RECYCLED_STEP : TABLE_STEP);
+          ctx_.files.grow(folder.recycled ? RECYCLED_STEP : TABLE_STEP);
       if (failure) return failure;
-      ctx_.progress.tableGrew(ctx_.count, folder.recycled, first);
+      ctx_.progress.tableGrew(ctx_.files.size(), folder.recycled, first);
     }
     if (info.isFolder) return std::nullopt;  // a link to one too: neither is a file
     if (folder.pathId == FolderStore::NO_ROOM) {
@@ -31,7 +31,7 @@ class FileScan final : public TreeVisitor {
     std::uint32_t nameOffset = ctx_.names.add(name);
     if (nameOffset == TextArena::NO_ROOM) return noMemory();
 
-    FileEntry& record = ctx_.entries[ctx_.count];
+    FileRecord& record = ctx_.files.add();
     record.dir = folder.pathId;
     record.name = nameOffset;
     record.size = info.size;
@@ -44,7 +44,6 @@ class FileScan final : public TreeVisitor {
     record.keptCopy = NO_COPY;
     record.marked = folder.recycled;
     record.kind = folder.recycled ? Kind::JUNK : Kind::NORMAL;
-    ++ctx_.count;
     return std::nullopt;
   }
 

@@ -30,26 +30,26 @@ std::vector<std::uint32_t> rankFolders(const RunContext& ctx) {
 
 void sortFiles(RunContext& ctx) {
   std::vector<std::uint32_t> folderRank = rankFolders(ctx);
-  auto before = [&ctx, &folderRank](const FileEntry& a, const FileEntry& b) {
+  auto before = [&ctx, &folderRank](const FileRecord& a, const FileRecord& b) {
     int byName = std::strcmp(nameOf(ctx, a), nameOf(ctx, b));
     if (byName != 0) return byName < 0;
     return folderRank[a.dir] < folderRank[b.dir];
   };
-  FileEntry* first = ctx.entries;
-  FileEntry* last = ctx.entries + ctx.count;
+  FileRecord* first = ctx.files.data();
+  FileRecord* last = ctx.files.data() + ctx.files.size();
   int threads = threadCount(ctx);
-  if (threads < 2 || ctx.count < PARALLEL_SORT_MIN) {
+  if (threads < 2 || ctx.files.size() < PARALLEL_SORT_MIN) {
     std::sort(first, last, before);
     return;
   }
   // Split around the median of a sample and sort the halves side by side.
   // No two records share both keys, so the result is the same as one sort's.
-  std::vector<FileEntry> sample;
-  for (std::int32_t i = 0; i < 255; ++i) sample.push_back(first[ctx.count / 255 * i]);
+  std::vector<FileRecord> sample;
+  for (std::int32_t i = 0; i < 255; ++i) sample.push_back(first[ctx.files.size() / 255 * i]);
   std::nth_element(sample.begin(), sample.begin() + 127, sample.end(), before);
-  FileEntry pivot = sample[127];
-  FileEntry* middle =
-      std::partition(first, last, [&](const FileEntry& e) { return before(e, pivot); });
+  FileRecord pivot = sample[127];
+  FileRecord* middle =
+      std::partition(first, last, [&](const FileRecord& e) { return before(e, pivot); });
   std::thread other;
   try {
     other = std::thread([&] { std::sort(first, middle, before); });

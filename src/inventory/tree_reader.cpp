@@ -30,10 +30,10 @@ constexpr std::int64_t JUDGED_EVERY_US = 100000;
 constexpr int MAX_HANDLES = 256;
 
 // Walk order: ancestors first, then siblings in listing order.
-bool walkedBefore(const TreeFolder* a, const TreeFolder* b) {
+bool walkedBefore(const ReadAheadFolder* a, const ReadAheadFolder* b) {
   if (a == b) return false;
-  const TreeFolder* x = a;
-  const TreeFolder* y = b;
+  const ReadAheadFolder* x = a;
+  const ReadAheadFolder* y = b;
   while (x->depth > y->depth) x = x->parent;
   while (y->depth > x->depth) y = y->parent;
   if (x == y) return a->depth < b->depth;
@@ -45,23 +45,23 @@ bool walkedBefore(const TreeFolder* a, const TreeFolder* b) {
 }
 
 // Heap order: the folder the walk comes to first is on top.
-bool walkedLater(const TreeFolder* a, const TreeFolder* b) {
+bool walkedLater(const ReadAheadFolder* a, const ReadAheadFolder* b) {
   return walkedBefore(b, a);
 }
 
 // A folder that is its own ancestor (a bind mount of a folder above it)
 // would be read forever.
-bool isLoop(const TreeFolder& folder) {
+bool isLoop(const ReadAheadFolder& folder) {
   if (!folder.id.known() || folder.parent == nullptr) return false;
   return folder.parent->id == folder.id || folder.mark->id == folder.id;
 }
 
 // The names from below base down to folder; with no base, from the root's
 // whole path.
-std::string pathFrom(const TreeFolder* base, const TreeFolder& folder) {
+std::string pathFrom(const ReadAheadFolder* base, const ReadAheadFolder& folder) {
   if (folder.parent == base) return folder.name;
-  std::vector<const TreeFolder*> chain;
-  for (const TreeFolder* f = &folder; f != base; f = f->parent) chain.push_back(f);
+  std::vector<const ReadAheadFolder*> chain;
+  for (const ReadAheadFolder* f = &folder; f != base; f = f->parent) chain.push_back(f);
   std::string path;
   for (auto f = chain.rbegin(); f != chain.rend(); ++f) {
     if (!path.empty()) path.push_back(PATH_SEPARATOR);
@@ -71,8 +71,9 @@ std::string pathFrom(const TreeFolder* base, const TreeFolder& folder) {
 }
 
 // The nearest open ancestor of folder below stop, or outer.
-TreeFolder* openAncestor(const TreeFolder& folder, const TreeFolder* stop, TreeFolder* outer) {
-  for (TreeFolder* up = folder.parent; up != stop; up = up->parent) {
+ReadAheadFolder* openAncestor(const ReadAheadFolder& folder, const ReadAheadFolder* stop,
+                              ReadAheadFolder* outer) {
+  for (ReadAheadFolder* up = folder.parent; up != stop; up = up->parent) {
     if (up->handle.isOpen()) return up;
   }
   return outer;
@@ -81,7 +82,7 @@ TreeFolder* openAncestor(const TreeFolder& folder, const TreeFolder* stop, TreeF
 // Marks a subtree that the walk will never enter; what is read of it already
 // stops counting as read ahead.
 // A folder still being read is only marked: its reader passes the mark on.
-void abandonAll(TreeFolder& folder, std::size_t& entriesAhead) {
+void abandonAll(ReadAheadFolder& folder, std::size_t& entriesAhead) {
   if (folder.abandoned) return;
   folder.abandoned = true;
   if (folder.state != READ) return;
@@ -93,9 +94,9 @@ void abandonAll(TreeFolder& folder, std::size_t& entriesAhead) {
 // The entries of a listing but the folders of an excluded name (a link is
 // no folder of its own, and stays).
 void leaveOut(const FolderContents& listing, const std::vector<std::string>& excluded,
-              std::vector<FolderEntry>& entries) {
+              std::vector<ListedEntry>& entries) {
   entries.clear();
-  for (const FolderEntry& entry : listing.entries) {
+  for (const ListedEntry& entry : listing.entries) {
     if (entry.info.isFolder && !entry.info.isLink &&
         std::find(excluded.begin(), excluded.end(), listing.name(entry)) != excluded.end()) {
       continue;
@@ -112,7 +113,7 @@ TreeReader::TreeReader(const std::string& root, ListingDetail detail, int thread
     : detail_(detail),
       excluded_(excluded),
       maxThreads_(static_cast<std::size_t>(std::max(threads, maxThreads))),
-      root_(std::make_unique<TreeFolder>()) {
+      root_(std::make_unique<ReadAheadFolder>()) {
   root_->name = root;
   queue_.push_back(root_.get());
   noMemory_.error = ENOMEM;
@@ -154,7 +155,7 @@ TreeReader::~TreeReader() {
 
 void TreeReader::popQueued() {
   std::pop_heap(queue_.begin(), queue_.end(), walkedLater);
-  TreeFolder* folder = queue_.back();
+  ReadAheadFolder* folder = queue_.back();
   queue_.pop_back();
   if (folder->parent != nullptr) {
     --folder->parent->handleUsers;
@@ -162,27 +163,27 @@ void TreeReader::popQueued() {
   }
 }
 
-void TreeReader::dropHandle(TreeFolder& folder) {
+void TreeReader::dropHandle(ReadAheadFolder& folder) {
   if (!folder.handle.isOpen()) return;
   folder.handle.close();
   --handlesKept_;
 }
 
 // Called with the lock held.
-void TreeReader::closeIfUnused(TreeFolder* folder) {
+void TreeReader::closeIfUnused(ReadAheadFolder* folder) {
   if (folder != nullptr && folder->handleUsers == 0) dropHandle(*folder);
 }
 
 // Called with the lock held, for a folder just taken from the queue: the
 // open ancestor it is to be read from, kept open until unpin.
-TreeFolder* TreeReader::take(TreeFolder& folder) {
+ReadAheadFolder* TreeReader::take(ReadAheadFolder& folder) {
   folder.state = READING;
-  TreeFolder* base = openAncestor(folder, nullptr, nullptr);
+  ReadAheadFolder* base = openAncestor(folder, nullptr, nullptr);
   if (base != nullptr) ++base->handleUsers;
   return base;
 }
 
-void TreeReader::unpin(TreeFolder* base) {
+void TreeReader::unpin(ReadAheadFolder* base) {
   if (base == nullptr) return;
   --base->handleUsers;
   closeIfUnused(base);
@@ -193,7 +194,8 @@ void TreeReader::unpin(TreeFolder* base) {
 // stays open if subfolders are to be read from it and there is room. A
 // folder that cannot be held in memory comes to the walk as one that could
 // not be listed, with ENOMEM.
-void TreeReader::readFolder(TreeFolder& folder, TreeFolder* base, FolderContents& scratch) {
+void TreeReader::readFolder(ReadAheadFolder& folder, ReadAheadFolder* base,
+                            FolderContents& scratch) {
   try {
     listInto(folder, base, scratch);
   } catch (const std::bad_alloc&) {
@@ -204,7 +206,7 @@ void TreeReader::readFolder(TreeFolder& folder, TreeFolder* base, FolderContents
   }
 }
 
-void TreeReader::listInto(TreeFolder& folder, TreeFolder* base, FolderContents& scratch) {
+void TreeReader::listInto(ReadAheadFolder& folder, ReadAheadFolder* base, FolderContents& scratch) {
   const OpenFolder none;
   listFolder(base != nullptr ? base->handle : none, pathFrom(base, folder), detail_, scratch,
              &folder.handle);
@@ -221,12 +223,12 @@ void TreeReader::listInto(TreeFolder& folder, TreeFolder* base, FolderContents& 
   folder.id = folder.contents.folderId;
   std::uint32_t position = 0;
   if (folder.contents.error == 0 && !isLoop(folder)) {
-    const TreeFolder* mark = folder.parent == nullptr || (folder.depth & (folder.depth - 1)) == 0
-                                 ? &folder
-                                 : folder.mark;
-    for (const FolderEntry& entry : folder.contents.entries) {
+    const ReadAheadFolder* mark =
+        folder.parent == nullptr || (folder.depth & (folder.depth - 1)) == 0 ? &folder
+                                                                             : folder.mark;
+    for (const ListedEntry& entry : folder.contents.entries) {
       if (!entry.info.isFolder || entry.info.isLink) continue;
-      auto child = std::make_unique<TreeFolder>();
+      auto child = std::make_unique<ReadAheadFolder>();
       child->name.assign(folder.contents.name(entry));
       child->parent = &folder;
       child->mark = mark;
@@ -243,7 +245,7 @@ void TreeReader::listInto(TreeFolder& folder, TreeFolder* base, FolderContents& 
 }
 
 // Called with the lock held, once the walk has read a folder itself.
-void TreeReader::finishRead(TreeFolder& folder, TreeFolder* base) {
+void TreeReader::finishRead(ReadAheadFolder& folder, ReadAheadFolder* base) {
   folder.state = READ;
   entriesAhead_ += folder.contents.entries.size() + 1;
   folder.handleUsers = static_cast<int>(folder.children.size());
@@ -273,11 +275,11 @@ void TreeReader::work() {
 // A piece of the tree that a worker reads in one go, in the walk's own order.
 struct TreeReader::Piece {
   struct Frame {
-    TreeFolder* folder;
+    ReadAheadFolder* folder;
     std::size_t next;  // next child to read
   };
-  std::vector<TreeFolder*> folders;  // read, parents before their children
-  std::vector<Frame> stack;          // where the reading stopped
+  std::vector<ReadAheadFolder*> folders;  // read, parents before their children
+  std::vector<Frame> stack;               // where the reading stopped
   FolderContents scratch;
 };
 
@@ -287,9 +289,9 @@ void TreeReader::readAhead(std::unique_lock<std::mutex>& lock) {
   std::int64_t computed = 0;  // of those, on a processor
   lock.lock();
   for (;;) {
-    TreeFolder* first = nextToRead(lock);
+    ReadAheadFolder* first = nextToRead(lock);
     if (first == nullptr) return;
-    TreeFolder* base = take(*first);  // pinned before its parent may close
+    ReadAheadFolder* base = take(*first);  // pinned before its parent may close
     popQueued();
     // Workers are woken one at a time, each waking the next while work is
     // left: waking them all at once would have most go back to sleep.
@@ -317,7 +319,7 @@ void TreeReader::readAhead(std::unique_lock<std::mutex>& lock) {
 
 // Called with the lock held: waits for a folder to read and returns it, or
 // nullptr when the reader stops.
-TreeFolder* TreeReader::nextToRead(std::unique_lock<std::mutex>& lock) {
+ReadAheadFolder* TreeReader::nextToRead(std::unique_lock<std::mutex>& lock) {
   for (;;) {
     ++idleWorkers_;
     workAvailable_.wait(lock, [this] {
@@ -333,7 +335,7 @@ TreeFolder* TreeReader::nextToRead(std::unique_lock<std::mutex>& lock) {
 // Called without the lock: reads first and the folders below it until the
 // piece is big enough. Until it is handed over, nobody else can see the
 // folders below first, nor close them.
-void TreeReader::readPiece(TreeFolder& first, TreeFolder* base, Piece& piece) {
+void TreeReader::readPiece(ReadAheadFolder& first, ReadAheadFolder* base, Piece& piece) {
   piece.folders.clear();
   piece.stack.clear();
   readFolder(first, base, piece.scratch);
@@ -346,7 +348,7 @@ void TreeReader::readPiece(TreeFolder& first, TreeFolder* base, Piece& piece) {
       piece.stack.pop_back();
       continue;
     }
-    TreeFolder* child = frame.folder->children[frame.next++].get();
+    ReadAheadFolder* child = frame.folder->children[frame.next++].get();
     child->state = READING;
     readFolder(*child, openAncestor(*child, first.parent, base), piece.scratch);
     // The last subfolder read from it: nobody needs it open any more.
@@ -359,8 +361,8 @@ void TreeReader::readPiece(TreeFolder& first, TreeFolder* base, Piece& piece) {
 
 // Called with the lock held: what the piece read is the walk's now, and
 // what it did not reach goes back to the queue.
-void TreeReader::handOver(TreeFolder& first, Piece& piece) {
-  for (TreeFolder* folder : piece.folders) {  // parents come before their children
+void TreeReader::handOver(ReadAheadFolder& first, Piece& piece) {
+  for (ReadAheadFolder* folder : piece.folders) {  // parents come before their children
     if (folder != &first && folder->parent->abandoned) folder->abandoned = true;
     folder->state = READ;
     if (folder->abandoned) {
@@ -370,10 +372,10 @@ void TreeReader::handOver(TreeFolder& first, Piece& piece) {
     }
   }
   for (const Piece::Frame& frame : piece.stack) {
-    TreeFolder& parent = *frame.folder;
+    ReadAheadFolder& parent = *frame.folder;
     parent.handleUsers = 0;
     for (std::size_t i = frame.next; i < parent.children.size(); ++i) {
-      TreeFolder* rest = parent.children[i].get();
+      ReadAheadFolder* rest = parent.children[i].get();
       if (parent.abandoned) {
         rest->abandoned = true;
         continue;
@@ -386,14 +388,14 @@ void TreeReader::handOver(TreeFolder& first, Piece& piece) {
   }
 }
 
-const FolderContents& TreeReader::read(TreeFolder& folder) {
+const FolderContents& TreeReader::read(ReadAheadFolder& folder) {
   std::unique_lock lock(mutex_);
   if (failed_) return noMemory_;
   if (folder.state == QUEUED) {
     // Every folder the walk wanted before this one is read, so this one is
     // first in the queue, after any the walk has given up.
     while (!queue_.empty() && queue_.front() != &folder && queue_.front()->abandoned) popQueued();
-    TreeFolder* base = take(folder);
+    ReadAheadFolder* base = take(folder);
     if (!queue_.empty() && queue_.front() == &folder) {
       popQueued();
     } else {
@@ -417,7 +419,7 @@ const FolderContents& TreeReader::read(TreeFolder& folder) {
   return folder.contents;
 }
 
-void TreeReader::release(TreeFolder& folder) {
+void TreeReader::release(ReadAheadFolder& folder) {
   std::lock_guard lock(mutex_);
   entriesAhead_ -= folder.contents.entries.size() + 1;
   // Every child has been walked and released before its parent is, but for
@@ -441,7 +443,7 @@ void TreeReader::wakeHeldBackWorkers() {
   }
 }
 
-void TreeReader::abandon(TreeFolder& folder) {
+void TreeReader::abandon(ReadAheadFolder& folder) {
   std::lock_guard lock(mutex_);
   entriesAhead_ -= folder.contents.entries.size() + 1;
   folder.contents.entries = {};

@@ -37,19 +37,19 @@ namespace doppioni {
 // Past this many, more reads at once only make the disk seek more.
 inline constexpr int MAX_READING_THREADS = 8;
 
-struct TreeFolder {
+struct ReadAheadFolder {
   std::string name;  // the root's is its whole path
-  TreeFolder* parent = nullptr;
+  ReadAheadFolder* parent = nullptr;
   // The ancestor a loop through a bind mount is checked against: the
   // nearest one at a depth that is a power of two, so the check costs the
   // same at any depth and still finds every loop a few turns in.
-  const TreeFolder* mark = nullptr;
+  const ReadAheadFolder* mark = nullptr;
   std::uint32_t depth = 0;
   std::uint32_t position = 0;  // among its parent's children
   FileId id;
   FolderContents contents;
   // One per entry that is a folder and not a link, in listing order.
-  std::vector<std::unique_ptr<TreeFolder>> children;
+  std::vector<std::unique_ptr<ReadAheadFolder>> children;
   OpenFolder handle;    // open while subfolders wait to be read from it
   int handleUsers = 0;  // subfolders waiting in the queue, and readers using the handle
   int state = 0;        // queued, reading or read
@@ -69,31 +69,31 @@ class TreeReader {
   TreeReader(const TreeReader&) = delete;
   TreeReader& operator=(const TreeReader&) = delete;
 
-  TreeFolder& root() { return *root_; }
+  ReadAheadFolder& root() { return *root_; }
   // Waits until the folder has been read (reading it now if nobody has
   // started) and returns its contents; error ENOMEM when memory ran out for
   // it or for a worker reading ahead.
-  const FolderContents& read(TreeFolder& folder);
+  const FolderContents& read(ReadAheadFolder& folder);
   // The walk is done with the folder and all below it: its memory goes back.
-  void release(TreeFolder& folder);
+  void release(ReadAheadFolder& folder);
   // The walk will not go into the folder's subfolders (it has seen the
   // folder before): nothing below it is read any more.
-  void abandon(TreeFolder& folder);
+  void abandon(ReadAheadFolder& folder);
 
  private:
   struct Piece;
   void work();
   void readAhead(std::unique_lock<std::mutex>& lock);
-  TreeFolder* nextToRead(std::unique_lock<std::mutex>& lock);
-  void readPiece(TreeFolder& first, TreeFolder* base, Piece& piece);
-  void handOver(TreeFolder& first, Piece& piece);
-  void readFolder(TreeFolder& folder, TreeFolder* base, FolderContents& scratch);
-  void listInto(TreeFolder& folder, TreeFolder* base, FolderContents& scratch);
-  TreeFolder* take(TreeFolder& folder);
-  void finishRead(TreeFolder& folder, TreeFolder* base);
-  void unpin(TreeFolder* base);
-  void closeIfUnused(TreeFolder* folder);
-  void dropHandle(TreeFolder& folder);
+  ReadAheadFolder* nextToRead(std::unique_lock<std::mutex>& lock);
+  void readPiece(ReadAheadFolder& first, ReadAheadFolder* base, Piece& piece);
+  void handOver(ReadAheadFolder& first, Piece& piece);
+  void readFolder(ReadAheadFolder& folder, ReadAheadFolder* base, FolderContents& scratch);
+  void listInto(ReadAheadFolder& folder, ReadAheadFolder* base, FolderContents& scratch);
+  ReadAheadFolder* take(ReadAheadFolder& folder);
+  void finishRead(ReadAheadFolder& folder, ReadAheadFolder* base);
+  void unpin(ReadAheadFolder* base);
+  void closeIfUnused(ReadAheadFolder* folder);
+  void dropHandle(ReadAheadFolder& folder);
   void wakeHeldBackWorkers();
   void popQueued();
   std::size_t entriesAheadAtMost() const;
@@ -102,20 +102,20 @@ class TreeReader {
   const ListingDetail detail_;
   const std::vector<std::string> excluded_;
   const std::size_t maxThreads_;
-  std::unique_ptr<TreeFolder> root_;
+  std::unique_ptr<ReadAheadFolder> root_;
   std::mutex mutex_;
   std::condition_variable workAvailable_;
   std::condition_variable folderRead_;
-  std::vector<TreeFolder*> queue_;  // a heap: the folder the walk wants first on top
-  std::size_t entriesAhead_ = 0;    // read but not yet released
+  std::vector<ReadAheadFolder*> queue_;  // a heap: the folder the walk wants first on top
+  std::size_t entriesAhead_ = 0;         // read but not yet released
   std::atomic<int> handlesKept_{0};
   FolderContents walkScratch_;  // what the walk reads itself is listed here first
   bool stopping_ = false;
   bool failed_ = false;  // a worker ran out of memory: the walk gets noMemory_
   FolderContents noMemory_;
-  int idleWorkers_ = 0;                               // workers waiting for a folder to read
-  bool walkWaiting_ = false;                          // the walk waits for a folder being read
-  std::vector<std::unique_ptr<TreeFolder>> givenUp_;  // abandoned subtrees, kept to the end
+  int idleWorkers_ = 0;                                    // workers waiting for a folder to read
+  bool walkWaiting_ = false;                               // the walk waits for a folder being read
+  std::vector<std::unique_ptr<ReadAheadFolder>> givenUp_;  // abandoned subtrees, kept to the end
   std::vector<std::thread> workers_;
 };
 

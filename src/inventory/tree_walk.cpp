@@ -16,7 +16,7 @@ std::size_t hashOf(const FileId& id) {
 
 // A folder being walked: where the walk stands in its listing.
 struct Frame {
-  TreeFolder* node;
+  ReadAheadFolder* node;
   WalkedFolder shown;
   std::size_t entry = 0;  // next entry to take
   std::size_t child = 0;  // next subfolder to walk
@@ -42,7 +42,7 @@ bool firstVisit(Walk& walk, const FileId& id) {
 
 // Reads the folder at walk.path and, unless it was walked before, makes it
 // the folder being walked.
-std::optional<Failure> enter(Walk& walk, TreeFolder& node, WalkedFolder shown) {
+std::optional<Failure> enter(Walk& walk, ReadAheadFolder& node, WalkedFolder shown) {
   const FolderContents& listing = walk.reader.read(node);
   if (listing.error == ENOMEM) return noMemory();
   if (listing.error != 0) {
@@ -86,7 +86,7 @@ std::optional<Failure> walkTree(RunContext& ctx, const std::string& path,
       walk.stack.pop_back();
       continue;
     }
-    const FolderEntry& entry = listing.entries[frame.entry];
+    const ListedEntry& entry = listing.entries[frame.entry];
     const std::string_view name = listing.name(entry);
     const bool first = frame.entry++ == 0;
     const std::string_view folderPath = std::string_view(walk.path).substr(0, frame.pathLength);

@@ -150,7 +150,7 @@ bool readNames(int dir, ListingDetail detail, FolderContents& contents,
       const char* name = d->d_name;
       if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
 
-      FolderEntry entry;
+      ListedEntry entry;
       entry.info.isFolder = d->d_type == DT_DIR;
       entry.info.isLink = d->d_type == DT_LNK;
       entry.info.isRegular = d->d_type == DT_REG;
@@ -178,7 +178,7 @@ bool lookAtEntries(int dir, ListingDetail detail, FolderContents& contents,
   bool anyGone = false;
   struct stat st;
   for (const ToLook& look : toLook) {
-    FolderEntry& entry = contents.entries[look.index];
+    ListedEntry& entry = contents.entries[look.index];
     const char* name = contents.names.data() + entry.nameOffset;
     // Short of the full detail, only an entry of unknown type is asked for.
     if (detail == ListingDetail::FULL || !entry.info.isLink) {
@@ -202,7 +202,7 @@ bool lookAtEntries(int dir, ListingDetail detail, FolderContents& contents,
   }
   if (anyGone) {
     std::erase_if(contents.entries,
-                  [](const FolderEntry& entry) { return entry.nameLength == GONE; });
+                  [](const ListedEntry& entry) { return entry.nameLength == GONE; });
   }
   return true;
 }

@@ -374,7 +374,7 @@ void listFolder(const std::string& path, ListingDetail, FolderContents& contents
       std::size_t length = d->FileNameLength / sizeof(wchar_t);
       bool dots = name[0] == L'.' && (length == 1 || (length == 2 && name[1] == L'.'));
       if (!dots) {
-        FolderEntry entry;
+        ListedEntry entry;
         FILETIME written{d->LastWriteTime.LowPart, static_cast<DWORD>(d->LastWriteTime.HighPart)};
         auto size = static_cast<std::uint64_t>(d->EndOfFile.QuadPart);
         // A reparse point's tag stands where the extended attributes' size would.
@@ -897,10 +897,9 @@ int copyAcross(HeldFile& held, const std::string& folder, const std::string& pat
   int error = createCopy(folder, copy);
   if (error == 0) error = copyBytes(held.entry, handleOf(copy.file), size);
   // Both read back whole, and the original unchanged meanwhile.
-  if (error == 0 &&
-      !(sameBytes(held.entry, copy.file, size) && infoOf(handleOf(held.entry), after) == 0 &&
-        after.id == before.id && after.writeTime == before.writeTime &&
-        after.size == before.size)) {
+  if (error == 0 && !(sameBytes(held.entry, copy.file, size) &&
+                      infoOf(handleOf(held.entry), after) == 0 && after.id == before.id &&
+                      after.writeTime == before.writeTime && after.size == before.size)) {
     error = EIO;
   }
   if (error == 0) error = renameByHandle(handleOf(copy.file), path);

@@ -65,7 +65,7 @@ struct EntryInfo {
 // attributes and times at zero where the platform would pay extra for them.
 enum class ListingDetail { FULL, TYPES_ONLY };
 
-struct FolderEntry {
+struct ListedEntry {
   std::uint32_t nameOffset = 0;  // into FolderContents::names
   std::uint32_t nameLength = 0;
   EntryInfo info;
@@ -77,10 +77,10 @@ struct FolderEntry {
 struct FolderContents {
   int error = 0;    // 0, or the platform's error number when the folder cannot be listed
   FileId folderId;  // identity of the listed folder itself, where known
-  std::vector<FolderEntry> entries;
+  std::vector<ListedEntry> entries;
   std::string names;  // the entries' names, in the order listed
 
-  std::string_view name(const FolderEntry& entry) const {
+  std::string_view name(const ListedEntry& entry) const {
     return std::string_view(names).substr(entry.nameOffset, entry.nameLength);
   }
 };

@@ -53,7 +53,7 @@ constexpr std::size_t BATCHES_A_THREAD = 4;
 
 // Whether the entry on disk is still the one the record describes: the same
 // file, where the scan could tell, of the same size and write time.
-bool unchangedSinceScan(const EntryInfo& info, const FileEntry& record) {
+bool unchangedSinceScan(const EntryInfo& info, const FileRecord& record) {
   return !info.isFolder && info.size == record.size && info.writeTime == record.writeTime &&
          (record.fileId == 0 || info.id.digest() == record.fileId);
 }
@@ -61,7 +61,7 @@ bool unchangedSinceScan(const EntryInfo& info, const FileEntry& record) {
 // The copy kept for a record, open to read, as the scan saw it.
 struct KeptCopy {
   std::int32_t index = -1;
-  const FileEntry* record = nullptr;
+  const FileRecord* record = nullptr;
   std::string path;
   OpenFile file;
   EntryInfo info;
@@ -75,7 +75,7 @@ bool openKeptCopy(const RunContext& ctx, const PlannedDeletion& copy, KeptCopy& 
   if (copy.kept == NO_COPY) return false;
   if (kept.index == copy.kept && kept.file.isOpen()) return true;
   kept.index = copy.kept;
-  kept.record = &ctx.entries[copy.kept];
+  kept.record = &ctx.files[copy.kept];
   kept.path = reachPathOf(ctx, *kept.record);
   kept.file.close();
   if (openToRead(kept.path, kept.file, kept.info) == 0 &&
@@ -112,7 +112,7 @@ class Attempts {
   // toRead: every file held open to read its bytes, as a move to another
   // volume reads them from the handle that holds the file on Windows.
   Attempts(const RunContext& ctx, bool toRead)
-      : ctx_(ctx), toRead_(toRead), gone_(static_cast<std::size_t>(ctx.count)) {}
+      : ctx_(ctx), toRead_(toRead), gone_(static_cast<std::size_t>(ctx.files.size())) {}
 
   // Checks and holds the planned files given, in their order, on any
   // thread: their moves aside are noted in the journal first, in one write.
@@ -124,7 +124,7 @@ class Attempts {
       if (file.page != NO_COPY && !gone_[static_cast<std::size_t>(file.page)]) {
         plans[i].error = ECANCELED;
       } else {
-        plans[i] = planDeletion(reachPathOf(ctx_, ctx_.entries[file.index]), &journal_);
+        plans[i] = planDeletion(reachPathOf(ctx_, ctx_.files[file.index]), &journal_);
       }
     }
     noteDeletions(journal_, plans);
@@ -148,7 +148,7 @@ class Attempts {
     anyLeftAside_ = true;
     // Where the file stays: it was moved aside for its check and a new
     // file took its name meanwhile.
-    const FileEntry& record = ctx_.entries[index];
+    const FileRecord& record = ctx_.files[index];
     std::string line("Il file ");
     ctx_.progress.appendName(line, filePathOf(ctx_, record));
     line.append(" non e' stato cancellato e ora si chiama ");
@@ -163,7 +163,7 @@ class Attempts {
  private:
   // Checks and holds a planned file.
   PreparedDeletion prepare(const PlannedDeletion& file, DeletionPlan& plan, KeptCopy& kept) {
-    const FileEntry& record = ctx_.entries[file.index];
+    const FileRecord& record = ctx_.files[file.index];
     const bool junk = !file.compared;
     if (plan.error == 0 && !junk && !openKeptCopy(ctx_, file, kept)) plan.error = ECANCELED;
     // Junk goes whatever it is; a copy only as a regular file, never as a
@@ -200,7 +200,7 @@ bool listBatch(RunContext& ctx, ReportFile& list, const std::vector<Attempt>& ba
   if (!at) return false;
   std::string& out = list.text();
   for (std::size_t i = 0; i < batch.size(); ++i) {
-    const FileEntry& record = ctx.entries[batch[i].index];
+    const FileRecord& record = ctx.files[batch[i].index];
     ctx.progress.deleting(nameOf(ctx, record), dirOf(ctx, record));
     // Each line before this one ends in one line end (a name's are '?').
     lineAt.push_back(*at + out.size() + i * (REPORT_LINE_END_BYTES - 1));
@@ -236,7 +236,7 @@ bool listAndDelete(RunContext& ctx, const Options& options, ReportFile& list,
   for (std::size_t i = 0; i < batch.size(); ++i) {
     PreparedDeletion& prepared = batch[i].prepared;
     if (prepared.error != 0) continue;
-    batch[i].deleted = disposeOfHeldFile(ctx, options, ctx.entries[batch[i].index], prepared.held,
+    batch[i].deleted = disposeOfHeldFile(ctx, options, ctx.files[batch[i].index], prepared.held,
                                          prepared.leftAt) == 0;
     if (!batch[i].deleted && !list.overwrite(lineAt[i], "R")) whole = false;
   }
@@ -250,7 +250,7 @@ std::uint64_t listRoom(const RunContext& ctx, std::size_t head, const DeletionOr
   std::uint64_t room = head + 8 + 2 * INTERRUPTED_LIST.size();
   for (const std::vector<PlannedDeletion>* round : {&order.first, &order.followers}) {
     for (const PlannedDeletion& file : *round) {
-      const FileEntry& record = ctx.entries[file.index];
+      const FileRecord& record = ctx.files[file.index];
       room += 2 * 2 + std::strlen(nameOf(ctx, record)) + 4 + ctx.folders.pathLength(record.dir);
     }
   }
@@ -283,11 +283,11 @@ bool deleteRound(RunContext& ctx, const Options& options, Attempts& attempts,
 
 }  // namespace
 
-DeletionOrder planDeletions(std::span<const FileEntry> table) {
+DeletionOrder planDeletions(std::span<const FileRecord> table) {
   // Page number -> its marked page's record.
   std::vector<std::int32_t> markedPage;
   for (std::size_t i = 0; i < table.size(); ++i) {
-    const FileEntry& e = table[i];
+    const FileRecord& e = table[i];
     if (!e.marked || e.kind != Kind::PAGE || e.pageId <= 0) continue;
     auto id = static_cast<std::size_t>(e.pageId);
     if (id >= markedPage.size()) markedPage.resize(id + 1, NO_COPY);
@@ -295,7 +295,7 @@ DeletionOrder planDeletions(std::span<const FileEntry> table) {
   }
   DeletionOrder order;
   for (std::size_t i = 0; i < table.size(); ++i) {
-    const FileEntry& e = table[i];
+    const FileRecord& e = table[i];
     if (!e.marked) continue;
     PlannedDeletion file{static_cast<std::int32_t>(i), e.kind != Kind::JUNK, e.keptCopy, NO_COPY};
     // A kept copy that is out of the table, the copy itself, or going away
@@ -313,7 +313,7 @@ DeletionOrder planDeletions(std::span<const FileEntry> table) {
 }
 
 int deleteMarkedFiles(RunContext& ctx, const Options& options) {
-  const DeletionOrder order = planDeletions({ctx.entries, static_cast<std::size_t>(ctx.count)});
+  const DeletionOrder order = planDeletions(ctx.files.records());
   AttemptList list(ctx.progress, DELETED_LIST);
   std::string& out = list.file().text();
   const ListWords& words = options.moves() ? MOVED_WORDS : DELETED_WORDS;

@@ -27,7 +27,7 @@ void appendLines(const RunContext& ctx, std::int32_t begin, std::int32_t end, st
   const std::size_t workDirLength = ctx.workDir.size();
   const bool rootIsWorkDir = ctx.folders.root() == ctx.workDir;
   for (std::int32_t i = begin; i < end; ++i) {
-    const FileEntry& e = ctx.entries[i];
+    const FileRecord& e = ctx.files[i];
     out.push_back(e.marked ? 'C' : ' ');
     out.push_back(' ');
     appendNumber(out, static_cast<int>(e.kind));
@@ -74,12 +74,13 @@ int writeDuplicatesReport(const RunContext& ctx) {
   const std::size_t slots = static_cast<std::size_t>(std::max(threads, 1));
   std::vector<std::string> pieces(slots), wholes(slots);
   const std::size_t count =
-      (static_cast<std::size_t>(ctx.count) + LINES_A_PIECE - 1) / LINES_A_PIECE;
+      (static_cast<std::size_t>(ctx.files.size()) + LINES_A_PIECE - 1) / LINES_A_PIECE;
   auto make = [&](std::size_t k) {
     std::string& piece = pieces[k % slots];
     piece.clear();
     auto begin = static_cast<std::int32_t>(k * LINES_A_PIECE);
-    appendLines(ctx, begin, std::min(begin + LINES_A_PIECE, ctx.count), piece, wholes[k % slots]);
+    appendLines(ctx, begin, std::min(begin + LINES_A_PIECE, ctx.files.size()), piece,
+                wholes[k % slots]);
     return 0;
   };
   auto write = [&](std::size_t k, int) { report.write(pieces[k % slots]); };

@@ -5,7 +5,7 @@
 
 namespace doppioni {
 
-int disposeOfHeldFile(const RunContext& ctx, const Options& options, const FileEntry& record,
+int disposeOfHeldFile(const RunContext& ctx, const Options& options, const FileRecord& record,
                       HeldFile& held, std::string& leftAt) {
   if (!options.moves()) return deleteHeldFile(held, leftAt);
   // Its folders below the work folder come along: Backup/2023/foto.jpg goes

@@ -149,7 +149,7 @@ struct DeletionOrder {
 };
 
 // What the marks of the table say is to be deleted, and against what.
-[[nodiscard]] DeletionOrder planDeletions(std::span<const FileEntry> table);
+[[nodiscard]] DeletionOrder planDeletions(std::span<const FileRecord> table);
 
 // Deletes the marked files that are unchanged since the scan (a copy only
 // while the copy kept for it is still there, unchanged, and only when its
@@ -167,7 +167,7 @@ struct DeletionOrder {
 // folder, the copy made across volumes checked against it byte for byte.
 // 0, or an error number and the file is back (see deleteHeldFile).
 [[nodiscard]] int disposeOfHeldFile(const RunContext& ctx, const Options& options,
-                                    const FileEntry& record, HeldFile& held, std::string& leftAt);
+                                    const FileRecord& record, HeldFile& held, std::string& leftAt);
 
 // What comparing two files' bytes found, and how many bytes it read.
 struct ContentComparison {
