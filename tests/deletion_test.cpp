@@ -56,17 +56,17 @@ TEST_F(DeletionTest, OnlyWithItsListAndOnlyTheFileChecked) {
   make("B", "preso", run.ctx.files.size() - 1);
   std::ofstream(tree.path("B/preso"), std::ios::app) << "x";
   make("A", "senza", 0).name = run.ctx.names.add("a\nC b in c\r");  // no such file
-  run.ctx.beforeDeletion = [](const std::string& path) {
+  BeforeAct saveOver = [](const std::string& path) {
     std::ofstream(path + ".nuovo") << "nuova versione";
     std::error_code held;
     fs::rename(path + ".nuovo", path, held);
   };
   tree.folder(DELETED_LIST);  // first a folder in the way of the list: nothing is tried
-  EXPECT_EQ(deleteMarkedFiles(run.ctx), -1);
+  EXPECT_EQ(deleteMarkedFiles(run.ctx, {}, saveOver), -1);
   EXPECT_TRUE(run.output.starts_with("Impossibile creare il file Elenco_files_cancellati.txt"));
   EXPECT_EQ(readText(tree.path("B/salvato")), "x");
   fs::remove(DELETED_LIST);
-  EXPECT_EQ(deleteMarkedFiles(run.ctx), 0);
+  EXPECT_EQ(deleteMarkedFiles(run.ctx, {}, saveOver), 0);
   for (std::string name : {"B/salvato", "B/preso"})
     EXPECT_EQ(readText(tree.path(name + (POSIX ? "" : ".nuovo"))), "nuova versione") << name;
   // A line feed or carriage return in a name never makes a list line of its own.
@@ -85,7 +85,7 @@ TEST_F(DeletionTest, EachLineIsOnDiskBeforeTheNextDeletionAndNoneStartsAfterAnIn
   for (char folder : std::string("BCDEFG")) make(std::string(1, folder), "tenuto", 0);
   run.ctx.workerThreads = 1;
   int attempts = 0;
-  run.ctx.beforeDeletion = [&](const std::string&) {
+  BeforeAct countLines = [&](const std::string&) {
     std::string list = readText(DELETED_LIST);
     int lines = 0;
     for (std::size_t at = 0; (at = list.find("tenuto in", at)) != std::string::npos; ++at) ++lines;
@@ -93,7 +93,7 @@ TEST_F(DeletionTest, EachLineIsOnDiskBeforeTheNextDeletionAndNoneStartsAfterAnIn
     if (++attempts == 3) std::raise(SIGTERM);
   };
   auto before = std::signal(SIGTERM, [](int) {});
-  EXPECT_EQ(deleteMarkedFiles(run.ctx), -1);
+  EXPECT_EQ(deleteMarkedFiles(run.ctx, {}, countLines), -1);
   std::signal(SIGTERM, before);
   EXPECT_EQ(attempts, 3);
   EXPECT_TRUE(readText(DELETED_LIST)

@@ -62,11 +62,11 @@ TEST(FolderRemoval, NothingIsRemovedBelowAFolderMovedOutOfTheTree) {
   run.ctx.workerThreads = 0;  // one removal at a time: the move comes between two
   ASSERT_FALSE(listFolders(run.ctx, tree.path("t"), ".").has_value());
   sortFoldersByDepth(run.ctx);
-  run.ctx.beforeRemoval = [&tree](const std::string& path) {
+  BeforeAct moveOut = [&tree](const std::string& path) {
     if (path.find(PATH_SEPARATOR + std::string("e")) != std::string::npos && tree.exists("t/c1"))
       fs::rename(tree.path("t/c1"), tree.path("fuori"));
   };
-  EXPECT_EQ(removeEmptyFolders(run.ctx), 0);
+  EXPECT_EQ(removeEmptyFolders(run.ctx, moveOut), 0);
   const std::string moved = "fuori" + c70.substr(4);
   FolderContents left;  // none without the check, when everything out there went
   listFolder(tree.path(moved), ListingDetail::TYPES_ONLY, left);

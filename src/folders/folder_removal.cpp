@@ -61,7 +61,8 @@ void reportRemoval(RunContext& ctx, const std::string& path, int error, std::str
 
 // Removes the folders without files among the first `last` of the table,
 // deepest first, and reports each. Whether the report is still whole.
-bool removeByDepth(RunContext& ctx, std::int32_t last, ReportFile& report, Removals& done) {
+bool removeByDepth(RunContext& ctx, std::int32_t last, ReportFile& report, Removals& done,
+                   const BeforeAct& beforeEach) {
   const std::vector<FolderRecord>& table = ctx.folderTable;
   bool written = true;
   std::vector<std::int32_t> level;
@@ -79,10 +80,10 @@ bool removeByDepth(RunContext& ctx, std::int32_t last, ReportFile& report, Remov
       if (table[end].fileCount == 0) level.push_back(end);
       ++end;
     }
-    auto attempt = [&ctx, &table, &level, &way, topDepth](std::size_t k) {
+    auto attempt = [&ctx, &table, &level, &way, &beforeEach, topDepth](std::size_t k) {
       const FolderRecord& folder = table[level[k]];
       const std::string path = reachPathOf(ctx, folder);
-      if (ctx.beforeRemoval) ctx.beforeRemoval(path);
+      if (beforeEach) beforeEach(path);
       return way.removeFolder(path, folder.id, folder.depth - topDepth);
     };
     auto show = [&](std::size_t k, int error) {
@@ -99,7 +100,7 @@ bool removeByDepth(RunContext& ctx, std::int32_t last, ReportFile& report, Remov
 
 }  // namespace
 
-int removeEmptyFolders(RunContext& ctx) {
+int removeEmptyFolders(RunContext& ctx, const BeforeAct& beforeEach) {
   // As for the deletions: an interrupt lets the removals under way finish and
   // be reported first.
   AttemptList report(ctx.progress, REMOVAL_REPORT);
@@ -120,7 +121,7 @@ int removeEmptyFolders(RunContext& ctx) {
   if (!report.start(room, ": nessuna cartella e' stata rimossa")) return -1;
 
   Removals done;
-  const bool written = removeByDepth(ctx, last, report.file(), done);
+  const bool written = removeByDepth(ctx, last, report.file(), done, beforeEach);
   return report.finish(written, INTERRUPTED_REPORT, ": il rapporto e' incompleto",
                        [&](std::string& text) {
                          std::string summary;

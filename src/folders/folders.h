@@ -32,6 +32,6 @@ int writeFolderReport(const RunContext& ctx);
 // attempt and the totals. 0; -1 when the report cannot be created (nothing
 // is removed), when a line of it could not be written or when an interrupt
 // came (the removals stopped there); the message is on the console.
-[[nodiscard]] int removeEmptyFolders(RunContext& ctx);
+[[nodiscard]] int removeEmptyFolders(RunContext& ctx, const BeforeAct& beforeEach = {});
 
 }  // namespace doppioni

@@ -166,6 +166,10 @@ class FolderStore {
   std::vector<std::uint32_t> lengths_;
 };
 
+// Called with a path just before an act on it: tests change the tree at
+// that very moment.
+using BeforeAct = std::function<void(const std::string& path)>;
+
 // The file table: every record of the scan, in one block of plain data
 // that grows a step at a time (on large blocks realloc remaps pages instead
 // of copying them). It owns its storage.
@@ -230,12 +234,6 @@ struct RunContext {
   bool folderTableIncomplete = false;
   // The folder at the top of the tree, as the last walk of it found it.
   FileId treeTop;
-  // Tests only: called with a file's path once the deletion has checked the
-  // file it holds in hand and before that file is deleted or given back, so
-  // that a test can change the tree at that very moment.
-  std::function<void(const std::string& path)> beforeDeletion;
-  // Tests only: called with a folder's path before its removal is tried.
-  std::function<void(const std::string& path)> beforeRemoval;
 };
 
 // The worker threads a phase may use: the context's choice, or one a core.

@@ -111,8 +111,11 @@ class Attempts {
  public:
   // toRead: every file held open to read its bytes, as a move to another
   // volume reads them from the handle that holds the file on Windows.
-  Attempts(const RunContext& ctx, bool toRead)
-      : ctx_(ctx), toRead_(toRead), gone_(static_cast<std::size_t>(ctx.files.size())) {}
+  Attempts(const RunContext& ctx, bool toRead, const BeforeAct& beforeEach)
+      : ctx_(ctx),
+        toRead_(toRead),
+        beforeEach_(beforeEach),
+        gone_(static_cast<std::size_t>(ctx.files.size())) {}
 
   // Checks and holds the planned files given, in their order, on any
   // thread: their moves aside are noted in the journal first, in one write.
@@ -171,7 +174,7 @@ class Attempts {
     auto accept = [&](const EntryInfo& info, const OpenFile& content) {
       bool sound = unchangedSinceScan(info, record) &&
                    (junk || (info.isRegular && info.id.known() && !(info.id == kept.info.id)));
-      if (ctx_.beforeDeletion) ctx_.beforeDeletion(plan.path);
+      if (beforeEach_) beforeEach_(plan.path);
       if (!sound || junk) return sound;
       EntryInfo after;
       return content.isOpen() && kept.record->size == record.size &&
@@ -186,6 +189,7 @@ class Attempts {
 
   const RunContext& ctx_;
   const bool toRead_;
+  const BeforeAct& beforeEach_;  // once a file is checked, before it goes
   std::vector<bool> gone_;  // record -> whether its file went (written on the calling thread)
   AsideJournal journal_;
   bool anyLeftAside_ = false;
@@ -312,7 +316,7 @@ DeletionOrder planDeletions(std::span<const FileRecord> table) {
   return order;
 }
 
-int deleteMarkedFiles(RunContext& ctx, const Options& options) {
+int deleteMarkedFiles(RunContext& ctx, const Options& options, const BeforeAct& beforeEach) {
   const DeletionOrder order = planDeletions(ctx.files.records());
   AttemptList list(ctx.progress, DELETED_LIST);
   std::string& out = list.file().text();
@@ -327,7 +331,7 @@ int deleteMarkedFiles(RunContext& ctx, const Options& options) {
   // changes (a kept copy is never marked itself), and a companion file's
   // page is settled before it, in a round of its own. The list, the
   // deletions and the console follow the order of the table.
-  Attempts attempts(ctx, options.moves());
+  Attempts attempts(ctx, options.moves(), beforeEach);
   bool written = true;
   for (const std::vector<PlannedDeletion>* round : {&order.first, &order.followers}) {
     if (!written || heldInterrupt() != 0) break;

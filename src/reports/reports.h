@@ -160,7 +160,8 @@ struct DeletionOrder {
 // the list cannot be created or its room on disk reserved, in which case
 // nothing is deleted, or when a line could not be written, which stops the
 // deletions there (the message is on the console).
-[[nodiscard]] int deleteMarkedFiles(RunContext& ctx, const Options& options = {});
+[[nodiscard]] int deleteMarkedFiles(RunContext& ctx, const Options& options = {},
+                                    const BeforeAct& beforeEach = {});
 
 // The last step for a held file whose line is written: deleted, or, with a
 // destination in the options, moved there to its folder below the work
