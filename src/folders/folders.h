@@ -26,7 +26,7 @@ void sortFoldersByDepth(RunContext& ctx);
 int compareFolderDepth(const FolderRecord& a, const FolderRecord& b);
 // Writes "Rapporto_cartelle.txt". 0, or -1 when it could not be written whole
 // (the message, that no folder will be removed, is on the console).
-int writeFolderReport(const RunContext& ctx);
+[[nodiscard]] int writeFolderReport(const RunContext& ctx);
 
 // Removes, deepest first, every folder with fileCount 0, and reports each
 // attempt and the totals. 0; -1 when the report cannot be created (nothing

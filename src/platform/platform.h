@@ -117,7 +117,7 @@ void listFolder(const OpenFolder& from, const std::string& path, ListingDetail d
 std::string listingPattern(const std::string& path);
 
 // The process's current directory, whole. Returns 0 or an error number.
-int currentDirectory(std::string& path);
+[[nodiscard]] int currentDirectory(std::string& path);
 
 // Gives the owner write permission (clears the read-only attribute) to the
 // regular file or folder at path, acting on the very entry it checked: a link,
@@ -341,7 +341,7 @@ class FolderPathCache {
 };
 
 // Reads an entry's metadata without following a link. 0 or an error number.
-int statEntry(const std::string& path, EntryInfo& info);
+[[nodiscard]] int statEntry(const std::string& path, EntryInfo& info);
 
 // --- one run at a time in a tree --------------------------------------------
 
@@ -361,7 +361,7 @@ struct TreeLock {
 // below it or above it meanwhile. 0 when held; EBUSY when another run holds
 // it; another error number when the system has no such lock there. Nothing
 // is held unless it returns 0.
-int lockTree(const std::string& folder, TreeLock& lock);
+[[nodiscard]] int lockTree(const std::string& folder, TreeLock& lock);
 
 // --- reports and the process's start ------------------------------------
 

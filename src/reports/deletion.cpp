@@ -231,7 +231,8 @@ bool listAndDelete(RunContext& ctx, const Options& options, ReportFile& list,
       PreparedDeletion& prepared = batch[i].prepared;
       giveBack(prepared.held, prepared.leftAt);
       if (prepared.error == 0 && i < lineAt.size() && end && *end > lineAt[i]) {
-        list.overwrite(lineAt[i], "R");
+        // The list has failed already: at best the line that went in says R.
+        static_cast<void>(list.overwrite(lineAt[i], "R"));
       }
     }
     return false;

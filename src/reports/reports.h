@@ -46,7 +46,7 @@ class ReportFile {
   }
   // Sets aside room on disk for `bytes` more bytes of text (each "\n" counted
   // twice, as on Windows); false when the disk has no such room.
-  bool reserve(std::uint64_t bytes);
+  [[nodiscard]] bool reserve(std::uint64_t bytes);
   // Hands the text gathered so far to the system; false, now and from then
   // on, once any of it could not be written.
   bool flush();
@@ -55,7 +55,7 @@ class ReportFile {
   std::optional<std::uint64_t> offset();
   // Writes text (no line end in it) over the file's bytes at `at`, as when
   // a line already written must say otherwise; false when it could not.
-  bool overwrite(std::uint64_t at, std::string_view text);
+  [[nodiscard]] bool overwrite(std::uint64_t at, std::string_view text);
   // Writes what is left and closes the file; true when every byte reached it.
   bool close();
   const char* fileName() const { return fileName_; }
@@ -97,7 +97,7 @@ void appendTimestampLine(std::string& out, const std::tm& time);
 // Writes "Rapporto_doppioni.txt": every record with its mark, kind, name,
 // size and folder. 0; -1 when the report could not be written whole (the
 // message is on the console: the user must not decide without it).
-int writeDuplicatesReport(const RunContext& ctx);
+[[nodiscard]] int writeDuplicatesReport(const RunContext& ctx);
 
 // A list of attempts, written as they are made: the deletion list and the
 // removal report. While it lives an interrupt only notes itself, so that
@@ -114,12 +114,12 @@ class AttemptList {
   // Sets room on disk aside for `room` bytes and writes what the text holds
   // so far; when it cannot, says so, ending with `noneDone`, and false: then
   // no attempt may be made.
-  bool start(std::uint64_t room, std::string_view noneDone);
+  [[nodiscard]] bool start(std::uint64_t room, std::string_view noneDone);
   // Ends the list: with `interruptedLine` after an interrupt, else, when
   // every line was written, with what `whole` adds; closes it, and says so,
   // ending with `incomplete`, when it is not whole. 0, or -1 when the list
   // was interrupted or is not whole.
-  int finish(bool written, std::string_view interruptedLine, std::string_view incomplete,
+  [[nodiscard]] int finish(bool written, std::string_view interruptedLine, std::string_view incomplete,
              const std::function<void(std::string&)>& whole = {});
 
  private:
