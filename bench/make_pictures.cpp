@@ -26,26 +26,13 @@
 #include <tuple>
 #include <vector>
 
+#include "rng.h"
+
 namespace {
 
 constexpr std::int64_t TIME_FROM = 1041379200;  // 2003-01-01, and ten years on
 constexpr std::int64_t TIME_SPAN = 315360000;
 constexpr double SMALLEST = 4096, BIGGEST = 16 << 20;
-
-// splitmix64, as make_tree uses: the same on every platform.
-struct Rng {
-  std::uint64_t state;
-  std::uint64_t next() {
-    std::uint64_t z = (state += 0x9e3779b97f4a7c15ULL);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return z ^ (z >> 31);
-  }
-  std::uint32_t below(std::size_t n) {
-    return static_cast<std::uint32_t>((next() >> 32) * n >> 32);
-  }
-  bool percent(int p) { return below(100) < static_cast<std::uint32_t>(p); }
-};
 
 const char* const EVENTS[] = {"Vacanze", "Natale", "Matrimonio", "Compleanno", "Gita", "Laurea"};
 const char* const PLACES[] = {"Roma", "Venezia", "Napoli", "Parigi", "Cortina", "Taormina"};
@@ -104,9 +91,7 @@ void plan(Plan& p, Rng& rng, std::int64_t bytes) {
   }
   std::int64_t made = 0;
   while (made < originalBytes) {
-    double unit = static_cast<double>(rng.next() >> 11) / 9007199254740992.0;
-    auto size = static_cast<std::int64_t>(
-        std::exp(std::log(SMALLEST) + unit * std::log(BIGGEST / SMALLEST)));
+    const std::int64_t size = rng.logSize(SMALLEST, BIGGEST);
     std::string name = pictureName(rng);
     int folder = freeFolder(p, rng, name, -1);
     if (folder < 0) continue;

@@ -21,37 +21,13 @@
 #include <unordered_set>
 #include <vector>
 
+#include "rng.h"
+
 namespace {
 
 constexpr int MAX_DEPTH = 8;                   // the root's own subfolders are depth 1
 constexpr std::int64_t TIME_FROM = 883612800;  // 1998-01-01, and ten years on
 constexpr std::int64_t TIME_SPAN = 315360000;
-
-// splitmix64: the same on every platform and library, which the standard
-// distributions are not.
-struct Rng {
-  std::uint64_t state;
-  std::uint64_t next() {
-    std::uint64_t z = (state += 0x9e3779b97f4a7c15ULL);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return z ^ (z >> 31);
-  }
-  std::uint32_t below(std::size_t n) {  // 0 .. n-1
-    return static_cast<std::uint32_t>((next() >> 32) * n >> 32);
-  }
-  int range(int low, int high) { return low + static_cast<int>(below(high - low + 1)); }
-  bool percent(int p) { return below(100) < static_cast<std::uint32_t>(p); }
-  // Log-uniform: many small files, a few big ones.
-  std::int64_t logSize(double low, double high) {
-    double unit = static_cast<double>(next() >> 11) / 9007199254740992.0;
-    return static_cast<std::int64_t>(std::exp(std::log(low) + unit * std::log(high / low)));
-  }
-  template <typename T, std::size_t N>
-  const T& pick(const T (&items)[N]) {
-    return items[below(N)];
-  }
-};
 
 // What patterns draw from: "$P" a place, "$W" a person, "$E" an event, "$S"
 // a song, "$F" a folder, "$G" a web page; "$Y" is a year, "$N" a number.
