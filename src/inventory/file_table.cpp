@@ -118,8 +118,6 @@ std::tm localTimeNow() {
   return localTime(std::time(nullptr));
 }
 
-RunContext::~RunContext() = default;
-
 std::optional<Failure> FileTable::grow(std::int32_t step) {
   if (capacity_ > limit - step) return noMemory();
   std::size_t bytes = sizeof(FileRecord) * static_cast<std::size_t>(capacity_ + step);

@@ -214,7 +214,6 @@ std::tm localTimeNow();
 // shows the phases' progress, and the clock for the reports.
 struct RunContext {
   explicit RunContext(Progress& shown) : progress(shown) {}
-  ~RunContext();
   RunContext(const RunContext&) = delete;
   RunContext& operator=(const RunContext&) = delete;
 
