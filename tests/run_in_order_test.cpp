@@ -1,9 +1,12 @@
-// The in-order runner never ends the process: without threads it runs on
-// the calling thread, and an attempt's exception comes out on that thread.
+// The in-order runner and the background jobs never end the process:
+// without threads they run on the calling thread, and an exception comes out
+// on that thread, after everything under way is handed back.
+#include "inventory/in_background.h"
 #include "inventory/run_in_order.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <new>
 #include <string>
 #include <vector>
@@ -52,6 +55,27 @@ TEST(RunInOrder, AFailedAttemptComesOutOnTheCallingThreadAfterThoseUnderWay) {
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 #endif
+}
+
+// Jobs come back in the order given, never more than `most` out at once, a
+// job whose work threw included; its exception comes once all are back.
+TEST(InBackground, JobsComeBackInOrderEvenOneThatFailed) {
+  for (int threads : {3, 0}) {
+    std::vector<int> back;
+    std::size_t most = 0;
+    InBackground<int> jobs(threads, 2, [](int& job) {
+      if (job == 5) throw std::bad_alloc();
+      job = -job;
+    });
+    auto take = [&](int& job) { back.push_back(job); };
+    for (int job = 1; job <= 8; ++job) {
+      jobs.give(job, take);
+      most = std::max(most, static_cast<std::size_t>(job) - back.size());
+    }
+    EXPECT_THROW(jobs.takeBack(true, take), std::bad_alloc);
+    EXPECT_EQ(back, (std::vector<int>{-1, -2, -3, -4, 5, -6, -7, -8})) << threads;
+    EXPECT_LE(most, 2u);
+  }
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "inventory/in_background.h"
 #include "inventory/run_in_order.h"
 #include "platform/platform.h"
 #include "reports/reports.h"
@@ -217,35 +218,48 @@ bool listBatch(RunContext& ctx, ReportFile& list, const std::vector<Attempt>& ba
   return list.flush();
 }
 
-// Lists the attempts of a batch and then deletes the files held, each once
-// its line has reached the system. When the lines cannot be written every
-// file goes back under its name, and a line that went in all the same is
-// made "R"; so is the line of a file that cannot be deleted after all.
-// Whether the list is still whole.
-bool listAndDelete(RunContext& ctx, const Options& options, ReportFile& list,
-                   std::vector<Attempt>& batch) {
+// A batch whose lines are written, where each line starts in the list.
+struct ListedBatch {
+  std::vector<Attempt> batch;
   std::vector<std::uint64_t> lineAt;
-  if (!listBatch(ctx, list, batch, lineAt)) {
-    std::optional<std::uint64_t> end = list.offset();
-    for (std::size_t i = 0; i < batch.size(); ++i) {
-      PreparedDeletion& prepared = batch[i].prepared;
-      giveBack(prepared.held, prepared.leftAt);
-      if (prepared.error == 0 && i < lineAt.size() && end && *end > lineAt[i]) {
-        // The list has failed already: at best the line that went in says R.
-        static_cast<void>(list.overwrite(lineAt[i], "R"));
-      }
-    }
-    return false;
-  }
-  bool whole = true;
-  for (std::size_t i = 0; i < batch.size(); ++i) {
-    PreparedDeletion& prepared = batch[i].prepared;
+};
+
+// Deletes the files held of a listed batch, on any thread.
+void disposeOfBatch(const RunContext& ctx, const Options& options, ListedBatch& listed) {
+  for (Attempt& tried : listed.batch) {
+    PreparedDeletion& prepared = tried.prepared;
     if (prepared.error != 0) continue;
-    batch[i].deleted = disposeOfHeldFile(ctx, options, ctx.files[batch[i].index], prepared.held,
-                                         prepared.leftAt) == 0;
-    if (!batch[i].deleted && !list.overwrite(lineAt[i], "R")) whole = false;
+    tried.deleted = disposeOfHeldFile(ctx, options, ctx.files[tried.index], prepared.held,
+                                      prepared.leftAt) == 0;
+  }
+}
+
+// Settles the attempts of a batch once its files are disposed of, or not
+// tried: every file not gone is back under its name, and a line that says
+// "C" of it is made "R". Whether every such line could be made "R".
+bool settleBatch(ReportFile& list, Attempts& attempts, ListedBatch& listed) {
+  bool whole = true;
+  for (std::size_t i = 0; i < listed.batch.size(); ++i) {
+    Attempt& tried = listed.batch[i];
+    giveBack(tried.prepared.held, tried.prepared.leftAt);  // nothing goes unlisted
+    if (!tried.deleted && tried.prepared.error == 0 && i < listed.lineAt.size() &&
+        !list.overwrite(listed.lineAt[i], "R")) {
+      whole = false;
+    }
+    attempts.settled(tried.index, tried.deleted, tried.prepared.leftAt);
   }
   return whole;
+}
+
+// Lines that cannot be written: the files of the batch go back under their
+// names, and a line that went in all the same is made "R" as far as the
+// list still takes it.
+void withdrawBatch(ReportFile& list, ListedBatch& listed) {
+  std::optional<std::uint64_t> end = list.offset();
+  std::size_t written = 0;
+  while (written < listed.lineAt.size() && end && *end > listed.lineAt[written]) ++written;
+  listed.lineAt.resize(written);
+  for (Attempt& tried : listed.batch) giveBack(tried.prepared.held, tried.prepared.leftAt);
 }
 
 // Room on disk for the list: its whole size is known now ("C " and "R " are
@@ -262,6 +276,10 @@ std::uint64_t listRoom(const RunContext& ctx, std::size_t head, const DeletionOr
   return room;
 }
 
+// Files whose lines are written, deleted while the next are checked and
+// listed: a big file's deletion takes the system a while.
+constexpr int DISPOSING_THREADS = 4;
+
 // Tries the planned files of a round, in batches on a few threads, and
 // lists each attempt; false once the list is not whole.
 bool deleteRound(RunContext& ctx, const Options& options, Attempts& attempts,
@@ -271,18 +289,35 @@ bool deleteRound(RunContext& ctx, const Options& options, Attempts& attempts,
   const std::size_t size = std::clamp<std::size_t>(
       files / (static_cast<std::size_t>(std::max(threads, 1)) * BATCHES_A_THREAD), 1, BATCH_MOST);
   bool written = true;
+  // A move may make folders at the destination: one at a time.
+  const int disposing = threads == 0 ? 0 : options.moves() ? 1 : DISPOSING_THREADS;
+  InBackground<ListedBatch> disposals(
+      disposing, 2 * static_cast<std::size_t>(std::max(disposing, 1)),
+      [&](ListedBatch& listed) { disposeOfBatch(ctx, options, listed); });
+  auto settle = [&](ListedBatch& listed) {
+    if (!settleBatch(list, attempts, listed)) written = false;
+  };
   auto attempt = [&](std::size_t b) {
     return attempts.prepareBatch(round.data() + b * size, std::min(size, files - b * size));
   };
   auto show = [&](std::size_t, std::vector<Attempt>& batch) {
-    if (written) written = listAndDelete(ctx, options, list, batch);
-    for (Attempt& tried : batch) {
-      giveBack(tried.prepared.held, tried.prepared.leftAt);  // nothing goes unlisted
-      attempts.settled(tried.index, tried.deleted, tried.prepared.leftAt);
+    ListedBatch listed{std::move(batch), {}};
+    if (written && listBatch(ctx, list, listed.batch, listed.lineAt)) {
+      disposals.give(std::move(listed), settle);
+      return;
     }
+    if (written) withdrawBatch(list, listed);
+    written = false;
+    settle(listed);
   };
-  runInOrder(threads, (files + size - 1) / size, attempt, show,
-             [&] { return written && heldInterrupt() == 0; });
+  try {
+    runInOrder(threads, (files + size - 1) / size, attempt, show,
+               [&] { return written && heldInterrupt() == 0; });
+  } catch (...) {
+    disposals.takeBack(true, settle);  // the files listed go, or their lines say R
+    throw;
+  }
+  disposals.takeBack(true, settle);
   return written;
 }
 
