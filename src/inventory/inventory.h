@@ -79,11 +79,11 @@ inline bool canBeCandidate(const FileRecord& e) {
 
 // One folder of the folder stage.
 struct FolderRecord {
-  std::uint32_t path;           // its own path: an id in RunContext::folders
-  std::int32_t fileCount : 31;  // files directly inside (0 when unreadable)
-  bool unreadable : 1;          // it could not be listed: it is never removed
-  std::int32_t depth;           // separators in the path
-  std::uint32_t id;             // FileId::digest of the folder listed, 0 when unknown
+  std::uint32_t path;            // its own path: an id in RunContext::folders
+  std::int32_t fileCount : 31;   // files directly inside (0 when unreadable)
+  std::uint32_t unreadable : 1;  // it could not be listed: it is never removed
+  std::int32_t depth;            // separators in the path
+  std::uint32_t id;              // FileId::digest of the folder listed, 0 when unknown
 };
 static_assert(sizeof(FolderRecord) == 16);
 
