@@ -36,7 +36,7 @@ class DeletionTest : public ::testing::Test {
                    std::int32_t kept = NO_COPY) {
     tree.file(folder + "/" + name, "x");
     EntryInfo info;
-    EXPECT_EQ(statEntry(tree.path(folder + "/" + name), info), 0) << name;
+    EXPECT_EQ(errorOf(statEntry(tree.path(folder + "/" + name), info)), 0) << name;
     FileRecord& e = addRecord(run.ctx, tree.path(folder), name, info.size, info.writeTime);
     e.fileId = info.id.digest();
     e.marked = kept != NO_COPY;
@@ -55,7 +55,7 @@ TEST_F(DeletionTest, OnlyWithItsListAndOnlyTheFileChecked) {
   make("A", "preso");
   make("B", "preso", run.ctx.files.size() - 1);
   std::ofstream(tree.path("B/preso"), std::ios::app) << "x";
-  make("A", "senza", 0).name = run.ctx.names.add("a\nC b in c\r");  // no such file
+  make("A", "senza", 0).name = run.ctx.names.add("a\nC b in c\r").value();  // no such file
   BeforeAct saveOver = [](const std::string& path) {
     std::ofstream(path + ".nuovo") << "nuova versione";
     std::error_code held;
@@ -174,7 +174,9 @@ TEST(Comparison, StopsAtTheFirstDifferenceAndReadsNoHoleBothHave) {
   auto compare = [&](const char* a, const char* b) {
     OpenFile fileA, fileB;
     EntryInfo info, infoB;
-    EXPECT_EQ(openToRead(tree.path(a), fileA, info) + openToRead(tree.path(b), fileB, infoB), 0);
+    EXPECT_EQ(errorOf(openToRead(tree.path(a), fileA, info)) +
+                  errorOf(openToRead(tree.path(b), fileB, infoB)),
+              0);
     return compareContents(fileA, fileB, info.size, info.mayHaveHoles && infoB.mayHaveHoles);
   };
   ContentComparison differ = compare("a", "b");

@@ -23,6 +23,7 @@
 namespace doppioni {
 namespace {
 
+using testing::errorOf;
 using testing::TempTree;
 using testing::TestRun;
 
@@ -139,13 +140,13 @@ TEST(TreeScan, RecordsEachFileAndLinkAsItIsAndWhatABinHoldsAsJunk) {
         << file;
   }
   EntryInfo info;
-  ASSERT_EQ(statEntry(tree.path("sub/big.bin"), info), 0);
+  ASSERT_EQ(errorOf(statEntry(tree.path("sub/big.bin"), info)), 0);
   const FileRecord& big = *records.at("sub/big.bin");
   EXPECT_TRUE(big.size == (std::uint64_t{5} << 32) + 7 && big.writeTime == info.writeTime);
 #ifndef _WIN32
   EXPECT_EQ(records.at("toFile.txt")->size, tree.path("a.txt").size());
   EntryInfo own;  // the record holds the link's own identity, not its target's
-  EXPECT_TRUE(statEntry(tree.path("toFile.txt"), own) == 0 &&
+  EXPECT_TRUE(errorOf(statEntry(tree.path("toFile.txt"), own)) == 0 &&
               records.at("toFile.txt")->fileId == own.id.digest() &&
               records.count("dangling") == 1);
 #endif
@@ -187,16 +188,19 @@ TEST(TreeScan, AChainPastPathMaxIsScannedAndRemovedFromTheBottomUp) {
   EXPECT_EQ(byPath(run.ctx, tree).count(chain.substr(tree.root().size() + 1) + "/fondo.txt"), 1u);
   EXPECT_EQ(testing::deleteFile(chain + "/fondo.txt"), 0);
   EntryInfo top, seen;
-  ASSERT_EQ(statEntry(tree.root(), top), 0);
+  ASSERT_EQ(errorOf(statEntry(tree.root(), top)), 0);
   FolderPathCache way(top.id);  // as the removal goes: from the bottom up, the way down kept
   for (chain += "/" + next; chain != tree.path("c"); chain.resize(chain.rfind('/'))) {
     auto levels =
         static_cast<int>(std::count(chain.begin() + tree.root().size(), chain.end(), '/'));
-    ASSERT_EQ(statEntry(chain, seen), 0);
-    EXPECT_EQ(way.removeFolder(chain, seen.id.digest() ^ 1, levels), ENOENT) << "not the one seen";
-    EXPECT_EQ(way.removeFolder(chain, seen.id.digest(), levels + 1), ENOENT) << "not that far down";
-    EXPECT_EQ(way.removeFolder(chain, seen.id.digest(), levels), 0);
-    EXPECT_EQ(way.removeFolder(chain.substr(0, chain.rfind('/') + 1) + other, 0, levels), 0);
+    ASSERT_EQ(errorOf(statEntry(chain, seen)), 0);
+    EXPECT_EQ(errorOf(way.removeFolder(chain, seen.id.digest() ^ 1, levels)), ENOENT)
+        << "not the one seen";
+    EXPECT_EQ(errorOf(way.removeFolder(chain, seen.id.digest(), levels + 1)), ENOENT)
+        << "not that far down";
+    EXPECT_EQ(errorOf(way.removeFolder(chain, seen.id.digest(), levels)), 0);
+    EXPECT_EQ(errorOf(way.removeFolder(chain.substr(0, chain.rfind('/') + 1) + other, 0, levels)),
+              0);
   }
 }
 #endif

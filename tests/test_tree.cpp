@@ -49,7 +49,8 @@ int deleteFile(const std::string& path) {
   DeletionPlan plan = planDeletion(path, nullptr);
   PreparedDeletion prepared =
       prepareDeletion(plan, false, nullptr, [](const EntryInfo&, const OpenFile&) { return true; });
-  return prepared.error != 0 ? prepared.error : deleteHeldFile(prepared.held, prepared.leftAt);
+  if (prepared.failure) return prepared.failure->error;
+  return errorOf(deleteHeldFile(prepared.held, prepared.leftAt));
 }
 
 TempTree::TempTree() {
@@ -195,10 +196,18 @@ FileRecord& addRecord(RunContext& ctx, std::string_view dir, std::string_view na
   // Records of one folder share one path, as the scan stores them.
   std::uint32_t dirId = 0;
   while (dirId < ctx.folders.size() && ctx.folders.path(dirId) != dir) ++dirId;
-  if (dirId == ctx.folders.size()) dirId = ctx.folders.add(dir);
-  return ctx.files.add() = {
-             writeTime, size,         dirId,       ctx.names.add(name), 0, 0, NO_COPY,
-             false,     Kind::NORMAL, EXT_OF_NAME, nameTraits(name)};
+  if (dirId == ctx.folders.size()) dirId = ctx.folders.add(dir).value();
+  return ctx.files.add() = {writeTime,
+                            size,
+                            dirId,
+                            ctx.names.add(name).value(),
+                            0,
+                            0,
+                            NO_COPY,
+                            false,
+                            Kind::NORMAL,
+                            EXT_OF_NAME,
+                            nameTraits(name)};
 }
 
 std::string describe(const RunContext& ctx, const FileRecord& e) {

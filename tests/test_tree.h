@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -76,6 +77,11 @@ FileRecord& addRecord(RunContext& ctx, std::string_view dir, std::string_view na
 
 // "folder|name" of a record, for readable assertions.
 std::string describe(const RunContext& ctx, const FileRecord& e);
+
+// The error number of a call's failure; 0 when it did not fail.
+inline int errorOf(const std::optional<Failure>& failure) {
+  return failure ? failure->error : 0;
+}
 
 // Deletes the file or link at path as the deletion does, accepting it
 // whatever it is: 0 or an error number.

@@ -120,16 +120,19 @@ std::optional<CommandLine> takeOption(CommandLine& command, std::string_view opt
 }
 
 // What could not be found of a folder named on the command line: the
-// folder to clean (no option), or an option's.
-CommandLine wrongFolder(std::string_view option, const std::string& folder, int error) {
+// folder to clean (no option), which is entered, or an option's, which is
+// held open.
+CommandLine wrongFolder(std::string_view option, const std::string& folder,
+                        const Failure& failure) {
   const std::string name = quoted(folder);
   const std::string from = option.empty() ? "" : std::string(option) + ": ";
-  if (error == ENOENT) return wrong(from + "la cartella " + name + " non esiste");
-  if (error == ENOTDIR) return wrong(from + name + " non e' una cartella");
-  return wrong(
-      from +
-      (option.empty() ? "impossibile entrare nella cartella " : "impossibile aprire la cartella ") +
-      name + " (" + errorText(error) + ")");
+  if (failure.error == ENOENT) return wrong(from + "la cartella " + name + " non esiste");
+  if (failure.error == ENOTDIR) return wrong(from + name + " non e' una cartella");
+  return wrong(from +
+               (failure.kind == FailureKind::FOLDER_UNENTERABLE
+                    ? "impossibile entrare nella cartella "
+                    : "impossibile aprire la cartella ") +
+               name + " (" + errorText(failure.error) + ")");
 }
 
 bool holds(const std::vector<FileId>& ids, const FileId& id) {
@@ -144,8 +147,8 @@ CommandLine placeOptionFolders(CommandLine command, const std::vector<std::vecto
   if (kept.empty() && destination.empty()) return command;
   HeldFolder tree;
   std::vector<FileId> above;
-  if (int error = holdFolder(".", tree, above)) {
-    return wrong("impossibile leggere la cartella di lavoro (" + errorText(error) + ")");
+  if (std::optional<Failure> failure = holdFolder(".", tree, above)) {
+    return wrong("impossibile leggere la cartella di lavoro (" + errorText(failure->error) + ")");
   }
   for (std::size_t i = 0; i < kept.size(); ++i) {
     if (!holds(kept[i], above[0])) {
@@ -208,19 +211,20 @@ CommandLine enterWorkFolder(CommandLine command) {
   std::vector<std::vector<FileId>> kept(command.keptFolders.size());
   for (std::size_t i = 0; i < kept.size(); ++i) {
     HeldFolder folder;
-    if (int error = holdFolder(command.keptFolders[i], folder, kept[i])) {
-      return wrongFolder("--tieni", command.keptFolders[i], error);
+    if (std::optional<Failure> failure = holdFolder(command.keptFolders[i], folder, kept[i])) {
+      return wrongFolder("--tieni", command.keptFolders[i], *failure);
     }
   }
   std::vector<FileId> destination;
   if (command.moveTo) {
-    if (int error = holdFolder(*command.moveTo, command.options.moveTo, destination)) {
-      return wrongFolder("--sposta-in", *command.moveTo, error);
+    if (std::optional<Failure> failure =
+            holdFolder(*command.moveTo, command.options.moveTo, destination)) {
+      return wrongFolder("--sposta-in", *command.moveTo, *failure);
     }
   }
   if (!command.folder.empty()) {
     if (std::optional<Failure> failure = enterFolder(command.folder)) {
-      return wrongFolder({}, command.folder, failure->error);
+      return wrongFolder({}, command.folder, *failure);
     }
   }
   return placeOptionFolders(std::move(command), kept, destination);

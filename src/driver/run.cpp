@@ -1,7 +1,5 @@
 #include "driver/run.h"
 
-#include <cerrno>
-
 #include "classify/classify.h"
 #include "console/number_format.h"
 #include "driver/console_progress.h"
@@ -72,7 +70,10 @@ int cleanFolders(Run& run, FileId scanned) {
   sortFoldersByDepth(ctx);
   // Without either report no folder is removed: a folder in the way of one
   // of them stays too.
-  if (writeFolderReport(ctx) != 0) return -1;
+  if (std::optional<Failure> failure = writeFolderReport(ctx)) {
+    tellReportFailure(run.progress, *failure, ": nessuna cartella sara' rimossa");
+    return -1;
+  }
 
   run.progress.begin(Phase::REMOVAL, "\nRimuovo le cartelle vuote\n");
   // A folder table that memory could not hold whole removed nothing.
@@ -90,14 +91,15 @@ void putBackLeftAside(Console& console, const std::string& workDir) {
     lines.append(lines.empty() ? "\n\nIl file " : "Il file ");
     console.appendName(lines, folder + PATH_SEPARATOR + file.name);
     lines.append(", lasciato da parte da un'esecuzione interrotta, ");
-    if (file.error == 0) {
+    if (!file.failure) {
       lines.append("e' di nuovo al suo posto\n");
       continue;
     }
     lines.append("ora si chiama ");
     console.appendName(lines, folder + PATH_SEPARATOR + file.aside);
-    lines.append(file.error == EEXIST ? ": un altro file ha preso il suo nome\n"
-                                      : " (" + errorText(file.error) + ")\n");
+    lines.append(file.failure->kind == FailureKind::NAME_TAKEN
+                     ? ": un altro file ha preso il suo nome\n"
+                     : " (" + errorText(file.failure->error) + ")\n");
   }
   console.print(lines);
 }
@@ -111,10 +113,9 @@ std::optional<int> start(Run& run) {
     console.print("MEMORIA INSUFFICIENTE\n");
     return -1;
   }
-  int error = currentDirectory(run.ctx.workDir);
-  if (error != 0) {
+  if (std::optional<Failure> failure = currentDirectory(run.ctx.workDir)) {
     // Without it the scan would start somewhere else: no other tree is ever cleaned.
-    console.print("Impossibile leggere la cartella di lavoro (" + errorText(error) +
+    console.print("Impossibile leggere la cartella di lavoro (" + errorText(failure->error) +
                   "): nessun file esaminato\n");
     return -1;
   }
@@ -153,7 +154,12 @@ std::optional<int> listAndMark(Run& run) {
   printCount(console, "Trovati ", markJunkFiles(ctx), " files inutili");
 
   console.print("Scrivo l'elenco dei file da cancellare\n");
-  if (writeDuplicatesReport(ctx) != 0) return -1;  // nothing to decide on without it
+  if (writeDuplicatesReport(ctx)) {  // nothing to decide on without it
+    run.progress.print(
+        "Impossibile scrivere Rapporto_doppioni.txt: il programma termina senza cancellare "
+        "nulla\n");
+    return -1;
+  }
   return std::nullopt;
 }
 
@@ -211,7 +217,9 @@ void showTitle(Console& console, const std::string& workDir) {
 int runDoppioni(Console& console, const Options& options) {
   // A second run in the tree would list its deletions over the first's.
   TreeLock lock;
-  if (lockTree(WORK_FOLDER, lock) == EBUSY) {
+  // Where the system has no such lock the run goes on without it.
+  std::optional<Failure> locked = lockTree(WORK_FOLDER, lock);
+  if (locked && locked->kind == FailureKind::TREE_HELD) {
     console.print(
         "Un'altra esecuzione di doppioni sta lavorando in questa cartella, o in una sopra o "
         "sotto di essa: nessun file esaminato\n");

@@ -41,20 +41,20 @@ struct Removals {
 };
 
 // Shows and reports the removal of a folder.
-void reportRemoval(RunContext& ctx, const std::string& path, int error, std::string& out,
-                   Removals& done) {
+void reportRemoval(RunContext& ctx, const std::string& path, const std::optional<Failure>& failure,
+                   std::string& out, Removals& done) {
   ++done.tried;
   ctx.progress.removing(path);
 
   appendReportText(out, path);
   out.push_back('\t');
-  if (error == 0) {
+  if (!failure) {
     ++done.removed;
     out.append("rimossa\n");
   } else {
     ++done.failed;
     out.append("accesso negato ");
-    appendNumber(out, error);
+    appendNumber(out, failure->error);
     out.push_back('\n');
   }
 }
@@ -77,7 +77,7 @@ bool removeByDepth(RunContext& ctx, std::int32_t last, ReportFile& report, Remov
     std::int32_t end = first;
     level.clear();
     while (end < last && table[end].depth == table[first].depth) {
-      if (table[end].fileCount == 0) level.push_back(end);
+      if (holdsNoFile(table[end])) level.push_back(end);
       ++end;
     }
     auto attempt = [&ctx, &table, &level, &way, &beforeEach, topDepth](std::size_t k) {
@@ -86,11 +86,11 @@ bool removeByDepth(RunContext& ctx, std::int32_t last, ReportFile& report, Remov
       if (beforeEach) beforeEach(path);
       return way.removeFolder(path, folder.id, folder.depth - topDepth);
     };
-    auto show = [&](std::size_t k, int error) {
-      reportRemoval(ctx, pathOf(ctx, table[level[k]]), error, report.text(), done);
+    auto show = [&](std::size_t k, const std::optional<Failure>& failure) {
+      reportRemoval(ctx, pathOf(ctx, table[level[k]]), failure, report.text(), done);
     };
     runInOrder(threadCount(ctx), level.size(), attempt, show, [&] {
-      written = report.flush();
+      written = !report.flush();
       return written && heldInterrupt() == 0;
     });
     first = end;
@@ -116,7 +116,7 @@ int removeEmptyFolders(RunContext& ctx, const BeforeAct& beforeEach) {
   // first removal. Every removal is accounted for in the report, or none is made.
   std::uint64_t room = 2 * out.size() + 2 * INTERRUPTED_REPORT.size() + 256;
   for (std::int32_t i = 0; i < last; ++i) {
-    if (table[i].fileCount == 0) room += ctx.folders.pathLength(table[i].path) + LONGER_FORM;
+    if (holdsNoFile(table[i])) room += ctx.folders.pathLength(table[i].path) + LONGER_FORM;
   }
   if (!report.start(room, ": nessuna cartella e' stata rimossa")) return -1;
 

@@ -9,7 +9,8 @@
 namespace doppioni {
 namespace {
 
-constexpr std::string_view NO_REMOVAL = ": nessuna cartella sara' rimossa";
+// The count the report shows for a folder that could not be listed.
+constexpr std::int32_t UNREADABLE_SHOWN = -4;
 
 }  // namespace
 
@@ -25,19 +26,16 @@ int compareFolderDepth(const FolderRecord& a, const FolderRecord& b) {
   return b.depth - a.depth;
 }
 
-int writeFolderReport(const RunContext& ctx) {
+std::optional<Failure> writeFolderReport(const RunContext& ctx) {
   ReportFile report(FOLDER_REPORT);
-  if (!report.isOpen()) {
-    tellCannotCreate(ctx.progress, FOLDER_REPORT, NO_REMOVAL);
-    return -1;
-  }
+  if (!report.isOpen()) return report.failure();
   std::string& out = report.text();
   appendTimestampLine(out, ctx.clock());
   out.append("Numero cartelle: ");
   appendNumber(out, static_cast<std::int32_t>(ctx.folderTable.size()));
   out.append("\n\nfiles slashes cartella\n\n");
   for (const FolderRecord& record : ctx.folderTable) {
-    appendPadded(out, record.fileCount, 4);
+    appendPadded(out, record.unreadable ? UNREADABLE_SHOWN : record.fileCount, 4);
     out.append("    ");
     appendPadded(out, record.depth, 3);
     out.append("    ");
@@ -46,11 +44,7 @@ int writeFolderReport(const RunContext& ctx) {
     report.flushIfFull();
   }
   out.append("\nfine del rapporto\n");
-  if (!report.close()) {
-    tellWriteError(ctx.progress, FOLDER_REPORT, NO_REMOVAL);
-    return -1;
-  }
-  return 0;
+  return report.close();
 }
 
 }  // namespace doppioni

@@ -21,9 +21,10 @@ int countFiles(const FolderContents& listing) {
   return files;
 }
 
-// Adds a record for the folder at path; NO_MEMORY when the table is full.
-std::optional<Failure> addFolderRecord(RunContext& ctx, std::string_view path, int fileCount,
-                                       int depth, const FileId& id) {
+// Adds a record for the folder at path, with the files listed in it, or
+// none when it could not be listed; NO_MEMORY when the table is full.
+std::optional<Failure> addFolderRecord(RunContext& ctx, std::string_view path,
+                                       const FolderContents* listing, int depth, const FileId& id) {
   std::vector<FolderRecord>& table = ctx.folderTable;
   if (table.size() >= static_cast<std::size_t>(ctx.files.limit)) return noMemory();
   if (table.size() == table.capacity()) {
@@ -33,26 +34,29 @@ std::optional<Failure> addFolderRecord(RunContext& ctx, std::string_view path, i
       return noMemory();  // the records it has stay, untouched
     }
   }
-  std::uint32_t pathId = ctx.folders.add(path);
-  if (pathId == FolderStore::NO_ROOM) return noMemory();
-  table.push_back(FolderRecord{pathId, fileCount, depth, id.digest()});
+  std::optional<std::uint32_t> pathId = ctx.folders.add(path);
+  if (!pathId) return noMemory();
+  // Fewer files than a billion: a listing held in memory cannot reach that.
+  const int files = listing != nullptr ? countFiles(*listing) : 0;
+  table.push_back(
+      FolderRecord{*pathId, files & 0x3FFFFFFF, listing == nullptr, depth, id.digest()});
   return std::nullopt;
 }
 
-// One record a folder, with the number of its files; one with the count of
-// an unreadable folder, so that the report shows it and its count keeps it
-// from removal.
+// One record a folder, with the number of its files; an unreadable folder's
+// marked so, which the report shows and which keeps it from removal.
 class FolderCensus final : public TreeVisitor {
  public:
   FolderCensus(RunContext& ctx, int rootDepth) : ctx_(ctx), rootDepth_(rootDepth) {}
 
   std::optional<Failure> folder(const WalkedFolder& folder, std::string_view path) override {
-    return addFolderRecord(ctx_, path, countFiles(*folder.listing), depthOf(folder.depth),
+    return addFolderRecord(ctx_, path, folder.listing, depthOf(folder.depth),
                            folder.listing->folderId);
   }
 
-  std::optional<Failure> unreadable(std::string_view path, std::uint32_t depth, int) override {
-    return addFolderRecord(ctx_, path, UNREADABLE_FOLDER, depthOf(depth), FileId{});
+  std::optional<Failure> unreadable(std::string_view path, std::uint32_t depth,
+                                    const Failure&) override {
+    return addFolderRecord(ctx_, path, nullptr, depthOf(depth), FileId{});
   }
 
  private:

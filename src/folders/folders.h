@@ -16,19 +16,20 @@ namespace doppioni {
 // them; the tree is reached by reachedBy (by path itself when empty).
 // FOLDER_UNREADABLE when path itself cannot be listed; NO_MEMORY when the
 // table cannot grow (no more records are added then).
-std::optional<Failure> listFolders(RunContext& ctx, const std::string& path,
-                                   const std::string& reachedBy = {}, const Options& options = {});
+[[nodiscard]] std::optional<Failure> listFolders(RunContext& ctx, const std::string& path,
+                                                 const std::string& reachedBy = {},
+                                                 const Options& options = {});
 // The number of path separators in path.
 int countBackslashes(std::string_view path);
 
 // Sorts the folder records deepest first.
 void sortFoldersByDepth(RunContext& ctx);
 int compareFolderDepth(const FolderRecord& a, const FolderRecord& b);
-// Writes "Rapporto_cartelle.txt". 0, or -1 when it could not be written whole
-// (the message, that no folder will be removed, is on the console).
-[[nodiscard]] int writeFolderReport(const RunContext& ctx);
+// Writes "Rapporto_cartelle.txt"; the failure when it could not be written
+// whole.
+[[nodiscard]] std::optional<Failure> writeFolderReport(const RunContext& ctx);
 
-// Removes, deepest first, every folder with fileCount 0, and reports each
+// Removes, deepest first, every folder that holds no file, and reports each
 // attempt and the totals. 0; -1 when the report cannot be created (nothing
 // is removed), when a line of it could not be written or when an interrupt
 // came (the removals stopped there); the message is on the console.

@@ -14,18 +14,18 @@ TextArena::~TextArena() {
   clear();
 }
 
-std::uint32_t TextArena::add(std::string_view text) {
+std::optional<std::uint32_t> TextArena::add(std::string_view text) {
   std::size_t need = text.size() + 1;
   if (used_ + need > BLOCK_SIZE) {
     // A text longer than a block gets a block of its own, at offset 0.
-    if (blocks_.size() >= (std::size_t{1} << (32 - BLOCK_BITS)) - 1) return NO_ROOM;
+    if (blocks_.size() >= (std::size_t{1} << (32 - BLOCK_BITS)) - 1) return std::nullopt;
     char* block = static_cast<char*>(std::malloc(need > BLOCK_SIZE ? need : BLOCK_SIZE));
-    if (block == nullptr) return NO_ROOM;
+    if (block == nullptr) return std::nullopt;
     try {
       blocks_.push_back(block);
     } catch (const std::bad_alloc&) {
       std::free(block);
-      return NO_ROOM;
+      return std::nullopt;
     }
     used_ = 0;
   }
@@ -43,22 +43,22 @@ void TextArena::clear() {
   used_ = BLOCK_SIZE;
 }
 
-std::uint32_t FolderStore::add(std::string_view path) {
+std::optional<std::uint32_t> FolderStore::add(std::string_view path) {
   std::uint32_t below = 0;
   if (!root_.empty() && path.size() > root_.size() && path.starts_with(root_) &&
       path[root_.size()] == PATH_SEPARATOR) {
     path.remove_prefix(root_.size() + 1);
     below = BELOW_ROOT;
   }
-  if (path.size() >= BELOW_ROOT) return NO_ROOM;
-  std::uint32_t offset = texts_.add(path);
-  if (offset == TextArena::NO_ROOM) return NO_ROOM;
+  if (path.size() >= BELOW_ROOT) return std::nullopt;
+  std::optional<std::uint32_t> offset = texts_.add(path);
+  if (!offset) return std::nullopt;
   try {
-    offsets_.push_back(offset);
+    offsets_.push_back(*offset);
     lengths_.push_back(static_cast<std::uint32_t>(path.size()) | below);
   } catch (const std::bad_alloc&) {
     offsets_.resize(lengths_.size());
-    return NO_ROOM;
+    return std::nullopt;
   }
   return static_cast<std::uint32_t>(offsets_.size() - 1);
 }

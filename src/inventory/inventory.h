@@ -79,28 +79,31 @@ inline bool canBeCandidate(const FileRecord& e) {
 
 // One folder of the folder stage.
 struct FolderRecord {
-  std::uint32_t path;      // its own path: an id in RunContext::folders
-  std::int32_t fileCount;  // files directly inside, UNREADABLE_FOLDER when it could not be listed
-  std::int32_t depth;      // separators in the path
-  std::uint32_t id;        // FileId::digest of the folder listed, 0 when unknown
+  std::uint32_t path;            // its own path: an id in RunContext::folders
+  std::int32_t fileCount : 31;   // files directly inside (0 when unreadable)
+  std::uint32_t unreadable : 1;  // it could not be listed: it is never removed
+  std::int32_t depth;            // separators in the path
+  std::uint32_t id;              // FileId::digest of the folder listed, 0 when unknown
 };
-// The count an unreadable folder gets: it keeps the folder from removal, and
-// the folder report shows it as it is.
-inline constexpr std::int32_t UNREADABLE_FOLDER = -4;
+static_assert(sizeof(FolderRecord) == 16);
+
+// Whether the folder holds no file: one that could not be listed may.
+inline bool holdsNoFile(const FolderRecord& folder) {
+  return folder.fileCount == 0 && !folder.unreadable;
+}
 
 // Zero-terminated texts packed into large blocks, each reached by a 32-bit
 // offset. Blocks never move, so a text's address stays valid.
 class TextArena {
  public:
-  static constexpr std::uint32_t NO_ROOM = 0xFFFFFFFFu;
-
   TextArena() = default;
   ~TextArena();
   TextArena(const TextArena&) = delete;
   TextArena& operator=(const TextArena&) = delete;
 
-  // Stores text and a terminating zero; NO_ROOM when memory is exhausted.
-  std::uint32_t add(std::string_view text);
+  // Stores text and a terminating zero; its offset, nothing when memory is
+  // exhausted.
+  [[nodiscard]] std::optional<std::uint32_t> add(std::string_view text);
   const char* at(std::uint32_t offset) const {
     return blocks_[offset >> BLOCK_BITS] + (offset & (BLOCK_SIZE - 1));
   }
@@ -117,8 +120,6 @@ class TextArena {
 // all begin with the path of its root, which is stored once for all of them.
 class FolderStore {
  public:
-  static constexpr std::uint32_t NO_ROOM = 0xFFFFFFFFu;
-
   // The folder whose tree the paths to come belong to: its path as shown,
   // and the path that reaches it from the process's current directory ("."
   // for the work folder itself, which the process holds from its start).
@@ -129,8 +130,8 @@ class FolderStore {
     reachedBy_.assign(reachedBy);
   }
   const std::string& root() const { return root_; }
-  // Stores a path and returns its id; NO_ROOM when memory is exhausted.
-  std::uint32_t add(std::string_view path);
+  // Stores a path and returns its id; nothing when memory is exhausted.
+  [[nodiscard]] std::optional<std::uint32_t> add(std::string_view path);
   // The whole path, as shown.
   std::string path(std::uint32_t id) const;
   void appendPath(std::uint32_t id, std::string& out) const;
@@ -283,8 +284,9 @@ inline std::string reachPathOf(const RunContext& ctx, const FileRecord& e) {
 // IN_KEPT_FOLDER. Stops at the first failure: NO_MEMORY when the table
 // cannot grow, FOLDER_UNREADABLE with the folder's path when a folder cannot
 // be listed.
-std::optional<Failure> scanFolder(RunContext& ctx, const std::string& path,
-                                  const std::string& reachedBy = {}, const Options& options = {});
+[[nodiscard]] std::optional<Failure> scanFolder(RunContext& ctx, const std::string& path,
+                                                const std::string& reachedBy = {},
+                                                const Options& options = {});
 
 // Sorts the records by name, then by folder, byte for byte.
 void sortFiles(RunContext& ctx);

@@ -24,16 +24,16 @@ class FileScan final : public TreeVisitor {
       ctx_.progress.tableGrew(ctx_.files.size(), folder.recycled, first);
     }
     if (info.isFolder) return std::nullopt;  // a link to one too: neither is a file
-    if (folder.pathId == FolderStore::NO_ROOM) {
+    if (!folder.pathId) {
       folder.pathId = ctx_.folders.add(folderPath);
-      if (folder.pathId == FolderStore::NO_ROOM) return noMemory();
+      if (!folder.pathId) return noMemory();
     }
-    std::uint32_t nameOffset = ctx_.names.add(name);
-    if (nameOffset == TextArena::NO_ROOM) return noMemory();
+    std::optional<std::uint32_t> nameOffset = ctx_.names.add(name);
+    if (!nameOffset) return noMemory();
 
     FileRecord& record = ctx_.files.add();
-    record.dir = folder.pathId;
-    record.name = nameOffset;
+    record.dir = *folder.pathId;
+    record.name = *nameOffset;
     record.size = info.size;
     record.fileId = info.id.digest();
     record.writeTime = info.writeTime;
@@ -47,8 +47,9 @@ class FileScan final : public TreeVisitor {
     return std::nullopt;
   }
 
-  std::optional<Failure> unreadable(std::string_view path, std::uint32_t, int error) override {
-    return Failure{FailureKind::FOLDER_UNREADABLE, error, std::string(path)};
+  std::optional<Failure> unreadable(std::string_view path, std::uint32_t,
+                                    const Failure& failure) override {
+    return Failure{failure.kind, failure.error, std::string(path)};
   }
 
  private:

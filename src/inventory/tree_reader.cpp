@@ -116,7 +116,7 @@ TreeReader::TreeReader(const std::string& root, ListingDetail detail, int thread
       root_(std::make_unique<ReadAheadFolder>()) {
   root_->name = root;
   queue_.push_back(root_.get());
-  noMemory_.error = ENOMEM;
+  noMemory_.failure = noMemory();
   std::lock_guard lock(mutex_);  // the workers count themselves under it
   for (int i = 0; i < threads; ++i) {
     try {
@@ -193,7 +193,7 @@ void TreeReader::unpin(ReadAheadFolder* base) {
 // path); called without the lock, by a worker or by the walk. The folder
 // stays open if subfolders are to be read from it and there is room. A
 // folder that cannot be held in memory comes to the walk as one that could
-// not be listed, with ENOMEM.
+// not be listed, with NO_MEMORY.
 void TreeReader::readFolder(ReadAheadFolder& folder, ReadAheadFolder* base,
                             FolderContents& scratch) {
   try {
@@ -202,7 +202,7 @@ void TreeReader::readFolder(ReadAheadFolder& folder, ReadAheadFolder* base,
     folder.handle.close();
     folder.children.clear();
     folder.contents = FolderContents{};
-    folder.contents.error = ENOMEM;
+    folder.contents.failure = noMemory();
   }
 }
 
@@ -212,7 +212,7 @@ void TreeReader::listInto(ReadAheadFolder& folder, ReadAheadFolder* base, Folder
              &folder.handle);
   // Copied at their exact size: what waits for the walk takes no more
   // memory than it needs, whichever thread read it.
-  folder.contents.error = scratch.error;
+  folder.contents.failure = scratch.failure;
   folder.contents.folderId = scratch.folderId;
   if (excluded_.empty()) {
     folder.contents.entries.assign(scratch.entries.begin(), scratch.entries.end());
@@ -222,7 +222,7 @@ void TreeReader::listInto(ReadAheadFolder& folder, ReadAheadFolder* base, Folder
   folder.contents.names.assign(scratch.names.begin(), scratch.names.end());
   folder.id = folder.contents.folderId;
   std::uint32_t position = 0;
-  if (folder.contents.error == 0 && !isLoop(folder)) {
+  if (!folder.contents.failure && !isLoop(folder)) {
     const ReadAheadFolder* mark =
         folder.parent == nullptr || (folder.depth & (folder.depth - 1)) == 0 ? &folder
                                                                              : folder.mark;

@@ -71,8 +71,8 @@ class TreeReader {
 
   ReadAheadFolder& root() { return *root_; }
   // Waits until the folder has been read (reading it now if nobody has
-  // started) and returns its contents; error ENOMEM when memory ran out for
-  // it or for a worker reading ahead.
+  // started) and returns its contents; their failure NO_MEMORY when memory
+  // ran out for it or for a worker reading ahead.
   const FolderContents& read(ReadAheadFolder& folder);
   // The walk is done with the folder and all below it: its memory goes back.
   void release(ReadAheadFolder& folder);

@@ -1,6 +1,5 @@
 #include "inventory/tree_walk.h"
 
-#include <cerrno>
 #include <vector>
 
 #include "inventory/open_set.h"
@@ -44,12 +43,13 @@ bool firstVisit(Walk& walk, const FileId& id) {
 // the folder being walked.
 std::optional<Failure> enter(Walk& walk, ReadAheadFolder& node, WalkedFolder shown) {
   const FolderContents& listing = walk.reader.read(node);
-  if (listing.error == ENOMEM) return noMemory();
-  if (listing.error != 0) {
+  if (listing.failure && listing.failure->kind == FailureKind::NO_MEMORY) return noMemory();
+  if (listing.failure) {
     if (node.parent == nullptr) {
-      return Failure{FailureKind::FOLDER_UNREADABLE, listing.error, walk.path};
+      return Failure{FailureKind::FOLDER_UNREADABLE, listing.failure->error, walk.path};
     }
-    std::optional<Failure> failure = walk.visitor.unreadable(walk.path, shown.depth, listing.error);
+    std::optional<Failure> failure =
+        walk.visitor.unreadable(walk.path, shown.depth, *listing.failure);
     if (!failure) walk.reader.release(node);
     return failure;
   }

@@ -28,7 +28,7 @@ struct WalkedFolder {
   bool recycled = false;    // named Recycled (any letter case), or below such a folder
   bool kept = false;        // one of the options' kept folders, or below one
   // Left to the visitor: the file scan notes the folder's path id here.
-  std::uint32_t pathId = FolderStore::NO_ROOM;
+  std::optional<std::uint32_t> pathId = std::nullopt;
 };
 
 // What a walk does with what it meets. A failure returned stops the walk,
@@ -37,19 +37,22 @@ class TreeVisitor {
  public:
   // Every entry of a folder, in listing order, folders and links included,
   // before the walk goes into it; folderPath is the folder's own path.
-  virtual std::optional<Failure> entry(WalkedFolder& /*folder*/, std::string_view /*folderPath*/,
-                                       std::string_view /*name*/, const EntryInfo& /*info*/,
-                                       bool /*first*/) {
+  [[nodiscard]] virtual std::optional<Failure> entry(WalkedFolder& /*folder*/,
+                                                     std::string_view /*folderPath*/,
+                                                     std::string_view /*name*/,
+                                                     const EntryInfo& /*info*/, bool /*first*/) {
     return std::nullopt;
   }
   // A folder below the root, listed and new to the walk, before its entries.
-  virtual std::optional<Failure> folder(const WalkedFolder& /*folder*/, std::string_view /*path*/) {
+  [[nodiscard]] virtual std::optional<Failure> folder(const WalkedFolder& /*folder*/,
+                                                      std::string_view /*path*/) {
     return std::nullopt;
   }
-  // A folder below the root that could not be listed: the failure that ends
-  // the walk, or none to go on without it.
-  virtual std::optional<Failure> unreadable(std::string_view path, std::uint32_t depth,
-                                            int error) = 0;
+  // A folder below the root that could not be listed (FOLDER_UNREADABLE):
+  // the failure that ends the walk, or none to go on without it.
+  [[nodiscard]] virtual std::optional<Failure> unreadable(std::string_view path,
+                                                          std::uint32_t depth,
+                                                          const Failure& failure) = 0;
 
  protected:
   ~TreeVisitor() = default;

@@ -132,18 +132,15 @@ struct ToLook {
 
 // The names of the folder open in dir into contents, each followed by a zero
 // so that it can be handed to the system as it is, with the type the listing
-// gives; in toLook the entries whose detail is still to be asked for. False
-// with contents.error when the folder could not be read.
-bool readNames(int dir, ListingDetail detail, FolderContents& contents,
-               std::vector<ToLook>& toLook) {
+// gives; in toLook the entries whose detail is still to be asked for. An
+// error number when the folder could not be read.
+int readNames(int dir, ListingDetail detail, FolderContents& contents,
+              std::vector<ToLook>& toLook) {
   alignas(linux_dirent64) char buffer[32768];
   for (;;) {
     long got = ::syscall(SYS_getdents64, dir, buffer, sizeof buffer);
-    if (got == 0) return true;
-    if (got < 0) {
-      contents.error = errno;
-      return false;
-    }
+    if (got == 0) return 0;
+    if (got < 0) return errno;
     for (long at = 0; at < got;) {
       auto* d = reinterpret_cast<linux_dirent64*>(buffer + at);
       at += d->d_reclen;
@@ -170,9 +167,9 @@ bool readNames(int dir, ListingDetail detail, FolderContents& contents,
 // not of the listing: on a disk the system has not read yet, neighbouring
 // inodes share the blocks it reads, where the listing's order jumps from
 // block to block. An entry gone since the folder was read is left out.
-// False with contents.error when an entry could not be looked at.
-bool lookAtEntries(int dir, ListingDetail detail, FolderContents& contents,
-                   std::vector<ToLook>& toLook) {
+// An error number when an entry could not be looked at.
+int lookAtEntries(int dir, ListingDetail detail, FolderContents& contents,
+                  std::vector<ToLook>& toLook) {
   std::sort(toLook.begin(), toLook.end(),
             [](const ToLook& a, const ToLook& b) { return a.inode < b.inode; });
   bool anyGone = false;
@@ -183,10 +180,7 @@ bool lookAtEntries(int dir, ListingDetail detail, FolderContents& contents,
     // Short of the full detail, only an entry of unknown type is asked for.
     if (detail == ListingDetail::FULL || !entry.info.isLink) {
       if (::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        if (errno != ENOENT) {
-          contents.error = errno;
-          return false;
-        }
+        if (errno != ENOENT) return errno;
         entry.nameLength = GONE;
         anyGone = true;
         continue;
@@ -204,7 +198,7 @@ bool lookAtEntries(int dir, ListingDetail detail, FolderContents& contents,
     std::erase_if(contents.entries,
                   [](const ListedEntry& entry) { return entry.nameLength == GONE; });
   }
-  return true;
+  return 0;
 }
 
 }  // namespace
@@ -241,21 +235,22 @@ void listFolder(const std::string& path, ListingDetail detail, FolderContents& c
 
 void listFolder(const OpenFolder& from, const std::string& path, ListingDetail detail,
                 FolderContents& contents, OpenFolder* keep) {
-  contents.error = 0;
+  contents.failure.reset();
   contents.folderId = FileId{};
   contents.entries.clear();
   contents.names.clear();
 
   Fd dir(resolvePath(from.isOpen() ? from.fd : AT_FDCWD, path, O_RDONLY | O_DIRECTORY));
-  if (dir.fd < 0) {
-    contents.error = errno;
+  int error = dir.fd < 0 ? errno : 0;
+  struct stat st;
+  if (error == 0 && ::fstat(dir.fd, &st) == 0) contents.folderId = idOf(st);
+  std::vector<ToLook> toLook;
+  if (error == 0) error = readNames(dir.fd, detail, contents, toLook);
+  if (error == 0) error = lookAtEntries(dir.fd, detail, contents, toLook);
+  if (error != 0) {
+    contents.failure = Failure{FailureKind::FOLDER_UNREADABLE, error, path};
     return;
   }
-  struct stat st;
-  if (::fstat(dir.fd, &st) == 0) contents.folderId = idOf(st);
-  std::vector<ToLook> toLook;
-  if (!readNames(dir.fd, detail, contents, toLook)) return;
-  if (!lookAtEntries(dir.fd, detail, contents, toLook)) return;
   if (keep != nullptr) {  // the folders inside are opened from it
     keep->close();
     keep->fd = dir.fd;
@@ -267,17 +262,19 @@ std::string listingPattern(const std::string& path) {
   return path;
 }
 
-int currentDirectory(std::string& path) {
+std::optional<Failure> currentDirectory(std::string& path) {
   char* cwd = ::getcwd(nullptr, 0);  // glibc sizes the buffer itself
-  if (cwd == nullptr) return errno;
+  if (cwd == nullptr) return Failure{FailureKind::FOLDER_UNREADABLE, errno, "."};
   path = cwd;
   std::free(cwd);
   // Linux marks a directory that no longer exists this way.
-  if (path.empty() || path[0] != '/') return ENOENT;
-  return 0;
+  if (path.empty() || path[0] != '/') return Failure{FailureKind::FOLDER_UNREADABLE, ENOENT, "."};
+  return std::nullopt;
 }
 
-int makeWritable(const std::string& path) {
+namespace {
+
+int makeWritableError(const std::string& path) {
   std::string leaf;
   Fd parent(openParent(path, leaf));
   if (parent.fd < 0) return errno;
@@ -296,6 +293,12 @@ int makeWritable(const std::string& path) {
   std::string self = "/proc/self/fd/" + std::to_string(entry.fd);
   if (::fchmodat(AT_FDCWD, self.c_str(), (st.st_mode & 07777) | S_IWUSR, 0) != 0) return errno;
   return 0;
+}
+
+}  // namespace
+
+std::optional<Failure> makeWritable(const std::string& path) {
+  return failureOf(FailureKind::ENTRY_REFUSED, makeWritableError(path), path);
 }
 
 // --- Reading a file's bytes -----------------------------------------------
@@ -345,18 +348,18 @@ constexpr int TO_READ = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
 }  // namespace
 
-int openToRead(const std::string& path, OpenFile& file, EntryInfo& info) {
+std::optional<Failure> openToRead(const std::string& path, OpenFile& file, EntryInfo& info) {
   int fd = resolvePath(path, TO_READ);
-  if (fd < 0) return errno;
+  if (fd < 0) return Failure{FailureKind::ENTRY_REFUSED, errno, path};
   file = OpenFile(fd);
-  return keepIfRegular(file, info);
+  return failureOf(FailureKind::ENTRY_REFUSED, keepIfRegular(file, info), path);
 }
 
-int openFileInfo(const OpenFile& file, EntryInfo& info) {
+std::optional<Failure> openFileInfo(const OpenFile& file, EntryInfo& info) {
   struct stat st;
-  if (::fstat(fdOf(file), &st) != 0) return errno;
+  if (::fstat(fdOf(file), &st) != 0) return Failure{FailureKind::ENTRY_REFUSED, errno, {}};
   fillInfo(st, info);
-  return 0;
+  return std::nullopt;
 }
 
 DataStretch nextData(const OpenFile& file, std::uint64_t from, std::uint64_t size) {
@@ -571,24 +574,26 @@ DeletionPlan planDeletion(const std::string& path, AsideJournal* journal) {
   int parent = openParent(path, plan.name);
   plan.folder = OpenFile(parent);
   struct stat st;
+  int error = 0;
   if (parent < 0 || ::fstatat(parent, plan.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    plan.error = errno;
-  } else if ((plan.error = deletable(st)) == 0) {
-    plan.error = freeAsideName(parent, journal, plan.aside);
+    error = errno;
+  } else if ((error = deletable(st)) == 0) {
+    error = freeAsideName(parent, journal, plan.aside);
   }
-  if (plan.error != 0) plan.folder.close();
+  plan.failure = failureOf(FailureKind::ENTRY_REFUSED, error, path);
+  if (plan.failure) plan.folder.close();
   return plan;
 }
 
 void noteDeletions(AsideJournal& journal, std::vector<DeletionPlan>& plans) {
   std::string notes;
   for (const DeletionPlan& plan : plans) {
-    if (plan.error == 0) appendNote(notes, plan.path, plan.aside, plan.name);
+    if (!plan.failure) appendNote(notes, plan.path, plan.aside, plan.name);
   }
   int error = notes.empty() ? 0 : writeNotes(journal, notes);
   for (DeletionPlan& plan : plans) {
-    if (error == 0 || plan.error != 0) continue;
-    plan.error = error;
+    if (error == 0 || plan.failure) continue;
+    plan.failure = Failure{FailureKind::ENTRY_REFUSED, error, plan.path};
     plan.folder.close();
   }
 }
@@ -599,20 +604,24 @@ PreparedDeletion prepareDeletion(
   PreparedDeletion result;
   // The entry is moved aside, never over anything, so that what is checked
   // under the private name is what gets deleted, whatever comes to the name.
-  if ((result.error = plan.error) != 0 || (result.error = moveAside(plan, journal)) != 0) {
+  if ((result.failure = plan.failure) ||
+      (result.failure =
+           failureOf(FailureKind::ENTRY_REFUSED, moveAside(plan, journal), plan.path))) {
     return result;
   }
   HeldFile& held = result.held;
   held.folder = std::move(plan.folder);
   held.name = std::move(plan.name);
   held.aside = std::move(plan.aside);
-  if ((result.error = checkHeld(held, toRead, accept)) != 0) giveBack(held, result.leftAt);
+  result.failure =
+      failureOf(FailureKind::ENTRY_REFUSED, checkHeld(held, toRead, accept), plan.path);
+  if (result.failure) giveBack(held, result.leftAt);
   held.entry.close();  // read as far as it needed: only the name is deleted
   return result;
 }
 
-int deleteHeldFile(HeldFile& held, std::string& leftAt) {
-  if (!held.isHeld()) return EBADF;
+std::optional<Failure> deleteHeldFile(HeldFile& held, std::string& leftAt) {
+  if (!held.isHeld()) return Failure{FailureKind::ENTRY_REFUSED, EBADF, {}};
   held.entry.close();
   const int folder = fdOf(held.folder);
   struct stat st;
@@ -628,10 +637,10 @@ int deleteHeldFile(HeldFile& held, std::string& leftAt) {
   }
   if (error == 0) {
     held.folder.close();
-    return 0;
+    return std::nullopt;
   }
   giveBack(held, leftAt);
-  return error;
+  return Failure{FailureKind::ENTRY_REFUSED, error, {}};
 }
 
 void giveBack(HeldFile& held, std::string& leftAt) {
@@ -677,7 +686,7 @@ std::vector<AsideFile> journalEntries(int fd) {
     parts[part].assign(text, at, end - at);
     if (++part < 3) continue;
     part = 0;
-    entries.push_back(AsideFile{parts[0], parts[2], parts[1], 0});
+    entries.push_back(AsideFile{parts[0], parts[2], parts[1], std::nullopt});
   }
   return entries;
 }
@@ -700,7 +709,9 @@ std::vector<AsideFile> putBackAsideFiles() {
         ::fstatat(folder.fd, entry->aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
       continue;  // deleted, or never moved
     }
-    entry->error = renameNoReplace(folder.fd, entry->aside.c_str(), entry->name.c_str(), true);
+    const int error = renameNoReplace(folder.fd, entry->aside.c_str(), entry->name.c_str(), true);
+    entry->failure =
+        failureOf(error == EEXIST ? FailureKind::NAME_TAKEN : FailureKind::ENTRY_REFUSED, error);
     found.push_back(std::move(*entry));
   }
   ::unlink(ASIDE_JOURNAL);
@@ -710,11 +721,14 @@ std::vector<AsideFile> putBackAsideFiles() {
 
 // --- Folders named on the command line, and moving a held file ------------
 
-int holdFolder(const std::string& path, HeldFolder& folder, std::vector<FileId>& ids) {
+std::optional<Failure> holdFolder(const std::string& path, HeldFolder& folder,
+                                  std::vector<FileId>& ids) {
   // As cd takes it: a link on the way, or at its end, is followed.
   Fd self(::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   struct stat below, above;
-  if (self.fd < 0 || ::fstat(self.fd, &below) != 0) return errno;
+  if (self.fd < 0 || ::fstat(self.fd, &below) != 0) {
+    return Failure{FailureKind::FOLDER_UNHELD, errno, path};
+  }
   ids.assign(1, idOf(below));
   // Up by "..", which is the folder's own parent whatever path led to it,
   // to the root, which is its own parent.
@@ -727,7 +741,7 @@ int holdFolder(const std::string& path, HeldFolder& folder, std::vector<FileId>&
   folder.folder = OpenFile(self.fd);
   self.fd = -1;
   folder.path = path;
-  return 0;
+  return std::nullopt;
 }
 
 namespace {
@@ -884,9 +898,10 @@ int copyAcross(HeldFile& held, int to, const char* name, const SameBytes& sameBy
 
 }  // namespace
 
-int moveHeldFile(HeldFile& held, const HeldFolder& destination, std::string_view to,
-                 const SameBytes& sameBytes, std::string& leftAt) {
-  if (!held.isHeld()) return EBADF;
+std::optional<Failure> moveHeldFile(HeldFile& held, const HeldFolder& destination,
+                                    std::string_view to, const SameBytes& sameBytes,
+                                    std::string& leftAt) {
+  if (!held.isHeld()) return Failure{FailureKind::ENTRY_REFUSED, EBADF, {}};
   held.entry.close();
   const std::size_t cut = to.rfind('/');
   const std::string_view below =
@@ -907,18 +922,19 @@ int moveHeldFile(HeldFile& held, const HeldFolder& destination, std::string_view
   if (error == EXDEV) error = copyAcross(held, folder.fd, held.name.c_str(), sameBytes);
   if (error == 0) {
     held.folder.close();
-    return 0;
+    return std::nullopt;
   }
   giveBack(held, leftAt);
-  return error;
+  return Failure{FailureKind::ENTRY_REFUSED, error, {}};
 }
 
-int removeFolder(const std::string& path) {
+std::optional<Failure> removeFolder(const std::string& path) {
   std::string leaf;
   Fd parent(openParent(path, leaf));
-  if (parent.fd < 0) return errno;
-  if (::unlinkat(parent.fd, leaf.c_str(), AT_REMOVEDIR) != 0) return errno;
-  return 0;
+  if (parent.fd < 0 || ::unlinkat(parent.fd, leaf.c_str(), AT_REMOVEDIR) != 0) {
+    return Failure{FailureKind::ENTRY_REFUSED, errno, path};
+  }
+  return std::nullopt;
 }
 
 namespace {
@@ -1035,32 +1051,39 @@ FolderPathCache::~FolderPathCache() {
   for (auto& [path, fd] : kept_->folders) ::close(fd);
 }
 
-int FolderPathCache::removeFolder(const std::string& path, std::uint32_t seen, int levels) {
+std::optional<Failure> FolderPathCache::removeFolder(const std::string& path, std::uint32_t seen,
+                                                     int levels) {
+  auto refused = [&path](int error) { return Failure{FailureKind::ENTRY_REFUSED, error, path}; };
   std::string leaf;
   Fd parent(kept_->openParent(path, leaf));
-  if (parent.fd < 0) return errno;
+  if (parent.fd < 0) return refused(errno);
   struct stat st;
-  if (::fstatat(parent.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
-  if (!S_ISDIR(st.st_mode)) return ENOTDIR;
-  if (seen != 0 && idOf(st).digest() != seen) return ENOENT;
+  if (::fstatat(parent.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return refused(errno);
+  if (!S_ISDIR(st.st_mode)) return refused(ENOTDIR);
+  if (seen != 0 && idOf(st).digest() != seen) return refused(ENOENT);
   // A folder that holds anything stays whatever is checked: far down, looking
   // costs less than the way up.
-  if (levels > Kept::LONG_WAY_UP && holdsEntries(parent.fd, leaf.c_str())) return ENOTEMPTY;
+  if (levels > Kept::LONG_WAY_UP && holdsEntries(parent.fd, leaf.c_str())) {
+    return refused(ENOTEMPTY);
+  }
   // The folders kept on the way reach their folders wherever they were moved:
   // the parent must still stand where the scan saw it, below the top.
-  if (kept_->top.known() && !standsBelow(parent.fd, levels - 1, kept_->top)) return ENOENT;
-  if (::unlinkat(parent.fd, leaf.c_str(), AT_REMOVEDIR) != 0) return errno;
-  return 0;
+  if (kept_->top.known() && !standsBelow(parent.fd, levels - 1, kept_->top)) {
+    return refused(ENOENT);
+  }
+  if (::unlinkat(parent.fd, leaf.c_str(), AT_REMOVEDIR) != 0) return refused(errno);
+  return std::nullopt;
 }
 
-int statEntry(const std::string& path, EntryInfo& info) {
+std::optional<Failure> statEntry(const std::string& path, EntryInfo& info) {
   std::string leaf;
   Fd parent(openParent(path, leaf));
-  if (parent.fd < 0) return errno;
   struct stat st;
-  if (::fstatat(parent.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  if (parent.fd < 0 || ::fstatat(parent.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return Failure{FailureKind::ENTRY_REFUSED, errno, path};
+  }
   fillInfo(st, info);
-  return 0;
+  return std::nullopt;
 }
 
 // --- one run at a time in a tree --------------------------------------------
@@ -1069,9 +1092,9 @@ TreeLock::~TreeLock() {
   for (std::intptr_t fd : held) ::close(static_cast<int>(fd));
 }
 
-int lockTree(const std::string& folder, TreeLock& lock) {
+std::optional<Failure> lockTree(const std::string& folder, TreeLock& lock) {
   int self = resolvePath(folder, O_RDONLY | O_DIRECTORY);
-  if (self < 0) return errno;
+  if (self < 0) return Failure{FailureKind::FOLDER_UNHELD, errno, folder};
   lock.held.push_back(self);
   int error = ::flock(self, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
   // Up to the root, which is its own parent; a folder above that cannot be
@@ -1089,10 +1112,11 @@ int lockTree(const std::string& folder, TreeLock& lock) {
     below = above;
     up.reset(::openat(up.fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
   }
-  if (error == 0) return 0;
+  if (error == 0) return std::nullopt;
   for (std::intptr_t fd : lock.held) ::close(static_cast<int>(fd));
   lock.held.clear();
-  return error == EWOULDBLOCK ? EBUSY : error;
+  if (error == EWOULDBLOCK) return Failure{FailureKind::TREE_HELD, EBUSY, folder};
+  return Failure{FailureKind::FOLDER_UNHELD, error, folder};
 }
 
 // --- reports and the process's start ------------------------------------

@@ -337,31 +337,25 @@ void listFolder(const OpenFolder& from, const std::string& path, ListingDetail d
   if (keep != nullptr) keep->path = std::move(whole);
 }
 
-void listFolder(const std::string& path, ListingDetail, FolderContents& contents) {
-  contents.error = 0;
+namespace {
+
+// Lists the folder at path into contents, cleared first: 0, or an error
+// number when it cannot be listed whole.
+int listInto(const std::string& path, FolderContents& contents) {
   contents.folderId = FileId{};
   contents.entries.clear();
   contents.names.clear();
 
   std::wstring api;
-  if (!toApiPath(path, api)) {
-    contents.error = EILSEQ;
-    return;
-  }
+  if (!toApiPath(path, api)) return EILSEQ;
   // Read through a handle on the folder, which gives each entry's file id
   // too: the deletion tells by it that a file is still the one listed.
   Handle folder(::CreateFileW(api.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   BY_HANDLE_FILE_INFORMATION self;
-  if (!folder.valid() || !::GetFileInformationByHandle(folder.h, &self)) {
-    contents.error = lastErrno();
-    return;
-  }
-  if ((self.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    contents.error = ENOTDIR;
-    return;
-  }
+  if (!folder.valid() || !::GetFileInformationByHandle(folder.h, &self)) return lastErrno();
+  if ((self.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return ENOTDIR;
   const DWORD volume = self.dwVolumeSerialNumber;
   contents.folderId =
       FileId{volume, (static_cast<std::uint64_t>(self.nFileIndexHigh) << 32) | self.nFileIndexLow};
@@ -391,22 +385,30 @@ void listFolder(const std::string& path, ListingDetail, FolderContents& contents
     }
   }
   DWORD code = ::GetLastError();
-  if (code != ERROR_NO_MORE_FILES) contents.error = errnoOf(code);
+  return code != ERROR_NO_MORE_FILES ? errnoOf(code) : 0;
+}
+
+}  // namespace
+
+void listFolder(const std::string& path, ListingDetail, FolderContents& contents) {
+  contents.failure = failureOf(FailureKind::FOLDER_UNREADABLE, listInto(path, contents), path);
 }
 
 std::string listingPattern(const std::string& path) {
   return path + "\\*.*";
 }
 
-int currentDirectory(std::string& path) {
+std::optional<Failure> currentDirectory(std::string& path) {
   std::wstring wide = currentDirectoryWide();
-  if (wide.empty()) return lastErrno();
+  if (wide.empty()) return Failure{FailureKind::FOLDER_UNREADABLE, lastErrno(), "."};
   path.clear();
   appendWtf8(wide.data(), wide.size(), path);
-  return 0;
+  return std::nullopt;
 }
 
-int makeWritable(const std::string& path) {
+namespace {
+
+int makeWritableError(const std::string& path) {
   std::wstring api;
   if (!toApiPath(path, api)) return EILSEQ;
   Handle file(openEntry(api, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES));
@@ -427,6 +429,12 @@ int makeWritable(const std::string& path) {
     return lastErrno();
   }
   return 0;
+}
+
+}  // namespace
+
+std::optional<Failure> makeWritable(const std::string& path) {
+  return failureOf(FailureKind::ENTRY_REFUSED, makeWritableError(path), path);
 }
 
 // --- Reading a file's bytes -----------------------------------------------
@@ -477,16 +485,16 @@ int infoOf(HANDLE h, EntryInfo& info, DWORD* attributes = nullptr) {
 
 }  // namespace
 
-int openToRead(const std::string& path, OpenFile& file, EntryInfo& info) {
+std::optional<Failure> openToRead(const std::string& path, OpenFile& file, EntryInfo& info) {
   int error = openInto(path, GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN, file);
   if (error == 0) error = infoOf(handleOf(file), info);
   if (error == 0 && !info.isRegular) error = EINVAL;
   if (error != 0) file.close();
-  return error;
+  return failureOf(FailureKind::ENTRY_REFUSED, error, path);
 }
 
-int openFileInfo(const OpenFile& file, EntryInfo& info) {
-  return infoOf(handleOf(file), info);
+std::optional<Failure> openFileInfo(const OpenFile& file, EntryInfo& info) {
+  return failureOf(FailureKind::ENTRY_REFUSED, infoOf(handleOf(file), info));
 }
 
 DataStretch nextData(const OpenFile& file, std::uint64_t from, std::uint64_t size) {
@@ -558,7 +566,7 @@ PreparedDeletion prepareDeletion(
     DeletionPlan& plan, bool toRead, AsideJournal*,
     const std::function<bool(const EntryInfo& info, const OpenFile& content)>& accept) {
   PreparedDeletion result;
-  if ((result.error = plan.error) != 0) return result;
+  if ((result.failure = plan.failure)) return result;
   OpenFile& file = result.held.entry;
   // The handle that is checked is the one that deletes: whatever takes the
   // name meanwhile is another file, never touched.
@@ -566,20 +574,21 @@ PreparedDeletion prepareDeletion(
   DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (toRead ? FILE_FLAG_SEQUENTIAL_SCAN : 0);
   EntryInfo info;
   DWORD attributes = 0;
-  result.error = openInto(plan.path, access, flags, file);
-  if (result.error == 0) result.error = infoOf(handleOf(file), info, &attributes);
+  int error = openInto(plan.path, access, flags, file);
+  if (error == 0) error = infoOf(handleOf(file), info, &attributes);
   // Refused as the runtime's _unlink refuses them, whatever the file system
   // underneath would allow.
-  if (result.error == 0 && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
-    result.error = EACCES;
+  if (error == 0 && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
+    error = EACCES;
   }
-  if (result.error == 0 && !accept(info, file)) result.error = ECANCELED;
-  if (result.error != 0) file.close();
+  if (error == 0 && !accept(info, file)) error = ECANCELED;
+  if (error != 0) file.close();
+  result.failure = failureOf(FailureKind::ENTRY_REFUSED, error, plan.path);
   return result;
 }
 
-int deleteHeldFile(HeldFile& held, std::string&) {
-  if (!held.isHeld()) return EBADF;
+std::optional<Failure> deleteHeldFile(HeldFile& held, std::string&) {
+  if (!held.isHeld()) return Failure{FailureKind::ENTRY_REFUSED, EBADF, {}};
   FILE_DISPOSITION_INFO disposition{};
   disposition.DeleteFile = TRUE;
   int error = ::SetFileInformationByHandle(handleOf(held.entry), FileDispositionInfo, &disposition,
@@ -587,7 +596,7 @@ int deleteHeldFile(HeldFile& held, std::string&) {
                   ? 0
                   : lastErrno();
   held.entry.close();  // the file goes with the handle
-  return error;
+  return failureOf(FailureKind::ENTRY_REFUSED, error);
 }
 
 void giveBack(HeldFile& held, std::string&) {
@@ -639,8 +648,8 @@ int removeSeenFolder(const std::string& path, std::uint32_t seen) {
 
 }  // namespace
 
-int removeFolder(const std::string& path) {
-  return removeSeenFolder(path, 0);
+std::optional<Failure> removeFolder(const std::string& path) {
+  return failureOf(FailureKind::ENTRY_REFUSED, removeSeenFolder(path, 0), path);
 }
 
 struct FolderPathCache::Kept {};
@@ -650,22 +659,24 @@ FolderPathCache::~FolderPathCache() = default;
 
 // Every path is reached whole, from the work folder, and nothing is kept open
 // on the way: a folder moved away is no longer at its path.
-int FolderPathCache::removeFolder(const std::string& path, std::uint32_t seen, int) {
-  return removeSeenFolder(path, seen);
+std::optional<Failure> FolderPathCache::removeFolder(const std::string& path, std::uint32_t seen,
+                                                     int) {
+  return failureOf(FailureKind::ENTRY_REFUSED, removeSeenFolder(path, seen), path);
 }
 
-int statEntry(const std::string& path, EntryInfo& info) {
+std::optional<Failure> statEntry(const std::string& path, EntryInfo& info) {
   std::wstring api;
-  if (!toApiPath(path, api)) return EILSEQ;
+  if (!toApiPath(path, api)) return Failure{FailureKind::ENTRY_REFUSED, EILSEQ, path};
   Handle file(openEntry(api, FILE_READ_ATTRIBUTES));
-  if (!file.valid()) return lastErrno();
   BY_HANDLE_FILE_INFORMATION data;
-  if (!::GetFileInformationByHandle(file.h, &data)) return lastErrno();
+  if (!file.valid() || !::GetFileInformationByHandle(file.h, &data)) {
+    return Failure{FailureKind::ENTRY_REFUSED, lastErrno(), path};
+  }
   fillInfo(data.dwFileAttributes, reparseTag(file.h, data.dwFileAttributes), data.nFileSizeHigh,
            data.nFileSizeLow, data.ftLastWriteTime, info);
   info.id = FileId{data.dwVolumeSerialNumber,
                    (static_cast<std::uint64_t>(data.nFileIndexHigh) << 32) | data.nFileIndexLow};
-  return 0;
+  return std::nullopt;
 }
 
 // --- one run at a time in a tree --------------------------------------------
@@ -715,11 +726,11 @@ TreeLock::~TreeLock() {
   for (std::intptr_t h : held) ::CloseHandle(reinterpret_cast<HANDLE>(h));
 }
 
-int lockTree(const std::string& folder, TreeLock& lock) {
+std::optional<Failure> lockTree(const std::string& folder, TreeLock& lock) {
   std::wstring api;
-  if (!toApiPath(folder, api)) return EILSEQ;
+  if (!toApiPath(folder, api)) return Failure{FailureKind::FOLDER_UNHELD, EILSEQ, folder};
   std::vector<FileId> ids = folderAndAbove(api);
-  if (ids.empty()) return lastErrno();
+  if (ids.empty()) return Failure{FailureKind::FOLDER_UNHELD, lastErrno(), folder};
   // A named object lives as long as a handle to it, so no longer than its
   // process. Each run makes its own first and then looks for the others',
   // so that of two runs starting at once one sees the other at least.
@@ -736,10 +747,11 @@ int lockTree(const std::string& folder, TreeLock& lock) {
   for (std::size_t i = 1; i < ids.size() && error == 0; ++i) {
     if (lockExists(lockName(L'T', ids[i]))) error = EBUSY;
   }
-  if (error == 0) return 0;
+  if (error == 0) return std::nullopt;
   for (std::intptr_t h : lock.held) ::CloseHandle(reinterpret_cast<HANDLE>(h));
   lock.held.clear();
-  return error;
+  return Failure{error == EBUSY ? FailureKind::TREE_HELD : FailureKind::FOLDER_UNHELD, error,
+                 folder};
 }
 
 // --- Folders named on the command line, and moving a held file ------------
@@ -910,22 +922,25 @@ int copyAcross(HeldFile& held, const std::string& folder, const std::string& pat
 
 }  // namespace
 
-int holdFolder(const std::string& path, HeldFolder& folder, std::vector<FileId>& ids) {
+std::optional<Failure> holdFolder(const std::string& path, HeldFolder& folder,
+                                  std::vector<FileId>& ids) {
+  auto unheld = [&path](int error) { return Failure{FailureKind::FOLDER_UNHELD, error, path}; };
   std::wstring api;
-  if (!toApiPath(path, api)) return ENOENT;
+  if (!toApiPath(path, api)) return unheld(ENOENT);
   // As cd takes it: a link is followed, to the folder it leads to.
-  if (int error = openHeld(api, true, folder.folder)) return error;
+  if (int error = openHeld(api, true, folder.folder)) return unheld(error);
   std::wstring whole = finalPath(handleOf(folder.folder));
-  if (whole.empty()) return lastErrno();
+  if (whole.empty()) return unheld(lastErrno());
   folder.path.clear();
   appendWtf8(whole.data(), whole.size(), folder.path);
   ids = folderAndAbove(whole);
-  return ids.empty() ? lastErrno() : 0;
+  if (ids.empty()) return unheld(lastErrno());
+  return std::nullopt;
 }
 
-int moveHeldFile(HeldFile& held, const HeldFolder& destination, std::string_view to,
-                 const SameBytes& sameBytes, std::string&) {
-  if (!held.isHeld()) return EBADF;
+std::optional<Failure> moveHeldFile(HeldFile& held, const HeldFolder& destination,
+                                    std::string_view to, const SameBytes& sameBytes, std::string&) {
+  if (!held.isHeld()) return Failure{FailureKind::ENTRY_REFUSED, EBADF, {}};
   const std::size_t cut = to.rfind('\\');
   const std::string_view below =
       cut == std::string_view::npos ? std::string_view() : to.substr(0, cut);
@@ -944,7 +959,7 @@ int moveHeldFile(HeldFile& held, const HeldFolder& destination, std::string_view
   if (error == 0) error = renameByHandle(handleOf(held.entry), path);
   if (error == EXDEV) error = copyAcross(held, folder, path, sameBytes);
   held.entry.close();  // moved, deleted, or left as it was
-  return error;
+  return failureOf(FailureKind::ENTRY_REFUSED, error);
 }
 
 // --- reports and the process's start ------------------------------------

@@ -75,8 +75,8 @@ struct ListedEntry {
 // "." and "..". The folder is read whole and closed at once unless the
 // caller keeps it open (see OpenFolder).
 struct FolderContents {
-  int error = 0;    // 0, or the platform's error number when the folder cannot be listed
-  FileId folderId;  // identity of the listed folder itself, where known
+  std::optional<Failure> failure;  // when the folder cannot be listed: FOLDER_UNREADABLE
+  FileId folderId;                 // identity of the listed folder itself, where known
   std::vector<ListedEntry> entries;
   std::string names;  // the entries' names, in the order listed
 
@@ -116,15 +116,16 @@ void listFolder(const OpenFolder& from, const std::string& path, ListingDetail d
 // pattern (path, separator, "*.*"), elsewhere the folder's path itself.
 std::string listingPattern(const std::string& path);
 
-// The process's current directory, whole. Returns 0 or an error number.
-[[nodiscard]] int currentDirectory(std::string& path);
+// The process's current directory, whole; FOLDER_UNREADABLE when it cannot
+// be told.
+[[nodiscard]] std::optional<Failure> currentDirectory(std::string& path);
 
 // Gives the owner write permission (clears the read-only attribute) to the
 // regular file or folder at path, acting on the very entry it checked: a link,
 // anything that is neither, and a file with another name (a hard link, which
 // may lie outside the tree) are left alone, and no other bit is added.
-// 0 or an error number.
-[[nodiscard]] int makeWritable(const std::string& path);
+// ENTRY_REFUSED when it cannot.
+[[nodiscard]] std::optional<Failure> makeWritable(const std::string& path);
 
 // --- Reading a file's bytes -----------------------------------------------
 
@@ -142,12 +143,13 @@ struct OpenFile {
 };
 
 // Opens the regular file at path to read its bytes, never through a link,
-// and tells what the file opened is. 0 or an error number (EINVAL for an
-// entry that is no regular file).
-[[nodiscard]] int openToRead(const std::string& path, OpenFile& file, EntryInfo& info);
+// and tells what the file opened is. ENTRY_REFUSED when it cannot (EINVAL
+// for an entry that is no regular file).
+[[nodiscard]] std::optional<Failure> openToRead(const std::string& path, OpenFile& file,
+                                                EntryInfo& info);
 
-// What the open file is now. 0 or an error number.
-[[nodiscard]] int openFileInfo(const OpenFile& file, EntryInfo& info);
+// What the open file is now; ENTRY_REFUSED when it cannot be told.
+[[nodiscard]] std::optional<Failure> openFileInfo(const OpenFile& file, EntryInfo& info);
 
 // The first stretch of data at or after `from` in a file of `size` bytes:
 // every byte in [from, begin) lies in a hole and reads as zero; [begin, end)
@@ -209,7 +211,7 @@ struct HeldFile {
 // open and the private name it is to take there chosen, checked free, and
 // not yet noted in the journal. Moved, never copied.
 struct DeletionPlan {
-  int error = 0;  // 0, or why the entry cannot be deleted: then nothing else is set
+  std::optional<Failure> failure;  // why the entry cannot be deleted: then nothing else is set
   std::string path;
 #ifndef _WIN32
   OpenFile folder;
@@ -223,18 +225,19 @@ struct DeletionPlan {
 [[nodiscard]] DeletionPlan planDeletion(const std::string& path, AsideJournal* journal);
 
 // Notes in the journal, in one write, the private names that the plans
-// without an error are to take, before any of them is used: the next run
+// without a failure are to take, before any of them is used: the next run
 // then puts back whatever a run killed meanwhile left aside. A note that
-// cannot be written becomes the error of each of those plans. Nothing on
+// cannot be written becomes the failure of each of those plans. Nothing on
 // Windows, which never moves a file aside.
 void noteDeletions(AsideJournal& journal, std::vector<DeletionPlan>& plans);
 
-// What the preparation of a deletion did. error: 0 when the file is held,
-// else why not (ECANCELED when the check refused it), and then the file is
-// back under its name. leftAt: when another file took its name meanwhile,
-// the name it stays under in its folder; otherwise empty.
+// What the preparation of a deletion did. failure: none when the file is
+// held, else why not (ENTRY_REFUSED, with ECANCELED when the check refused
+// it), and then the file is back under its name. leftAt: when another file
+// took its name meanwhile, the name it stays under in its folder; otherwise
+// empty.
 struct PreparedDeletion {
-  int error = 0;
+  std::optional<Failure> failure;
   std::string leftAt;
   HeldFile held;
 };
@@ -253,9 +256,9 @@ struct PreparedDeletion {
     DeletionPlan& plan, bool toRead, AsideJournal* journal,
     const std::function<bool(const EntryInfo& info, const OpenFile& content)>& accept);
 
-// Deletes a held file: 0, or an error number and then the file is back
-// under its name (leftAt, as above, when another file took it).
-[[nodiscard]] int deleteHeldFile(HeldFile& held, std::string& leftAt);
+// Deletes a held file; ENTRY_REFUSED when it cannot, and then the file is
+// back under its name (leftAt, as above, when another file took it).
+[[nodiscard]] std::optional<Failure> deleteHeldFile(HeldFile& held, std::string& leftAt);
 
 // Puts a held file back under its name without deleting it (leftAt as above).
 void giveBack(HeldFile& held, std::string& leftAt);
@@ -265,7 +268,8 @@ struct AsideFile {
   std::string folder;  // the folder, as reached from the work folder
   std::string name;    // its own name
   std::string aside;   // its private name
-  int error = 0;       // 0: back under its name; else why not (EEXIST: another file has it)
+  // None: back under its name; else why not (NAME_TAKEN: another file has it).
+  std::optional<Failure> failure;
 };
 
 // Puts back under its name every file that a run killed in this work folder
@@ -286,10 +290,11 @@ struct HeldFolder {
 // Holds the folder at path, reached as any path of a command line is (a
 // link on the way is followed, as by cd), and tells its identity and those
 // of every folder above it, nearest first, up to the root: each its
-// parent as the system has it, never reached through a link. 0, or an
-// error number (ENOENT when there is no such folder, ENOTDIR when it is no
+// parent as the system has it, never reached through a link. FOLDER_UNHELD
+// when it cannot (ENOENT when there is no such folder, ENOTDIR when it is no
 // folder).
-[[nodiscard]] int holdFolder(const std::string& path, HeldFolder& folder, std::vector<FileId>& ids);
+[[nodiscard]] std::optional<Failure> holdFolder(const std::string& path, HeldFolder& folder,
+                                                std::vector<FileId>& ids);
 
 // Whether a file's copy has the original's bytes: the two open files, and
 // the original's size.
@@ -303,16 +308,17 @@ using SameBytes =
 // (EEXIST). Across volumes the file is copied to a private name beside its
 // new one, the copy checked with sameBytes (an entry that is not a regular
 // file is not moved: EXDEV), then given the name, and the original deleted.
-// 0, or an error number and then the file is back under its name (leftAt
-// as above) and no copy of it is left at the destination.
-[[nodiscard]] int moveHeldFile(HeldFile& held, const HeldFolder& destination, std::string_view to,
-                               const SameBytes& sameBytes, std::string& leftAt);
+// ENTRY_REFUSED when it cannot, and then the file is back under its name
+// (leftAt as above) and no copy of it is left at the destination.
+[[nodiscard]] std::optional<Failure> moveHeldFile(HeldFile& held, const HeldFolder& destination,
+                                                  std::string_view to, const SameBytes& sameBytes,
+                                                  std::string& leftAt);
 
 // Removes an empty folder, never recursively, and changes no folder's mode
 // on the way (on Windows a read-only folder is removed through the handle
-// that cleared its attribute, and keeps it when it stays). 0 or an error
-// number as the runtime's _rmdir leaves it in errno.
-[[nodiscard]] int removeFolder(const std::string& path);
+// that cleared its attribute, and keeps it when it stays). ENTRY_REFUSED
+// with the error number as the runtime's _rmdir leaves it in errno.
+[[nodiscard]] std::optional<Failure> removeFolder(const std::string& path);
 
 // Keeps open some of the folders on the way to the paths it is given (one
 // every few dozen names), so that a deep path is not walked again from the
@@ -333,15 +339,17 @@ class FolderPathCache {
   // not known) and still `levels` folders below the top: a folder kept open
   // reaches its folders wherever they were moved, and one that took the
   // name is another. Either way it is not removed (ENOENT).
-  [[nodiscard]] int removeFolder(const std::string& path, std::uint32_t seen, int levels);
+  [[nodiscard]] std::optional<Failure> removeFolder(const std::string& path, std::uint32_t seen,
+                                                    int levels);
 
  private:
   struct Kept;
   std::unique_ptr<Kept> kept_;
 };
 
-// Reads an entry's metadata without following a link. 0 or an error number.
-[[nodiscard]] int statEntry(const std::string& path, EntryInfo& info);
+// Reads an entry's metadata without following a link; ENTRY_REFUSED when
+// it cannot.
+[[nodiscard]] std::optional<Failure> statEntry(const std::string& path, EntryInfo& info);
 
 // --- one run at a time in a tree --------------------------------------------
 
@@ -358,10 +366,10 @@ struct TreeLock {
 };
 
 // Holds the tree below folder, so that no other run works in that folder,
-// below it or above it meanwhile. 0 when held; EBUSY when another run holds
-// it; another error number when the system has no such lock there. Nothing
-// is held unless it returns 0.
-[[nodiscard]] int lockTree(const std::string& folder, TreeLock& lock);
+// below it or above it meanwhile. TREE_HELD when another run holds it;
+// FOLDER_UNHELD when the system has no such lock there. Nothing is held
+// when it fails.
+[[nodiscard]] std::optional<Failure> lockTree(const std::string& folder, TreeLock& lock);
 
 // --- reports and the process's start ------------------------------------
 
@@ -375,12 +383,12 @@ struct ReportHandle {
 // created under a private name beside it and moved over path at once, so
 // that a link, a second name of another file, a pipe or a device under path
 // is never written through, and an old report is replaced.
-std::optional<Failure> createReport(const std::string& path, ReportHandle& report);
+[[nodiscard]] std::optional<Failure> createReport(const std::string& path, ReportHandle& report);
 // Sets aside room on disk for `bytes` more bytes, the file's size unchanged,
 // so that writes into it cannot meet a full disk.
-std::optional<Failure> reserveReportRoom(ReportHandle report, std::uint64_t bytes);
+[[nodiscard]] std::optional<Failure> reserveReportRoom(ReportHandle report, std::uint64_t bytes);
 // Hands text to the system whole; "\n" becomes CR LF on Windows.
-std::optional<Failure> writeReport(ReportHandle report, std::string_view text);
+[[nodiscard]] std::optional<Failure> writeReport(ReportHandle report, std::string_view text);
 // Where the next byte written goes in the file.
 [[nodiscard]] std::optional<Failure> reportOffset(ReportHandle report, std::uint64_t& offset);
 // Writes text (no line end in it) over the file's bytes at offset, and
@@ -389,7 +397,7 @@ std::optional<Failure> writeReport(ReportHandle report, std::string_view text);
                                                      std::string_view text);
 // Gives back the room reserved and not used, and closes. Each of these
 // returns nothing when it succeeded.
-std::optional<Failure> closeReport(ReportHandle& report);
+[[nodiscard]] std::optional<Failure> closeReport(ReportHandle& report);
 
 // Opens the null device in place of a standard input, output or error that
 // is closed, so that no file the program opens takes their numbers, and lets
@@ -412,8 +420,9 @@ std::string errorText(int error);
 // carried as UTF-8, so any folder name arrives whole).
 std::vector<std::string> commandArguments(int argc, char** argv);
 
-// Makes path the process's current directory. The error number tells why it
-// could not: ENOENT (no such folder), ENOTDIR (not a folder), or another.
-std::optional<Failure> enterFolder(const std::string& path);
+// Makes path the process's current directory. FOLDER_UNENTERABLE when it
+// cannot; the error number tells why: ENOENT (no such folder), ENOTDIR (not
+// a folder), or another.
+[[nodiscard]] std::optional<Failure> enterFolder(const std::string& path);
 
 }  // namespace doppioni

@@ -59,6 +59,11 @@ bool unchangedSinceScan(const EntryInfo& info, const FileRecord& record) {
          (record.fileId == 0 || info.id.digest() == record.fileId);
 }
 
+// A deletion that the checks refused: the file stays as it is.
+Failure refusedByCheck() {
+  return Failure{FailureKind::ENTRY_REFUSED, ECANCELED, {}};
+}
+
 // The copy kept for a record, open to read, as the scan saw it.
 struct KeptCopy {
   std::int32_t index = -1;
@@ -79,8 +84,8 @@ bool openKeptCopy(const RunContext& ctx, const PlannedDeletion& copy, KeptCopy& 
   kept.record = &ctx.files[copy.kept];
   kept.path = reachPathOf(ctx, *kept.record);
   kept.file.close();
-  if (openToRead(kept.path, kept.file, kept.info) == 0 &&
-      unchangedSinceScan(kept.info, *kept.record) && kept.info.id.known()) {
+  if (!openToRead(kept.path, kept.file, kept.info) && unchangedSinceScan(kept.info, *kept.record) &&
+      kept.info.id.known()) {
     return true;
   }
   kept.file.close();
@@ -91,8 +96,8 @@ bool openKeptCopy(const RunContext& ctx, const PlannedDeletion& copy, KeptCopy& 
 // and still at its place; it is closed when not.
 bool stillStanding(KeptCopy& kept) {
   EntryInfo now, there;
-  if (openFileInfo(kept.file, now) == 0 && unchangedSinceScan(now, *kept.record) &&
-      now.id == kept.info.id && statEntry(kept.path, there) == 0 && there.id == kept.info.id) {
+  if (!openFileInfo(kept.file, now) && unchangedSinceScan(now, *kept.record) &&
+      now.id == kept.info.id && !statEntry(kept.path, there) && there.id == kept.info.id) {
     return true;
   }
   kept.file.close();
@@ -126,7 +131,7 @@ class Attempts {
     for (std::size_t i = 0; i < count; ++i) {
       const PlannedDeletion& file = planned[i];
       if (file.page != NO_COPY && !gone_[static_cast<std::size_t>(file.page)]) {
-        plans[i].error = ECANCELED;
+        plans[i].failure = refusedByCheck();
       } else {
         plans[i] = planDeletion(reachPathOf(ctx_, ctx_.files[file.index]), &journal_);
       }
@@ -169,7 +174,7 @@ class Attempts {
   PreparedDeletion prepare(const PlannedDeletion& file, DeletionPlan& plan, KeptCopy& kept) {
     const FileRecord& record = ctx_.files[file.index];
     const bool junk = !file.compared;
-    if (plan.error == 0 && !junk && !openKeptCopy(ctx_, file, kept)) plan.error = ECANCELED;
+    if (!plan.failure && !junk && !openKeptCopy(ctx_, file, kept)) plan.failure = refusedByCheck();
     // Junk goes whatever it is; a copy only as a regular file, never as a
     // second name for the file kept in its place, and only with its bytes.
     auto accept = [&](const EntryInfo& info, const OpenFile& content) {
@@ -182,7 +187,7 @@ class Attempts {
              compareContents(content, kept.file, record.size,
                              info.mayHaveHoles && kept.info.mayHaveHoles)
                  .same &&
-             openFileInfo(content, after) == 0 && unchangedSinceScan(after, record) &&
+             !openFileInfo(content, after) && unchangedSinceScan(after, record) &&
              stillStanding(kept);
     };
     return prepareDeletion(plan, !junk || toRead_, &journal_, accept);
@@ -191,7 +196,7 @@ class Attempts {
   const RunContext& ctx_;
   const bool toRead_;
   const BeforeAct& beforeEach_;  // once a file is checked, before it goes
-  std::vector<bool> gone_;  // record -> whether its file went (written on the calling thread)
+  std::vector<bool> gone_;       // record -> whether its file went (written on the calling thread)
   AsideJournal journal_;
   bool anyLeftAside_ = false;
 };
@@ -209,13 +214,13 @@ bool listBatch(RunContext& ctx, ReportFile& list, const std::vector<Attempt>& ba
     ctx.progress.deleting(nameOf(ctx, record), dirOf(ctx, record));
     // Each line before this one ends in one line end (a name's are '?').
     lineAt.push_back(*at + out.size() + i * (REPORT_LINE_END_BYTES - 1));
-    out.append(batch[i].prepared.error == 0 ? "C " : "R ");
+    out.append(!batch[i].prepared.failure ? "C " : "R ");
     appendReportText(out, nameOf(ctx, record));
     out.append(" in ");
     appendReportText(out, dirOf(ctx, record));
     out.push_back('\n');
   }
-  return list.flush();
+  return !list.flush();
 }
 
 // A batch whose lines are written, where each line starts in the list.
@@ -228,9 +233,9 @@ struct ListedBatch {
 void disposeOfBatch(const RunContext& ctx, const Options& options, ListedBatch& listed) {
   for (Attempt& tried : listed.batch) {
     PreparedDeletion& prepared = tried.prepared;
-    if (prepared.error != 0) continue;
-    tried.deleted = disposeOfHeldFile(ctx, options, ctx.files[tried.index], prepared.held,
-                                      prepared.leftAt) == 0;
+    if (prepared.failure) continue;
+    tried.deleted =
+        !disposeOfHeldFile(ctx, options, ctx.files[tried.index], prepared.held, prepared.leftAt);
   }
 }
 
@@ -242,8 +247,8 @@ bool settleBatch(ReportFile& list, Attempts& attempts, ListedBatch& listed) {
   for (std::size_t i = 0; i < listed.batch.size(); ++i) {
     Attempt& tried = listed.batch[i];
     giveBack(tried.prepared.held, tried.prepared.leftAt);  // nothing goes unlisted
-    if (!tried.deleted && tried.prepared.error == 0 && i < listed.lineAt.size() &&
-        !list.overwrite(listed.lineAt[i], "R")) {
+    if (!tried.deleted && !tried.prepared.failure && i < listed.lineAt.size() &&
+        list.overwrite(listed.lineAt[i], "R")) {
       whole = false;
     }
     attempts.settled(tried.index, tried.deleted, tried.prepared.leftAt);

@@ -16,11 +16,6 @@ namespace {
 // Records whose lines are made at a time: about 150 KB of text.
 constexpr std::int32_t LINES_A_PIECE = 1024;
 
-void reportFailure(const RunContext& ctx) {
-  ctx.progress.print(
-      "Impossibile scrivere Rapporto_doppioni.txt: il programma termina senza cancellare nulla\n");
-}
-
 // Appends the lines of records [begin, end); whole is room for a path.
 void appendLines(const RunContext& ctx, std::int32_t begin, std::int32_t end, std::string& out,
                  std::string& whole) {
@@ -53,12 +48,9 @@ void appendLines(const RunContext& ctx, std::int32_t begin, std::int32_t end, st
 
 }  // namespace
 
-int writeDuplicatesReport(const RunContext& ctx) {
+std::optional<Failure> writeDuplicatesReport(const RunContext& ctx) {
   ReportFile report(DUPLICATES_REPORT);
-  if (!report.isOpen()) {
-    reportFailure(ctx);
-    return -1;
-  }
+  if (!report.isOpen()) return report.failure();
 
   std::string& out = report.text();
   out.append("RAPPORTO DOPPIONI\n\n");
@@ -86,12 +78,7 @@ int writeDuplicatesReport(const RunContext& ctx) {
   auto write = [&](std::size_t k, int) { report.write(pieces[k % slots]); };
   runInOrder(threads, count, make, write, [] { return true; });
   out.append("fine del rapporto\n");
-
-  if (!report.close()) {
-    reportFailure(ctx);
-    return -1;
-  }
-  return 0;
+  return report.close();
 }
 
 }  // namespace doppioni

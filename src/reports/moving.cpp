@@ -5,8 +5,9 @@
 
 namespace doppioni {
 
-int disposeOfHeldFile(const RunContext& ctx, const Options& options, const FileRecord& record,
-                      HeldFile& held, std::string& leftAt) {
+std::optional<Failure> disposeOfHeldFile(const RunContext& ctx, const Options& options,
+                                         const FileRecord& record, HeldFile& held,
+                                         std::string& leftAt) {
   if (!options.moves()) return deleteHeldFile(held, leftAt);
   // Its folders below the work folder come along: Backup/2023/foto.jpg goes
   // to Backup/2023/foto.jpg below the destination.

@@ -4,64 +4,72 @@
 #include "reports/reports.h"
 
 namespace doppioni {
-namespace {
-
-void tellReportFailure(Progress& progress, std::string_view failure, const char* fileName,
-                       std::string_view consequence) {
-  std::string message(failure);
-  message.append(fileName).append(consequence).push_back('\n');
-  progress.print(message);
-}
-
-}  // namespace
 
 ReportFile::ReportFile(const char* fileName) : fileName_(fileName) {
   // The one place that decides where a report goes: the working directory,
   // which is the process's current one.
-  if (createReport(fileName, handle_)) handle_ = ReportHandle{};
+  failure_ = named(createReport(fileName, handle_));
+  if (failure_) handle_ = ReportHandle{};
   buffer_.reserve(FLUSH_AT + 4096);
 }
 
 ReportFile::~ReportFile() {
-  close();
+  // Whoever cares has closed it and heard how; here it only must not stay open.
+  static_cast<void>(close());
 }
 
-bool ReportFile::reserve(std::uint64_t bytes) {
-  return isOpen() && !reserveReportRoom(handle_, bytes);
+std::optional<Failure> ReportFile::named(std::optional<Failure> failure) const {
+  if (failure) failure->path = fileName_;
+  return failure;
 }
 
-bool ReportFile::flush() {
-  if (isOpen() && !failed_ && !buffer_.empty() && writeReport(handle_, buffer_)) {
-    failed_ = true;
-  }
+std::optional<Failure> ReportFile::reserve(std::uint64_t bytes) {
+  if (!isOpen()) return failure_;
+  return named(reserveReportRoom(handle_, bytes));
+}
+
+std::optional<Failure> ReportFile::flush() {
+  if (isOpen() && !failure_ && !buffer_.empty()) failure_ = named(writeReport(handle_, buffer_));
   buffer_.clear();
-  return isOpen() && !failed_;
+  return failure_;
 }
 
 std::optional<std::uint64_t> ReportFile::offset() {
-  flush();
+  // A failure is kept: the flush after the text to come tells it.
+  static_cast<void>(flush());
   std::uint64_t at = 0;
   if (!isOpen() || reportOffset(handle_, at)) return std::nullopt;
   return at;
 }
 
-bool ReportFile::overwrite(std::uint64_t at, std::string_view text) {
-  return isOpen() && !overwriteReport(handle_, at, text);
+std::optional<Failure> ReportFile::overwrite(std::uint64_t at, std::string_view text) {
+  if (!isOpen()) return failure_;
+  return named(overwriteReport(handle_, at, text));
 }
 
-bool ReportFile::close() {
-  if (!isOpen()) return false;
-  flush();
-  if (closeReport(handle_)) failed_ = true;
-  return !failed_;
+std::optional<Failure> ReportFile::close() {
+  if (!isOpen()) return failure_;
+  static_cast<void>(flush());  // kept, and told below
+  std::optional<Failure> closed = named(closeReport(handle_));
+  if (!failure_) failure_ = std::move(closed);
+  return failure_;
 }
 
-void tellCannotCreate(Progress& progress, const char* fileName, std::string_view consequence) {
-  tellReportFailure(progress, "Impossibile creare il file ", fileName, consequence);
-}
-
-void tellWriteError(Progress& progress, const char* fileName, std::string_view consequence) {
-  tellReportFailure(progress, "Errore di scrittura nel file ", fileName, consequence);
+void tellReportFailure(Progress& progress, const Failure& failure, std::string_view consequence) {
+  std::string message;
+  switch (failure.kind) {
+    case FailureKind::REPORT_CREATE:
+    case FailureKind::REPORT_RESERVE:  // without its room on disk the report is not begun
+      message = "Impossibile creare il file ";
+      break;
+    case FailureKind::REPORT_WRITE:
+    case FailureKind::REPORT_CLOSE:
+    default:
+      message = "Errore di scrittura nel file ";
+      break;
+  }
+  message.append(failure.path).append(consequence).push_back('\n');
+  progress.print(message);
 }
 
 AttemptList::InterruptHold::InterruptHold() {
@@ -80,9 +88,13 @@ AttemptList::~AttemptList() {
 }
 
 bool AttemptList::start(std::uint64_t room, std::string_view noneDone) {
-  if (file_.reserve(room) && file_.flush()) return true;
-  file_.close();
-  tellCannotCreate(progress_, file_.fileName(), noneDone);
+  std::optional<Failure> failure = file_.reserve(room);
+  if (!failure) failure = file_.flush();
+  if (!failure) return true;
+  static_cast<void>(file_.close());  // it failed already: nothing more to tell
+  // A list whose head could not be written was not made either.
+  if (failure->kind == FailureKind::REPORT_WRITE) failure->kind = FailureKind::REPORT_CREATE;
+  tellReportFailure(progress_, *failure, noneDone);
   return false;
 }
 
@@ -94,9 +106,11 @@ int AttemptList::finish(bool written, std::string_view interruptedLine, std::str
   } else if (written && whole) {
     whole(file_.text());
   }
-  written = file_.close() && written;
-  if (!written) tellWriteError(progress_, file_.fileName(), incomplete);
-  return written && !interrupted ? 0 : -1;
+  std::optional<Failure> failure = file_.close();
+  // A line refused by the system may have left no failure behind in the file.
+  if (!failure && !written) failure = Failure{FailureKind::REPORT_WRITE, 0, file_.fileName()};
+  if (failure) tellReportFailure(progress_, *failure, incomplete);
+  return !failure && !interrupted ? 0 : -1;
 }
 
 void appendTimestampLine(std::string& out, const std::tm& time) {

@@ -25,7 +25,7 @@ inline constexpr const char* REMOVAL_REPORT = "Rapporto_rimozione_cartelle.txt";
 // working directory (see createReport), written in text mode ("\n" becomes
 // CR LF on Windows). Text gathers in a buffer, handed to the system as it
 // fills, or at once with flush() where each line must reach the disk before
-// the program goes on.
+// the program goes on. Its failures name it by its file name.
 class ReportFile {
  public:
   explicit ReportFile(const char* fileName);
@@ -36,44 +36,52 @@ class ReportFile {
   bool isOpen() const { return handle_.isOpen(); }
   // Text is appended here and written out as the buffer fills.
   std::string& text() { return buffer_; }
+  // A failure to write is kept, and told by flush() and close().
   void write(std::string_view text) {
     buffer_.append(text);
-    if (buffer_.size() >= FLUSH_AT) flush();
+    flushIfFull();
   }
   // Call after appending to text() directly.
   void flushIfFull() {
-    if (buffer_.size() >= FLUSH_AT) flush();
+    if (buffer_.size() >= FLUSH_AT) static_cast<void>(flush());  // kept, as above
   }
   // Sets aside room on disk for `bytes` more bytes of text (each "\n" counted
-  // twice, as on Windows); false when the disk has no such room.
-  [[nodiscard]] bool reserve(std::uint64_t bytes);
-  // Hands the text gathered so far to the system; false, now and from then
-  // on, once any of it could not be written.
-  bool flush();
+  // twice, as on Windows); REPORT_RESERVE when the disk has no such room.
+  [[nodiscard]] std::optional<Failure> reserve(std::uint64_t bytes);
+  // Hands the text gathered so far to the system; the first failure the file
+  // met (REPORT_CREATE when it could not be made; REPORT_WRITE once any of
+  // its text could not be written, now and from then on).
+  [[nodiscard]] std::optional<Failure> flush();
   // Hands the text gathered so far to the system and tells where the next
   // byte goes in the file; nothing when the system cannot tell.
   std::optional<std::uint64_t> offset();
   // Writes text (no line end in it) over the file's bytes at `at`, as when
-  // a line already written must say otherwise; false when it could not.
-  [[nodiscard]] bool overwrite(std::uint64_t at, std::string_view text);
-  // Writes what is left and closes the file; true when every byte reached it.
-  bool close();
+  // a line already written must say otherwise.
+  [[nodiscard]] std::optional<Failure> overwrite(std::uint64_t at, std::string_view text);
+  // Writes what is left and closes the file; as flush(), and REPORT_CLOSE
+  // when the closing failed.
+  [[nodiscard]] std::optional<Failure> close();
+  // The first failure the file met, from its creation on.
+  const std::optional<Failure>& failure() const { return failure_; }
   const char* fileName() const { return fileName_; }
 
  private:
   static constexpr std::size_t FLUSH_AT = 1 << 16;
 
+  // The failure, if any, with the file's name.
+  [[nodiscard]] std::optional<Failure> named(std::optional<Failure> failure) const;
+
   const char* fileName_;
   ReportHandle handle_;
   std::string buffer_;
-  bool failed_ = false;
+  std::optional<Failure> failure_;
 };
 
-// Tells the user that a report could not be created, or not written whole:
+// Tells the user that a report could not be created (REPORT_CREATE,
+// REPORT_RESERVE), or not written whole (REPORT_WRITE, REPORT_CLOSE):
 // "Impossibile creare il file NAME" / "Errore di scrittura nel file NAME",
 // then what follows from it (": ..." or nothing) and a line feed.
-void tellCannotCreate(Progress& progress, const char* fileName, std::string_view consequence);
-void tellWriteError(Progress& progress, const char* fileName, std::string_view consequence);
+void tellReportFailure(Progress& progress, const Failure& failure, std::string_view consequence);
 
 // Appends a name or path to a report line with each line feed and carriage
 // return written as '?', so that a name can never make a line of its own;
@@ -95,9 +103,8 @@ inline void appendReportText(std::string& out, std::string_view text) {
 void appendTimestampLine(std::string& out, const std::tm& time);
 
 // Writes "Rapporto_doppioni.txt": every record with its mark, kind, name,
-// size and folder. 0; -1 when the report could not be written whole (the
-// message is on the console: the user must not decide without it).
-[[nodiscard]] int writeDuplicatesReport(const RunContext& ctx);
+// size and folder. The failure when it could not be written whole.
+[[nodiscard]] std::optional<Failure> writeDuplicatesReport(const RunContext& ctx);
 
 // A list of attempts, written as they are made: the deletion list and the
 // removal report. While it lives an interrupt only notes itself, so that
@@ -119,8 +126,9 @@ class AttemptList {
   // every line was written, with what `whole` adds; closes it, and says so,
   // ending with `incomplete`, when it is not whole. 0, or -1 when the list
   // was interrupted or is not whole.
-  [[nodiscard]] int finish(bool written, std::string_view interruptedLine, std::string_view incomplete,
-             const std::function<void(std::string&)>& whole = {});
+  [[nodiscard]] int finish(bool written, std::string_view interruptedLine,
+                           std::string_view incomplete,
+                           const std::function<void(std::string&)>& whole = {});
 
  private:
   struct InterruptHold {
@@ -166,9 +174,11 @@ struct DeletionOrder {
 // The last step for a held file whose line is written: deleted, or, with a
 // destination in the options, moved there to its folder below the work
 // folder, the copy made across volumes checked against it byte for byte.
-// 0, or an error number and the file is back (see deleteHeldFile).
-[[nodiscard]] int disposeOfHeldFile(const RunContext& ctx, const Options& options,
-                                    const FileRecord& record, HeldFile& held, std::string& leftAt);
+// ENTRY_REFUSED when it could not, and the file is back (see deleteHeldFile).
+[[nodiscard]] std::optional<Failure> disposeOfHeldFile(const RunContext& ctx,
+                                                       const Options& options,
+                                                       const FileRecord& record, HeldFile& held,
+                                                       std::string& leftAt);
 
 // What comparing two files' bytes found, and how many bytes it read.
 struct ContentComparison {
