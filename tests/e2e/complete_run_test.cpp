@@ -203,6 +203,7 @@ struct UsbDisk {
 
 TEST(CompleteRun, OnUsbDisksTooWhereRenamesCannotRefuseToReplace) {
   for (const char* kind : {"ntfs", "exfat"}) {
+    SCOPED_TRACE(kind);
     TempTree tree;
     UsbDisk disk(kind, tree.root());
     if (!disk.mounted) {
