@@ -372,17 +372,17 @@ DataStretch nextData(const OpenFile& file, std::uint64_t from, std::uint64_t siz
   return {first, last > first ? last : size};
 }
 
-std::int64_t readAt(const OpenFile& file, std::uint64_t offset, char* buffer, std::size_t length) {
-  std::size_t done = 0;
-  while (done < length) {
-    ssize_t got =
-        ::pread(fdOf(file), buffer + done, length - done, static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return -1;
-    if (got == 0) break;  // the end of the file
-    done += static_cast<std::size_t>(got);
+std::optional<Failure> readAt(const OpenFile& file, std::uint64_t offset, char* buffer,
+                              std::size_t length, std::size_t& got) {
+  for (got = 0; got < length;) {
+    ssize_t read =
+        ::pread(fdOf(file), buffer + got, length - got, static_cast<off_t>(offset + got));
+    if (read < 0 && errno == EINTR) continue;
+    if (read < 0) return Failure{FailureKind::ENTRY_REFUSED, errno, {}};
+    if (read == 0) break;  // the end of the file
+    got += static_cast<std::size_t>(read);
   }
-  return static_cast<std::int64_t>(done);
+  return std::nullopt;
 }
 
 // --- Deleting exactly the file that was checked ---------------------------
@@ -848,8 +848,9 @@ int copyBytes(const OpenFile& original, int copy, const struct stat& st) {
     const DataStretch data = nextData(original, at, size);
     for (at = data.begin; at < data.end;) {
       auto length = static_cast<std::size_t>(std::min<std::uint64_t>(PIECE, data.end - at));
-      std::int64_t got = readAt(original, at, bytes.data(), length);
-      if (got != static_cast<std::int64_t>(length)) return got < 0 ? errno : EIO;
+      std::size_t got = 0;
+      if (auto failure = readAt(original, at, bytes.data(), length, got)) return failure->error;
+      if (got != length) return EIO;
       if (int error = writeAll(copy, bytes.data(), length, at)) return error;
       at += length;
     }

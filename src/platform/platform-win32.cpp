@@ -517,21 +517,21 @@ DataStretch nextData(const OpenFile& file, std::uint64_t from, std::uint64_t siz
   return {begin, end > begin ? end : size};
 }
 
-std::int64_t readAt(const OpenFile& file, std::uint64_t offset, char* buffer, std::size_t length) {
-  std::size_t done = 0;
-  while (done < length) {
+std::optional<Failure> readAt(const OpenFile& file, std::uint64_t offset, char* buffer,
+                              std::size_t length, std::size_t& got) {
+  for (got = 0; got < length;) {
     OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset + done);
-    at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
-    DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(length - done, 1u << 30)), got = 0;
-    if (!::ReadFile(handleOf(file), buffer + done, chunk, &got, &at)) {
+    at.Offset = static_cast<DWORD>(offset + got);
+    at.OffsetHigh = static_cast<DWORD>((offset + got) >> 32);
+    DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(length - got, 1u << 30)), read = 0;
+    if (!::ReadFile(handleOf(file), buffer + got, chunk, &read, &at)) {
       if (::GetLastError() == ERROR_HANDLE_EOF) break;
-      return -1;
+      return Failure{FailureKind::ENTRY_REFUSED, lastErrno(), {}};
     }
-    if (got == 0) break;
-    done += got;
+    if (read == 0) break;
+    got += read;
   }
-  return static_cast<std::int64_t>(done);
+  return std::nullopt;
 }
 
 // --- Deleting exactly the file that was checked ---------------------------
@@ -874,7 +874,9 @@ int copyBytes(const OpenFile& original, HANDLE copy, std::uint64_t size) {
     const DataStretch data = nextData(original, at, size);
     for (at = data.begin; at < data.end;) {
       auto length = static_cast<DWORD>(std::min<std::uint64_t>(PIECE, data.end - at));
-      if (readAt(original, at, bytes.data(), length) != length) return EIO;
+      std::size_t got = 0;
+      if (auto failure = readAt(original, at, bytes.data(), length, got)) return failure->error;
+      if (got != length) return EIO;
       OVERLAPPED where{};
       where.Offset = static_cast<DWORD>(at);
       where.OffsetHigh = static_cast<DWORD>(at >> 32);

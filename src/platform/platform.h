@@ -161,10 +161,10 @@ struct DataStretch {
 };
 [[nodiscard]] DataStretch nextData(const OpenFile& file, std::uint64_t from, std::uint64_t size);
 
-// Reads length bytes at offset: the bytes read, fewer only where the file
-// ends; -1 when it cannot be read.
-[[nodiscard]] std::int64_t readAt(const OpenFile& file, std::uint64_t offset, char* buffer,
-                                  std::size_t length);
+// Reads length bytes at offset; `got` tells how many, fewer only where the
+// file ends.
+[[nodiscard]] std::optional<Failure> readAt(const OpenFile& file, std::uint64_t offset,
+                                            char* buffer, std::size_t length, std::size_t& got);
 
 // --- Deleting exactly the file that was checked ---------------------------
 

@@ -31,9 +31,10 @@ ContentComparison compareContents(const OpenFile& a, const OpenFile& b, std::uin
   auto bytesA = std::make_unique_for_overwrite<char[]>(piece);
   auto bytesB = std::make_unique_for_overwrite<char[]>(piece);
   auto read = [&](const OpenFile& file, std::uint64_t at, char* bytes, std::size_t length) {
-    std::int64_t got = readAt(file, at, bytes, length);
-    if (got > 0) result.bytesRead += static_cast<std::uint64_t>(got);
-    return got == static_cast<std::int64_t>(length);
+    std::size_t got = 0;
+    const bool failed = readAt(file, at, bytes, length, got).has_value();
+    result.bytesRead += got;
+    return !failed && got == length;
   };
   for (std::uint64_t at = 0; at < size;) {
     // Holes are looked for only where both files may have them: elsewhere
