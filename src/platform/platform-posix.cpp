@@ -303,15 +303,6 @@ std::optional<Failure> makeWritable(const std::string& path) {
 
 // --- Reading a file's bytes -----------------------------------------------
 
-OpenFile& OpenFile::operator=(OpenFile&& other) noexcept {
-  if (this != &other) {
-    close();
-    value = other.value;
-    other.value = -1;
-  }
-  return *this;
-}
-
 void OpenFile::close() {
   if (value != -1) ::close(static_cast<int>(value));
   value = -1;

@@ -439,15 +439,6 @@ std::optional<Failure> makeWritable(const std::string& path) {
 
 // --- Reading a file's bytes -----------------------------------------------
 
-OpenFile& OpenFile::operator=(OpenFile&& other) noexcept {
-  if (this != &other) {
-    close();
-    value = other.value;
-    other.value = -1;
-  }
-  return *this;
-}
-
 void OpenFile::close() {
   if (value != -1) ::CloseHandle(reinterpret_cast<HANDLE>(value));
   value = -1;

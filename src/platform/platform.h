@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/failure.h"
@@ -137,7 +138,13 @@ struct OpenFile {
   explicit OpenFile(std::intptr_t v) : value(v) {}
   ~OpenFile() { close(); }
   OpenFile(OpenFile&& other) noexcept : value(other.value) { other.value = -1; }
-  OpenFile& operator=(OpenFile&& other) noexcept;
+  OpenFile& operator=(OpenFile&& other) noexcept {
+    if (this != &other) {
+      close();
+      value = std::exchange(other.value, -1);
+    }
+    return *this;
+  }
   bool isOpen() const { return value != -1; }
   void close();
 };
