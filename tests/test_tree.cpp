@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -139,28 +140,41 @@ constexpr std::int64_t COPY_TIME = 1100000000;
 
 }  // namespace
 
-// A file system that writes bytes back later (the USB disks' FUSE) sets the
-// write time anew when they reach it: the bytes go first, then the times.
+// A USB disk's FUSE file system writes bytes back, and closes a file, after
+// the call that wrote it has returned, and may then set its write time
+// anew: the bytes go first, then the times, set again until they stay.
 namespace {
-void writtenBack() {
+void setTimesThatStay(TempTree& tree, const std::vector<std::string>& rels) {
+  const auto wanted = std::chrono::file_clock::from_sys(
+      std::chrono::system_clock::time_point(std::chrono::seconds(COPY_TIME)));
+  for (int attempt = 0; attempt < 50; ++attempt) {
 #ifndef _WIN32
-  ::sync();
+    ::sync();
 #endif
+    for (const std::string& rel : rels) tree.setWriteTime(rel, COPY_TIME);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    if (std::all_of(rels.begin(), rels.end(), [&](const std::string& rel) {
+          return fs::last_write_time(fsPath(tree.path(rel))) == wanted;
+        })) {
+      return;
+    }
+  }
 }
 }  // namespace
 
 void makeCopyCases(TempTree& tree) {
-  for (const CopyCase& c : copyCases()) tree.file(c.rel, c.bytes);
-  writtenBack();
-  for (const CopyCase& c : copyCases()) tree.setWriteTime(c.rel, COPY_TIME);
+  std::vector<std::string> rels;
+  for (const CopyCase& c : copyCases()) {
+    tree.file(c.rel, c.bytes);
+    rels.emplace_back(c.rel);
+  }
+  setTimesThatStay(tree, rels);
 }
 
 void changeCopyCases(TempTree& tree) {
   for (const char* rel : {"B/cambiata.txt", "A/tenuta.txt"}) tree.file(rel, "unx");
   tree.file("A/toccata.txt", "to+");  // grown: its bytes begin as they were
-  writtenBack();
-  for (const char* rel : {"B/cambiata.txt", "A/tenuta.txt", "A/toccata.txt"})
-    tree.setWriteTime(rel, COPY_TIME);
+  setTimesThatStay(tree, {"B/cambiata.txt", "A/tenuta.txt", "A/toccata.txt"});
 }
 
 void expectCopyCases(const TempTree& tree) {
