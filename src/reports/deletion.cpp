@@ -10,8 +10,8 @@
 // Each file is first checked and held (moved aside under a private name, or
 // held by the handle that deletes it), then its line is handed to the
 // system, and only then is it deleted: a run killed at any moment leaves no
-// file gone without its line, and at most a file aside, which the next run
-// puts back.
+// file gone without its line, and at most the files held then aside, each
+// noted first, which the next run puts back.
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -46,8 +46,8 @@ constexpr ListWords MOVED_WORDS = {
 constexpr int COMPARING_THREADS = 8;
 
 // Files a thread checks and holds, one after the other, before the calling
-// thread lists them in one write and deletes them: handing over each file
-// alone costs more than its deletion. Smaller batches where there are few
+// thread lists them in one write and hands them on to be deleted: handing
+// over each file alone costs more than its deletion. Smaller batches where there are few
 // files, so that each thread still has several.
 constexpr std::size_t BATCH_MOST = 32;
 constexpr std::size_t BATCHES_A_THREAD = 4;
@@ -284,21 +284,22 @@ std::uint64_t listRoom(const RunContext& ctx, std::size_t head, const DeletionOr
 // Files whose lines are written, deleted while the next are checked and
 // listed: a big file's deletion takes the system a while.
 constexpr int DISPOSING_THREADS = 4;
+using Disposals = InBackground<ListedBatch>;
 
-// Tries the planned files of a round, in batches on a few threads, and
-// lists each attempt; false once the list is not whole.
-bool deleteRound(RunContext& ctx, const Options& options, Attempts& attempts,
+int comparingThreads(const RunContext& ctx) {
+  return ctx.workerThreads >= 0 ? ctx.workerThreads : COMPARING_THREADS;
+}
+
+// Tries the planned files of a round, in batches on a few threads, lists
+// each attempt and has the files listed disposed of; false once the list is
+// not whole.
+bool deleteRound(RunContext& ctx, Attempts& attempts, Disposals& disposals,
                  const std::vector<PlannedDeletion>& round, ReportFile& list) {
-  const int threads = ctx.workerThreads >= 0 ? ctx.workerThreads : COMPARING_THREADS;
+  const int threads = comparingThreads(ctx);
   const std::size_t files = round.size();
   const std::size_t size = std::clamp<std::size_t>(
       files / (static_cast<std::size_t>(std::max(threads, 1)) * BATCHES_A_THREAD), 1, BATCH_MOST);
   bool written = true;
-  // A move may make folders at the destination: one at a time.
-  const int disposing = threads == 0 ? 0 : options.moves() ? 1 : DISPOSING_THREADS;
-  InBackground<ListedBatch> disposals(
-      disposing, 2 * static_cast<std::size_t>(std::max(disposing, 1)),
-      [&](ListedBatch& listed) { disposeOfBatch(ctx, options, listed); });
   auto settle = [&](ListedBatch& listed) {
     if (!settleBatch(list, attempts, listed)) written = false;
   };
@@ -373,10 +374,14 @@ int deleteMarkedFiles(RunContext& ctx, const Options& options, const BeforeAct& 
   // page is settled before it, in a round of its own. The list, the
   // deletions and the console follow the order of the table.
   Attempts attempts(ctx, options.moves(), beforeEach);
+  // A move may make folders at the destination: one at a time.
+  const int disposing = comparingThreads(ctx) == 0 ? 0 : options.moves() ? 1 : DISPOSING_THREADS;
+  Disposals disposals(disposing, 2 * static_cast<std::size_t>(std::max(disposing, 1)),
+                      [&](ListedBatch& listed) { disposeOfBatch(ctx, options, listed); });
   bool written = true;
   for (const std::vector<PlannedDeletion>* round : {&order.first, &order.followers}) {
     if (!written || heldInterrupt() != 0) break;
-    written = deleteRound(ctx, options, attempts, *round, list.file());
+    written = deleteRound(ctx, attempts, disposals, *round, list.file());
   }
   attempts.finish();
   return list.finish(written, words.interrupted, words.incomplete);
