@@ -14,7 +14,8 @@
 #include "platform/platform.h"
 
 #ifndef _WIN32
-#include <unistd.h>  // sync
+#include <fcntl.h>
+#include <unistd.h>  // fsync
 #endif
 
 namespace fs = std::filesystem;
@@ -140,18 +141,32 @@ constexpr std::int64_t COPY_TIME = 1100000000;
 
 }  // namespace
 
-// A USB disk's FUSE file system writes bytes back, and closes a file, after
-// the call that wrote it has returned, and may then set its write time
-// anew: the bytes go first, then the times, set again until they stay.
+// A USB disk's FUSE file system hands bytes written to its daemon after the
+// calls that wrote them returned (sync() does not wait for them), and the
+// daemon sets the write time as it writes them: each file's writes are
+// waited for (fsync) before its time is set, and the times are set again
+// until they stay.
 namespace {
+void waitForWrites(const std::string& path) {
+#ifndef _WIN32
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    static_cast<void>(::fsync(fd));
+    ::close(fd);
+  }
+#else
+  static_cast<void>(path);
+#endif
+}
+
 void setTimesThatStay(TempTree& tree, const std::vector<std::string>& rels) {
   const auto wanted = std::chrono::file_clock::from_sys(
       std::chrono::system_clock::time_point(std::chrono::seconds(COPY_TIME)));
   for (int attempt = 0; attempt < 50; ++attempt) {
-#ifndef _WIN32
-    ::sync();
-#endif
-    for (const std::string& rel : rels) tree.setWriteTime(rel, COPY_TIME);
+    for (const std::string& rel : rels) {
+      waitForWrites(tree.path(rel));
+      tree.setWriteTime(rel, COPY_TIME);
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     if (std::all_of(rels.begin(), rels.end(), [&](const std::string& rel) {
           return fs::last_write_time(fsPath(tree.path(rel))) == wanted;
